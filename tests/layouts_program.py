@@ -1,0 +1,253 @@
+"""Expected layout of the program-model, work-cell shape and agent schema modules.
+
+For each message module: its schema file, the length of its serialized file
+descriptor, its imports in order, the serialized [start, end) range of every
+descriptor handle, its top-level enum values and its top-level messages in
+declaration order. The numbers are the published layout, not values measured
+from the schema files, so a table-driven test can hold the built modules to it.
+"""
+
+_MATH = "ostrel/api/math.proto"
+
+LAYOUTS = {
+    "motion_pb2": {
+        "file": "ostrel/api/motion.proto",
+        "size": 674,
+        "deps": [_MATH],
+        "ranges": {
+            "_JOINTSTATE": (70, 264),
+            "_TOOLSTATE": (267, 452),
+            "_EFFECTORSTATE": (454, 514),
+            "_STATE": (517, 666),
+        },
+        "enums": {},
+        "messages": ["JointState", "ToolState", "EffectorState", "State"],
+    },
+    "trajectory_pb2": {
+        "file": "ostrel/api/trajectory.proto",
+        "size": 202,
+        "deps": ["ostrel/api/motion.proto"],
+        "ranges": {
+            "_TRAJECTORY": (79, 152),
+            "_INTERPOLATIONTYPE": (154, 194),
+        },
+        "enums": {"InterpolationType": {"JOINT": 0, "TOOL": 1}},
+        "messages": ["Trajectory"],
+    },
+    "task_pb2": {
+        "file": "ostrel/api/task.proto",
+        "size": 453,
+        "deps": [_MATH],
+        "ranges": {
+            "_TASKREGIONCONFIG": (66, 202),
+            "_TASKREGIONSTATE": (204, 264),
+            "_TASKREGIONCORNER": (267, 445),
+        },
+        "enums": {
+            "TaskRegionCorner": {
+                "POSX_POSY_POSZ": 0,
+                "NEGX_POSY_POSZ": 1,
+                "POSX_NEGY_POSZ": 2,
+                "NEGX_NEGY_POSZ": 3,
+                "POSX_POSY_NEGZ": 4,
+                "NEGX_POSY_NEGZ": 5,
+                "POSX_NEGY_NEGZ": 6,
+                "NEGX_NEGY_NEGZ": 7,
+            },
+        },
+        "messages": ["TaskRegionConfig", "TaskRegionState"],
+    },
+    "execution_pb2": {
+        "file": "ostrel/api/execution.proto",
+        "size": 3802,
+        "deps": [_MATH, "ostrel/api/trajectory.proto", "ostrel/api/task.proto"],
+        "ranges": {
+            "_BEHAVIOR": (128, 1680),
+            "_RANKINGSTRATEGY": (3676, 3794),
+        },
+        "enums": {
+            "RankingStrategy": {
+                "RANDOM": 0,
+                "MINIMUM_TIME": 1,
+                "MINIMUM_TOOL_ORIENTATION_CHANGE": 2,
+                "MINIMUM_TOOL_POSITION_CHANGE": 3,
+            },
+        },
+        "messages": [
+            "Behavior",
+            "RepeatRoutine",
+            "SequenceRoutine",
+            "SleepRoutine",
+            "InitializePerception",
+            "ShutdownPerception",
+            "CalibrateCameraFromMarkers",
+            "RecordImages",
+            "PerspectiveCropImage",
+            "TerminationCriteria",
+            "GotoTargetPositions",
+            "ScrewAlongLastAxis",
+            "GenerateTargetPoses",
+            "InitializeController",
+            "ShutdownController",
+            "OpenGripper",
+            "CloseGripper",
+            "SetEffectorPositions",
+            "AlignItemToTool",
+            "AttachItemToTool",
+            "DetachItemFromTool",
+            "StartRecordingData",
+            "StopRecordingData",
+        ],
+    },
+    "probability_pb2": {
+        "file": "ostrel/api/probability.proto",
+        "size": 456,
+        "deps": [_MATH],
+        "ranges": {
+            "_UNIFORM": (79, 170),
+            "_GAUSSIAN": (172, 266),
+            "_DISTRIBUTION": (269, 448),
+        },
+        "enums": {},
+        "messages": ["Uniform", "Gaussian", "Distribution"],
+    },
+    "variable_pb2": {
+        "file": "ostrel/api/variable.proto",
+        "size": 1380,
+        "deps": [_MATH, "ostrel/api/probability.proto"],
+        "ranges": {
+            "_MOTIONLIMITS": (104, 326),
+            "_POSEGENERATOR": (328, 425),
+            "_JOINTPOSITIONTARGET": (427, 535),
+            "_TASKREGIONTARGET": (538, 708),
+            "_MIXTURETARGET": (710, 769),
+            "_TARGETGENERATOR": (772, 1003),
+            "_VARIABLESCONFIG": (1006, 1372),
+            "_VARIABLESCONFIG_MOTIONLIMITSENTRY": (1191, 1277),
+            "_VARIABLESCONFIG_TARGETGENERATORSENTRY": (1279, 1372),
+        },
+        "enums": {},
+        "messages": [
+            "MotionLimits",
+            "PoseGenerator",
+            "JointPositionTarget",
+            "TaskRegionTarget",
+            "MixtureTarget",
+            "TargetGenerator",
+            "VariablesConfig",
+        ],
+    },
+    "project_pb2": {
+        "file": "ostrel/api/project.proto",
+        "size": 444,
+        "deps": [
+            "ostrel/api/execution.proto",
+            "ostrel/api/workspace.proto",
+            "ostrel/api/variable.proto",
+        ],
+        "ranges": {
+            "_PROJECTSNAPSHOT": (132, 436),
+            "_PROJECTSNAPSHOT_BEHAVIORSENTRY": (356, 436),
+        },
+        "enums": {},
+        "messages": ["ProjectSnapshot"],
+    },
+    "shape_pb2": {
+        "file": "ostrel/api/shape.proto",
+        "size": 703,
+        "deps": [_MATH],
+        "ranges": {
+            "_BOX": (67, 112),
+            "_SPHERE": (114, 138),
+            "_CYLINDER": (140, 182),
+            "_CAPSULE": (184, 225),
+            "_PRIMITIVE": (228, 423),
+            "_MESH": (425, 464),
+            "_OBSTACLE": (466, 576),
+            "_SURFACE": (578, 695),
+        },
+        "enums": {},
+        "messages": [
+            "Box",
+            "Sphere",
+            "Cylinder",
+            "Capsule",
+            "Primitive",
+            "Mesh",
+            "Obstacle",
+            "Surface",
+        ],
+    },
+    "material_pb2": {
+        "file": "ostrel/api/material.proto",
+        "size": 401,
+        "deps": [],
+        "ranges": {
+            "_COLORRGB": (50, 102),
+            "_MATERIAL": (105, 393),
+        },
+        "enums": {},
+        "messages": ["ColorRgb", "Material"],
+    },
+    "dynamics_pb2": {
+        "file": "ostrel/api/dynamics.proto",
+        "size": 939,
+        "deps": [_MATH, "ostrel/api/shape.proto", "ostrel/api/material.proto"],
+        "ranges": {
+            "_DEGREEOFFREEDOM": (864, 931),
+            "_MOMENTS": (124, 205),
+            "_INERTIA": (207, 319),
+            "_BODY": (322, 531),
+            "_JOINT": (534, 715),
+            "_CHAIN": (718, 862),
+        },
+        "enums": {
+            "DegreeOfFreedom": {"FIXED_0DOF": 0, "ROTARY_1DOF": 1, "LINEAR_1DOF": 2},
+        },
+        "messages": ["Moments", "Inertia", "Body", "Joint", "Chain"],
+    },
+    "perception_pb2": {
+        "file": "ostrel/api/perception.proto",
+        "size": 1165,
+        "deps": [
+            "ostrel/api/image.proto",
+            _MATH,
+            "ostrel/api/project.proto",
+            "ostrel/api/execution.proto",
+        ],
+        "ranges": {
+            "_PERCEPTIONACTION": (156, 657),
+            "_PERCEPTIONMETRICS": (659, 704),
+            "_DETECTEDMARKER": (706, 793),
+            "_PERCEPTIONPRODUCTS": (796, 1098),
+            "_PERCEPTIONPRODUCTS_CAMERAPOSESENTRY": (1024, 1098),
+            "_IMAGESPRODUCTS": (1100, 1157),
+        },
+        "enums": {},
+        "messages": [
+            "PerceptionAction",
+            "PerceptionMetrics",
+            "DetectedMarker",
+            "PerceptionProducts",
+            "ImagesProducts",
+        ],
+    },
+    "planning_pb2": {
+        "file": "ostrel/api/planning.proto",
+        "size": 1058,
+        "deps": [
+            _MATH,
+            "ostrel/api/trajectory.proto",
+            "ostrel/api/project.proto",
+            "ostrel/api/execution.proto",
+        ],
+        "ranges": {
+            "_PLANNERACTION": (157, 502),
+            "_PLANNERMETRICS": (504, 546),
+            "_TARGET": (549, 707),
+            "_PLANNERPRODUCTS": (710, 1050),
+        },
+        "enums": {},
+        "messages": ["PlannerAction", "PlannerMetrics", "Target", "PlannerProducts"],
+    },
+}
