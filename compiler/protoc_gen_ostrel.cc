@@ -1,0 +1,456 @@
+// protoc-gen-ostrel: turns each schema file into the static table of its
+// message module (see api/message_module.h). Everything in a table is computed
+// from the file's descriptor: names, aliases, the canonical serialized
+// descriptor and the serialized range of every type.
+//
+//   protoc --plugin=protoc-gen-ostrel=... --ostrel_out=DIR -I schema FILE.proto
+//
+// writes DIR/<path without .proto>_pb2.cc. A file that a table cannot
+// represent is refused with an error and nothing is written.
+
+#include <google/protobuf/compiler/code_generator.h>
+#include <google/protobuf/compiler/plugin.h>
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/descriptor.pb.h>
+#include <google/protobuf/io/zero_copy_stream.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using google::protobuf::DescriptorProto;
+using google::protobuf::EnumDescriptorProto;
+using google::protobuf::FieldDescriptorProto;
+using google::protobuf::FileDescriptor;
+using google::protobuf::FileDescriptorProto;
+using google::protobuf::compiler::GeneratorContext;
+
+// ---------------------------------------------------------------- naming
+
+const std::set<std::string>& python_keywords() {
+  static const std::set<std::string> words = {
+      "False", "None", "True", "and", "as", "assert", "async", "await",
+      "break", "class", "continue", "def", "del", "elif", "else", "except",
+      "finally", "for", "from", "global", "if", "import", "in", "is",
+      "lambda", "nonlocal", "not", "or", "pass", "raise", "return", "try",
+      "while", "with", "yield"};
+  return words;
+}
+
+bool is_identifier(const std::string& s) {
+  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
+  for (char c : s) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                    (c >= '0' && c <= '9') || c == '_';
+    if (!ok) return false;
+  }
+  return python_keywords().count(s) == 0;
+}
+
+std::vector<std::string> split(const std::string& s, char sep) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(s);
+  while (std::getline(in, part, sep)) parts.push_back(part);
+  return parts;
+}
+
+std::string join(const std::vector<std::string>& parts, size_t from, size_t to,
+                 const std::string& sep) {
+  std::string out;
+  for (size_t i = from; i < to; ++i) out += (i > from ? sep : "") + parts[i];
+  return out;
+}
+
+std::string replace_all(std::string s, const std::string& from, const std::string& to) {
+  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) {
+    s.replace(at, from.size(), to);
+  }
+  return s;
+}
+
+std::string upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+// How a schema file path maps to Python names:
+// "ostrel/api/motion.proto" -> package "ostrel.api", leaf "motion_pb2",
+// alias "ostrel_dot_api_dot_motion__pb2", frame name "api.motion_pb2".
+struct ModuleNames {
+  std::string package, leaf, import_name, alias, frame_name;
+};
+
+bool module_names(const std::string& path, ModuleNames* out, std::string* error) {
+  const std::string suffix = ".proto";
+  if (path.size() <= suffix.size() ||
+      path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    *error = path + ": a schema file name must end in .proto";
+    return false;
+  }
+  const std::string stem = replace_all(path.substr(0, path.size() - suffix.size()), "-", "_");
+  std::vector<std::string> parts = split(stem, '/');
+  if (parts.size() < 2) {
+    *error = path + ": a schema file must lie in a package directory";
+    return false;
+  }
+  parts.back() += "_pb2";
+  for (const std::string& part : parts) {
+    if (!is_identifier(part)) {
+      *error = path + ": '" + part + "' is not a safe Python module name";
+      return false;
+    }
+  }
+  out->package = join(parts, 0, parts.size() - 1, ".");
+  out->leaf = parts.back();
+  out->import_name = out->package + "." + out->leaf;
+  out->alias = replace_all(replace_all(out->import_name, "_", "__"), ".", "_dot_");
+  out->frame_name = join(parts, 1, parts.size(), ".");
+  return true;
+}
+
+// ------------------------------------------------------------ validation
+
+// The table holds only what a plain proto3 file of messages, maps and
+// top-level enums needs; anything else is refused rather than dropped.
+class Validator {
+ public:
+  Validator(const FileDescriptorProto& file, std::string* error) : file_(file), error_(error) {}
+
+  bool check() {
+    const std::string& f = file_.name();
+    if (file_.syntax() != "proto3") return fail(f + ": only proto3 files are supported");
+    if (file_.service_size() > 0) return fail(f + ": services are not supported");
+    if (file_.extension_size() > 0) return fail(f + ": extensions are not supported");
+    if (file_.has_options()) return fail(f + ": file options are not supported");
+    if (file_.public_dependency_size() + file_.weak_dependency_size() > 0) {
+      return fail(f + ": public and weak imports are not supported");
+    }
+    for (const DescriptorProto& m : file_.message_type()) {
+      if (!check_message(m, m.name(), true)) return false;
+    }
+    for (const EnumDescriptorProto& e : file_.enum_type()) {
+      if (!check_enum(e)) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool fail(const std::string& text) {
+    *error_ = text;
+    return false;
+  }
+
+  bool check_message(const DescriptorProto& m, const std::string& path, bool top_level) {
+    const std::string where = file_.name() + ": message " + path;
+    if (m.enum_type_size() > 0) {
+      return fail(where + " declares the nested enum " + m.enum_type(0).name() +
+                  "; enums must be declared at the top level");
+    }
+    if (!top_level && m.nested_type_size() > 0) {
+      return fail(where + " nests " + m.nested_type(0).name() +
+                  "; types may be nested one level deep only");
+    }
+    if (m.extension_size() + m.extension_range_size() > 0) {
+      return fail(where + ": extensions are not supported");
+    }
+    if (m.reserved_range_size() + m.reserved_name_size() > 0) {
+      return fail(where + ": reserved fields are not supported");
+    }
+    if (m.has_options()) {
+      google::protobuf::MessageOptions map_only;
+      map_only.set_map_entry(true);
+      if (m.options().SerializeAsString() != map_only.SerializeAsString()) {
+        return fail(where + ": message options other than map entries are not supported");
+      }
+    }
+    for (const FieldDescriptorProto& field : m.field()) {
+      if (field.has_options() || field.proto3_optional() || field.has_default_value() ||
+          field.has_extendee()) {
+        return fail(where + ": field " + field.name() +
+                    " uses options, 'optional', a default or an extendee");
+      }
+    }
+    for (const DescriptorProto& nested : m.nested_type()) {
+      if (!check_message(nested, path + "." + nested.name(), false)) return false;
+    }
+    return true;
+  }
+
+  bool check_enum(const EnumDescriptorProto& e) {
+    const std::string where = file_.name() + ": enum " + e.name();
+    if (e.has_options() || e.reserved_range_size() + e.reserved_name_size() > 0) {
+      return fail(where + ": enum options and reserved values are not supported");
+    }
+    for (const auto& value : e.value()) {
+      if (value.has_options()) return fail(where + ": enum value options are not supported");
+    }
+    return true;
+  }
+
+  const FileDescriptorProto& file_;
+  std::string* error_;
+};
+
+// ------------------------------------------------------ serialized ranges
+
+struct Range {
+  uint32_t start = 0, end = 0;
+};
+
+// Reads the length-delimited entries of one field number out of a serialized
+// message, giving each entry's payload range (offsets relative to `base`).
+class WireReader {
+ public:
+  WireReader(const std::string& bytes, uint32_t begin, uint32_t end)
+      : bytes_(bytes), pos_(begin), end_(end) {}
+
+  std::vector<Range> entries(uint32_t field_number) {
+    std::vector<Range> found;
+    while (pos_ < end_) {
+      const uint64_t tag = varint();
+      const uint32_t wire_type = tag & 7;
+      if (wire_type == 2) {
+        const uint32_t length = static_cast<uint32_t>(varint());
+        if ((tag >> 3) == field_number) found.push_back({pos_, pos_ + length});
+        pos_ += length;
+      } else if (wire_type == 0) {
+        varint();
+      } else if (wire_type == 1) {
+        pos_ += 8;
+      } else if (wire_type == 5) {
+        pos_ += 4;
+      } else {
+        break;  // descriptors use no groups
+      }
+    }
+    return found;
+  }
+
+ private:
+  uint64_t varint() {
+    uint64_t value = 0;
+    for (int shift = 0; pos_ < end_; shift += 7) {
+      const uint8_t b = static_cast<uint8_t>(bytes_[pos_++]);
+      value |= static_cast<uint64_t>(b & 0x7f) << shift;
+      if ((b & 0x80) == 0) break;
+    }
+    return value;
+  }
+
+  const std::string& bytes_;
+  uint32_t pos_, end_;
+};
+
+constexpr uint32_t kFileMessageType = 4;
+constexpr uint32_t kFileEnumType = 5;
+constexpr uint32_t kMessageNestedType = 3;
+
+// ------------------------------------------------------------- emission
+
+// Interned pools: each distinct string or integer once, by first use.
+template <typename T>
+class Pool {
+ public:
+  int id(const T& value) {
+    auto [it, inserted] = index_.emplace(value, static_cast<int>(items_.size()));
+    if (inserted) items_.push_back(value);
+    return it->second;
+  }
+  const std::vector<T>& items() const { return items_; }
+
+ private:
+  std::map<T, int> index_;
+  std::vector<T> items_;
+};
+
+struct MessageRow {
+  int name, handle, nested_count;
+  bool map_entry;
+  int start, end;
+};
+
+class TableWriter {
+ public:
+  TableWriter(const FileDescriptorProto& file, const ModuleNames& names)
+      : file_(file), names_(names) {}
+
+  bool write(const std::string& serialized, std::ostream& out, std::string* error) {
+    module_name_ = strings_.id(names_.import_name);
+    for (const std::string& dep : file_.dependency()) {
+      ModuleNames dn;
+      if (!module_names(dep, &dn, error)) return false;
+      imports_.push_back({strings_.id(dn.package), strings_.id(dn.leaf), strings_.id(dn.alias)});
+    }
+
+    const auto size = static_cast<uint32_t>(serialized.size());
+    const std::vector<Range> message_ranges =
+        WireReader(serialized, 0, size).entries(kFileMessageType);
+    const std::vector<Range> enum_ranges = WireReader(serialized, 0, size).entries(kFileEnumType);
+
+    for (int i = 0; i < file_.enum_type_size(); ++i) add_enum(file_.enum_type(i), enum_ranges[i]);
+    for (int i = 0; i < file_.message_type_size(); ++i) {
+      const DescriptorProto& m = file_.message_type(i);
+      const std::string handle = "_" + upper(m.name());
+      const Range r = message_ranges[i];
+      add_message(m, handle, r);
+      const std::vector<Range> nested_ranges =
+          WireReader(serialized, r.start, r.end).entries(kMessageNestedType);
+      for (int k = 0; k < m.nested_type_size(); ++k) {
+        const DescriptorProto& n = m.nested_type(k);
+        add_message(n, handle + "_" + upper(n.name()), nested_ranges[k]);
+      }
+    }
+    emit(serialized, out);
+    return true;
+  }
+
+ private:
+  void add_enum(const EnumDescriptorProto& e, Range r) {
+    const int first = static_cast<int>(values_.size());
+    const int name = strings_.id(e.name()), handle = strings_.id("_" + upper(e.name()));
+    for (const auto& v : e.value()) {
+      values_.push_back({strings_.id(v.name()), ints_.id(v.number())});
+    }
+    enums_.push_back({name, handle, first, e.value_size(), ints_.id(r.start), ints_.id(r.end)});
+  }
+
+  void add_message(const DescriptorProto& m, const std::string& handle, Range r) {
+    messages_.push_back({strings_.id(m.name()), strings_.id(handle), m.nested_type_size(),
+                         m.options().map_entry(), ints_.id(r.start), ints_.id(r.end)});
+  }
+
+  void emit(const std::string& serialized, std::ostream& out) const {
+    out << "// Module table of " << file_.name() << ", written by protoc-gen-ostrel.\n"
+        << "// Do not edit: change the schema file instead.\n"
+        << "#include \"message_module.h\"\n\n"
+        << "namespace {\n\n"
+        << "using namespace ostrel::message;\n\n";
+
+    out << "constexpr const char* kStrings[] = {\n";
+    for (const std::string& s : strings_.items()) out << "    \"" << s << "\",\n";
+    out << "};\nPyObject* string_objects[" << strings_.items().size() << "];\n\n";
+
+    out << "constexpr long kInts[] = {";
+    for (size_t i = 0; i < ints_.items().size(); ++i) {
+      out << (i % 12 == 0 ? "\n    " : " ") << ints_.items()[i] << ",";
+    }
+    out << "\n};\nPyObject* int_objects[" << ints_.items().size() << "];\n\n";
+
+    out << "// The canonical serialized FileDescriptorProto, " << serialized.size()
+        << " bytes.\nconstexpr unsigned char kDescriptor[] = {";
+    static const char* hex = "0123456789abcdef";
+    for (size_t i = 0; i < serialized.size(); ++i) {
+      const auto b = static_cast<uint8_t>(serialized[i]);
+      out << (i % 16 == 0 ? "\n    " : " ") << "0x" << hex[b >> 4] << hex[b & 15] << ",";
+    }
+    out << "\n};\nPyObject* descriptor_object;\n\n";
+
+    out << "constexpr Import kImports[] = {\n";
+    for (const auto& i : imports_) out << "    {" << i[0] << ", " << i[1] << ", " << i[2] << "},\n";
+    if (imports_.empty()) out << "    {0, 0, 0},\n";
+    out << "};\n\nconstexpr Enum kEnums[] = {\n";
+    for (const auto& e : enums_) {
+      out << "    {" << e[0] << ", " << e[1] << ", " << e[2] << ", " << e[3] << ", " << e[4]
+          << ", " << e[5] << "},\n";
+    }
+    if (enums_.empty()) out << "    {0, 0, 0, 0, 0, 0},\n";
+    out << "};\n\nconstexpr EnumValue kValues[] = {\n";
+    for (const auto& v : values_) out << "    {" << v[0] << ", " << v[1] << "},\n";
+    if (values_.empty()) out << "    {0, 0},\n";
+    out << "};\n\nconstexpr Message kMessages[] = {\n";
+    for (const MessageRow& m : messages_) {
+      out << "    {" << m.name << ", " << m.handle << ", " << m.nested_count << ", "
+          << (m.map_entry ? "true" : "false") << ", " << m.start << ", " << m.end << "},\n";
+    }
+    if (messages_.empty()) out << "    {0, 0, 0, false, 0, 0},\n";
+    out << "};\n\n";
+
+    out << "constexpr Table kTable = {\n"
+        << "    \"" << names_.leaf << "\", \"" << names_.frame_name << "\", \"" << file_.name()
+        << "\", " << module_name_ << ",\n"
+        << "    kStrings, string_objects, " << strings_.items().size() << ",\n"
+        << "    kInts, int_objects, " << ints_.items().size() << ",\n"
+        << "    kDescriptor, sizeof kDescriptor, &descriptor_object,\n"
+        << "    kImports, " << imports_.size() << ",\n"
+        << "    kEnums, " << enums_.size() << ", kValues,\n"
+        << "    kMessages, " << messages_.size() << ",\n"
+        << "};\n\n}  // namespace\n\n"
+        << "OSTREL_MESSAGE_MODULE(" << names_.leaf << ", kTable)\n";
+  }
+
+  const FileDescriptorProto& file_;
+  const ModuleNames& names_;
+  Pool<std::string> strings_;
+  Pool<long> ints_;
+  int module_name_ = 0;
+  std::vector<std::array<int, 3>> imports_;
+  std::vector<std::array<int, 6>> enums_;
+  std::vector<std::array<int, 2>> values_;
+  std::vector<MessageRow> messages_;
+};
+
+void clear_json_names(DescriptorProto& message) {
+  for (FieldDescriptorProto& field : *message.mutable_field()) field.clear_json_name();
+  for (DescriptorProto& nested : *message.mutable_nested_type()) clear_json_names(nested);
+}
+
+void clear_json_names(FileDescriptorProto& file) {
+  for (DescriptorProto& message : *file.mutable_message_type()) clear_json_names(message);
+}
+
+class Generator : public google::protobuf::compiler::CodeGenerator {
+ public:
+  bool Generate(const FileDescriptor* file, const std::string& /*parameter*/,
+                GeneratorContext* context, std::string* error) const override {
+    ModuleNames names;
+    if (!module_names(file->name(), &names, error)) return false;
+
+    // The canonical form: no source info (CopyTo leaves it out) and no JSON
+    // names (protoc hands every field one; the runtime derives its own).
+    FileDescriptorProto proto;
+    file->CopyTo(&proto);
+    clear_json_names(proto);
+    if (!Validator(proto, error).check()) return false;
+    std::string serialized;
+    if (!proto.SerializeToString(&serialized)) {
+      *error = file->name() + ": the descriptor does not serialize";
+      return false;
+    }
+
+    std::ostringstream text;
+    if (!TableWriter(proto, names).write(serialized, text, error)) return false;
+
+    const std::string path = replace_all(names.import_name, ".", "/") + ".cc";
+    std::unique_ptr<google::protobuf::io::ZeroCopyOutputStream> stream(context->Open(path));
+    const std::string body = text.str();
+    void* data;
+    int size;
+    size_t written = 0;
+    while (written < body.size() && stream->Next(&data, &size)) {
+      const size_t n = std::min(static_cast<size_t>(size), body.size() - written);
+      std::memcpy(data, body.data() + written, n);
+      written += n;
+      if (n < static_cast<size_t>(size)) stream->BackUp(size - static_cast<int>(n));
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  Generator generator;
+  return google::protobuf::compiler::PluginMain(argc, argv, &generator);
+}

@@ -1,0 +1,1 @@
+"""Python bindings of the Ostrel robot work-cell service."""
