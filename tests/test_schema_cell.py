@@ -8,7 +8,6 @@ from google.protobuf import descriptor as _descriptor
 from google.protobuf import descriptor_pb2, descriptor_pool
 from google.protobuf.message import Message
 
-from layouts_cell import LAYOUTS
 from ostrel.api import (camera_pb2, common_pb2, control_pb2, data_pb2,
                         effector_pb2, fiducial_pb2, item_pb2, linkage_pb2,
                         planning_pb2, robot_pb2, simulation_pb2, system_pb2,
@@ -17,31 +16,6 @@ from ostrel.api import (camera_pb2, common_pb2, control_pb2, data_pb2,
 
 def roundtrip(msg):
     return type(msg).FromString(msg.SerializeToString())
-
-
-# --- descriptor layout -------------------------------------------------------
-
-@pytest.mark.parametrize("name", sorted(LAYOUTS))
-def test_layout(name):
-    want = LAYOUTS[name]
-    mod = importlib.import_module("ostrel.api." + name)
-    fd, blob = mod.DESCRIPTOR, mod.DESCRIPTOR.serialized_pb
-    assert (fd.name, fd.package) == (want["file"], "ostrel.api." + name[:-4])
-    assert [d.name for d in fd.dependencies] == want["deps"]
-    assert list(fd.message_types_by_name) == want["messages"]
-    assert list(fd.enum_types_by_name) == list(want["enums"])
-    assert hasattr(mod, "enum_type_wrapper") == bool(want["enums"])
-    assert len(blob) == want["size"]
-    for handle, (start, end) in want["ranges"].items():
-        desc = getattr(mod, handle)
-        proto = descriptor_pb2.DescriptorProto()
-        desc.CopyToProto(proto)
-        for field in proto.field:
-            field.ClearField("json_name")
-        # The type's own serialization sits exactly at its published range.
-        assert descriptor_pb2.DescriptorProto.FromString(blob[start:end]) == proto
-        if not _descriptor._USE_C_DESCRIPTORS:
-            assert (desc._serialized_start, desc._serialized_end) == (start, end)
 
 
 def test_same_named_map_entries_are_distinct_types():

@@ -1,0 +1,23 @@
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+
+def run_python(code, *args, check=True):
+    """Runs `code` in a fresh interpreter of this host (same protobuf
+    implementation) and returns the completed process."""
+    proc = subprocess.run(
+        [sys.executable, *args, "-c", textwrap.dedent(code)],
+        capture_output=True, text=True, env=dict(os.environ), cwd=os.path.dirname(__file__),
+        timeout=60)
+    if check and proc.returncode != 0:
+        raise AssertionError(f"child failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")
+    return proc
+
+
+@pytest.fixture
+def fresh():
+    return run_python
