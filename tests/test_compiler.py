@@ -1,0 +1,72 @@
+"""The schema compiler refuses what a module table cannot represent, with a
+clear error, and writes nothing for it."""
+
+import glob
+import os
+import shutil
+import subprocess
+
+import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def find_plugin():
+    found = [os.environ.get("OSTREL_PLUGIN", "")]
+    found += sorted(glob.glob(os.path.join(ROOT, "build", "*", "protoc-gen-ostrel")))
+    found = [p for p in found if p and os.access(p, os.X_OK)]
+    return found[0] if found else None
+
+
+PLUGIN = find_plugin()
+pytestmark = pytest.mark.skipif(not (PLUGIN and shutil.which("protoc")),
+                                reason="schema compiler not built in this checkout")
+
+HEADER = 'syntax = "proto3";\npackage t;\n'
+
+
+def compile_schema(tmp_path, path, text):
+    src, out = tmp_path / "src", tmp_path / "out"
+    (src / path).parent.mkdir(parents=True, exist_ok=True)
+    (src / path).write_text(text)
+    out.mkdir()
+    proc = subprocess.run(
+        ["protoc", f"--plugin=protoc-gen-ostrel={PLUGIN}", f"--ostrel_out={out}",
+         f"-I{src}", str(src / path)], capture_output=True, text=True)
+    written = sorted(str(p.relative_to(out)) for p in out.rglob("*") if p.is_file())
+    return proc, written
+
+
+@pytest.mark.parametrize("path,body,complaint", [
+    ("pkg/nested.proto", "message A { enum E { X = 0; } E e = 1; }", "nested enum E"),
+    ("pkg/deep.proto", "message A { message B { message C {} } }", "one level deep"),
+    ("pkg/svc.proto", "message A {}\nservice S { rpc f(A) returns (A); }",
+     "services are not supported"),
+    ("pkg/opt.proto", "message A { optional int32 x = 1; }", "'optional'"),
+    ("pkg/res.proto", "message A { reserved 2; }", "reserved fields"),
+    ("pkg/fopt.proto", 'option java_package = "x";\nmessage A {}', "file options"),
+    ("class/kw.proto", "message A {}", "'class' is not a safe Python module name"),
+    ("pkg/2d.proto", "message A {}", "'2d_pb2' is not a safe Python module name"),
+    ("a.b/dots.proto", "message A {}", "'a.b' is not a safe Python module name"),
+    ("top.proto", "message A {}", "must lie in a package directory"),
+])
+def test_refuses_and_writes_nothing(tmp_path, path, body, complaint):
+    proc, written = compile_schema(tmp_path, path, HEADER + body)
+    assert proc.returncode != 0 and complaint in proc.stderr
+    assert written == []
+
+
+def test_proto2_is_refused(tmp_path):
+    proc, written = compile_schema(tmp_path, "pkg/old.proto",
+                                   'syntax = "proto2";\nmessage A { optional int32 x = 1; }')
+    assert "only proto3" in proc.stderr and written == []
+
+
+def test_writes_one_table_named_after_the_module(tmp_path):
+    proc, written = compile_schema(tmp_path, "pkg/my-cell.proto",
+                                   HEADER + "message A { map<string, A> m = 1; }\nenum E { Z = 0; }")
+    assert proc.returncode == 0, proc.stderr
+    assert written == ["pkg/my_cell_pb2.cc"]
+    table = (tmp_path / "out" / written[0]).read_text()
+    for text in ('"pkg.my_cell_pb2"', '"my_cell_pb2"', '"_A_MENTRY"', "OSTREL_MESSAGE_MODULE(my_cell_pb2"):
+        assert text in table
