@@ -8,22 +8,9 @@ import pytest
 from google.protobuf import descriptor as _descriptor
 from google.protobuf import descriptor_pb2
 
-from layouts_cell import LAYOUTS as CELL
-from layouts_program import LAYOUTS as PROGRAM
+from layouts import LAYOUTS
 from test_frame import BLOCK, COUNT_ADDS, POOL_HAS
 
-COMMON = {
-    "common_pb2": {
-        "file": "ostrel/api/common.proto",
-        "size": 322,
-        "deps": ["google/protobuf/any.proto"],
-        "ranges": {"_METADATA": (73, 105), "_STATUS": (107, 171), "_PACKET": (173, 267),
-                   "_CODE": (269, 314)},
-        "enums": {"Code": {"RUNNING": 0, "SUCCESS": 1, "FAILURE": 2}},
-        "messages": ["Metadata", "Status", "Packet"],
-    },
-}
-LAYOUTS = {**COMMON, **PROGRAM, **CELL}
 RUNTIME = ["_descriptor", "_descriptor_pool", "_message", "_reflection", "_symbol_database",
            "_sym_db"]
 PURE = not _descriptor._USE_C_DESCRIPTORS
