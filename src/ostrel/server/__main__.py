@@ -1,0 +1,78 @@
+"""ostrel-server: run the reference server of the Ostrel service."""
+
+import argparse
+import logging
+import signal
+import sys
+import threading
+
+from ostrel.server.store import default_db_path
+
+log = logging.getLogger("ostrel.server")
+
+
+def _positive_or_zero(text):
+    value = float(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError("must be 0 or more, got %s" % text)
+    return value
+
+
+def _port(text):
+    value = int(text)
+    if not 0 <= value <= 65535:
+        raise argparse.ArgumentTypeError("must be 0 to 65535, got %s" % text)
+    return value
+
+
+def build_parser():
+    parser = argparse.ArgumentParser(
+        prog="ostrel-server",
+        description="Serve the Ostrel service with a simulated work cell, for local development.")
+    parser.add_argument("--host", default="127.0.0.1", help="address to listen on (default: %(default)s)")
+    parser.add_argument("--port", type=_port, default=50051,
+                        help="port to listen on; 0 picks a free one (default: %(default)s)")
+    parser.add_argument("--db", default=None,
+                        help="SQLite file for the project and the records (default: %s)" % default_db_path())
+    parser.add_argument("--time-scale", type=_positive_or_zero, default=1.0,
+                        help="factor on every simulated duration and sleep; 0.01 runs a program "
+                             "100 times faster (default: %(default)s)")
+    parser.add_argument("--seed", type=int, default=None, help="seed of the target sampling")
+    parser.add_argument("--log-level", default="INFO", choices=["DEBUG", "INFO", "WARNING", "ERROR"])
+    return parser
+
+
+def main(argv=None):
+    args = build_parser().parse_args(argv)
+    logging.basicConfig(level=args.log_level, format="%(asctime)s %(levelname)s %(name)s: %(message)s")
+    try:
+        from ostrel.server import OstrelServer
+
+        server = OstrelServer(db=args.db, host=args.host, port=args.port,
+                              time_scale=args.time_scale, seed=args.seed)
+    except ImportError as error:
+        print("ostrel-server: error: cannot load the service modules: %s" % error, file=sys.stderr)
+        return 1
+    except Exception as error:  # unusable database path, port in use, ...
+        print("ostrel-server: error: %s" % error, file=sys.stderr)
+        return 1
+
+    stopping = threading.Event()
+
+    def on_signal(signum, frame):
+        log.info("received %s, stopping", signal.Signals(signum).name)
+        stopping.set()
+
+    signal.signal(signal.SIGINT, on_signal)
+    signal.signal(signal.SIGTERM, on_signal)
+    server.start()
+    print("ostrel-server listening on %s:%d (db %s, time scale %g)"
+          % (args.host, server.port, server.store.path, args.time_scale), flush=True)
+    while not stopping.wait(0.5):
+        pass
+    server.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
