@@ -51,9 +51,16 @@ def read_project(path):
     except UnicodeDecodeError:
         raise CliError("cannot read %s: not UTF-8 text" % path)
     try:
-        return json_format.Parse(text, project_pb2.ProjectSnapshot())
-    except json_format.ParseError as error:
-        message = " ".join(str(error).split())
+        data = json.loads(text)
+    except ValueError as error:
+        raise CliError("%s is not valid JSON: %s" % (path, error))
+    if not isinstance(data, dict):
+        raise CliError("%s is not a valid project: expected a JSON object, found %s"
+                       % (path, type(data).__name__))
+    try:
+        return json_format.ParseDict(data, project_pb2.ProjectSnapshot())
+    except (json_format.ParseError, ValueError, TypeError, AttributeError) as error:
+        message = " ".join(str(error).split()).rstrip(".")
         raise CliError("%s is not a valid project: %s" % (path, message))
 
 
@@ -165,7 +172,7 @@ class Client:
         except self.grpc.RpcError as error:
             code = error.code() if hasattr(error, "code") else None
             if code in (self.grpc.StatusCode.UNAVAILABLE, self.grpc.StatusCode.DEADLINE_EXCEEDED):
-                raise CliError("cannot reach the Ostrel server at %s (%s)"
+                raise CliError("cannot reach the Ostrel server at %s (%s); is ostrel-server running?"
                                % (self.target, code.name.lower().replace("_", " ")))
             details = error.details() if hasattr(error, "details") else str(error)
             raise CliError("%s failed: %s: %s" % (method, code.name if code else "error", details))
@@ -314,6 +321,9 @@ def main(argv=None):
         return args.handler(args, client)
     except CliError as error:
         print("%s: error: %s" % (PROG, error), file=sys.stderr)
+        return EXIT_ERROR
+    except BrokenPipeError:  # output piped into a reader that stopped, as `head`
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return EXIT_ERROR
     except KeyboardInterrupt:
         print("%s: interrupted" % PROG, file=sys.stderr)
