@@ -47,7 +47,6 @@ PyObject* argument_count_error(const Function* f, Py_ssize_t given) {
   const bool too_few = given < required;
   const char* bound = required == count ? "exactly" : too_few ? "at least" : "at most";
   const Py_ssize_t expected = too_few ? required : count;
-  if (PyErr_Occurred()) PyErr_Clear();  // a failed name conversion above
   PyErr_Format(PyExc_TypeError, kArgumentCount, name_of(f), bound, expected,
                expected == 1 ? "" : "s", given);
   return nullptr;
@@ -56,7 +55,7 @@ PyObject* argument_count_error(const Function* f, Py_ssize_t given) {
 // Names the first keyword that matched no free parameter.
 PyObject* keyword_error(const Function* f, PyObject* kwargs, Py_ssize_t positional) {
   Py_ssize_t pos = 0;
-  PyObject *key, *value;
+  PyObject *key, *value, *matched = nullptr;
   while (PyDict_Next(kwargs, &pos, &key, &value)) {
     if (!PyUnicode_Check(key)) {
       PyErr_Format(PyExc_TypeError, kKeywordsNotStrings, name_of(f));
@@ -77,10 +76,11 @@ PyObject* keyword_error(const Function* f, PyObject* kwargs, Py_ssize_t position
       PyErr_Format(PyExc_TypeError, kUnexpectedKeyword, name_of(f), key);
       return nullptr;
     }
+    matched = key;
   }
-  // Every keyword matched after all: only a key whose comparison changed
-  // between the lookups can get here.
-  PyErr_Format(PyExc_TypeError, kKeywordsNotStrings, name_of(f));
+  // Every key names a free parameter, so two keys (str subclasses that
+  // compare equal) named the same one.
+  PyErr_Format(PyExc_TypeError, kDuplicateArgument, name_of(f), matched);
   return nullptr;
 }
 
@@ -119,7 +119,17 @@ PyObject* call(PyObject* self, PyObject* args, PyObject* kwargs) {
     values[i] = PyTuple_GET_ITEM(f->defaults, i - required);
   }
   if (keywords_used < keyword_count) return keyword_error(f, kwargs, positional);
-  return f->impl(f->globals, f->tag, values);
+
+  // Hold the arguments like a frame holds its locals: the implementation runs
+  // Python code that could otherwise drop the last reference to a keyword
+  // value or, through the collector, to the defaults.
+  for (Py_ssize_t i = 0; i < count; ++i) Py_INCREF(values[i]);
+  PyObject* globals = f->globals;
+  Py_INCREF(globals);
+  PyObject* result = f->impl(globals, f->tag, values);
+  Py_DECREF(globals);
+  for (Py_ssize_t i = 0; i < count; ++i) Py_DECREF(values[i]);
+  return result;
 }
 
 // Read from an instance, the function binds to it; read from the class (or

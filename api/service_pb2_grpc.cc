@@ -365,7 +365,7 @@ bool make_constants() {
   for (FunctionDef& f : functions) {
     if (f.qualname == nullptr) {
       f.qualname = f.owner == kRegister
-                       ? (Py_INCREF(name(f.name)), name(f.name))
+                       ? PyUnicode_FromFormat("%U", name(f.name))
                        : PyUnicode_FromFormat("%U.%U", name(f.owner), name(f.name));
       if (f.qualname == nullptr) return false;
     }
