@@ -84,6 +84,20 @@ PyObject* keyword_error(const Function* f, PyObject* kwargs, Py_ssize_t position
   return nullptr;
 }
 
+// The arguments of one call, held like a frame holds its locals: the
+// implementation runs Python code that could otherwise drop the last
+// reference to a keyword value or, through the collector, to the defaults.
+struct Arguments {
+  PyObject* values[kMaxParameters] = {};
+  ~Arguments() {
+    for (PyObject* value : values) Py_XDECREF(value);
+  }
+  void hold(Py_ssize_t i, PyObject* value) {
+    Py_INCREF(value);
+    values[i] = value;
+  }
+};
+
 // Binds the call's arguments to the parameters like a Python function does:
 // positional first, then keywords, then defaults. Each error is raised for
 // the first fault in that order: too many positional arguments, a missing
@@ -101,35 +115,29 @@ PyObject* call(PyObject* self, PyObject* args, PyObject* kwargs) {
   const Py_ssize_t positional = PyTuple_GET_SIZE(args);
   if (positional > count) return argument_count_error(f, positional);
 
-  PyObject* values[kMaxParameters] = {};
-  for (Py_ssize_t i = 0; i < positional; ++i) values[i] = PyTuple_GET_ITEM(args, i);
+  Arguments arguments;
+  for (Py_ssize_t i = 0; i < positional; ++i) arguments.hold(i, PyTuple_GET_ITEM(args, i));
 
   const Py_ssize_t keyword_count = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
   Py_ssize_t keywords_used = 0;
   for (Py_ssize_t i = positional; i < count; ++i) {
     if (keywords_used < keyword_count) {
-      values[i] = PyDict_GetItemWithError(kwargs, PyTuple_GET_ITEM(f->parameters, i));
-      if (values[i] != nullptr) {
+      PyObject* value = PyDict_GetItemWithError(kwargs, PyTuple_GET_ITEM(f->parameters, i));
+      if (value != nullptr) {
+        arguments.hold(i, value);
         ++keywords_used;
         continue;
       }
       if (PyErr_Occurred()) return nullptr;
     }
     if (i < required) return argument_count_error(f, i);
-    values[i] = PyTuple_GET_ITEM(f->defaults, i - required);
+    arguments.hold(i, PyTuple_GET_ITEM(f->defaults, i - required));
   }
   if (keywords_used < keyword_count) return keyword_error(f, kwargs, positional);
 
-  // Hold the arguments like a frame holds its locals: the implementation runs
-  // Python code that could otherwise drop the last reference to a keyword
-  // value or, through the collector, to the defaults.
-  for (Py_ssize_t i = 0; i < count; ++i) Py_INCREF(values[i]);
-  PyObject* globals = f->globals;
-  Py_INCREF(globals);
-  PyObject* result = f->impl(globals, f->tag, values);
-  Py_DECREF(globals);
-  for (Py_ssize_t i = 0; i < count; ++i) Py_DECREF(values[i]);
-  return result;
+  Ref globals(f->globals);
+  Py_INCREF(globals.get());
+  return f->impl(globals.get(), f->tag, arguments.values);
 }
 
 // Read from an instance, the function binds to it; read from the class (or

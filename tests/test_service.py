@@ -160,6 +160,24 @@ def test_keywords_must_be_strings():
         call(svc.Ostrel.connect, (1, 2), {1: 2})
 
 
+def test_keyword_arguments_outlive_their_dictionary(fresh):
+    # A C caller keeps the keyword dictionary; the channel clears it mid-call.
+    assert fresh("""
+        import ctypes, gc
+        from ostrel.api import service_pb2_grpc as svc
+        call = ctypes.pythonapi.PyObject_Call
+        call.restype, call.argtypes = ctypes.py_object, (ctypes.py_object,) * 3
+        class Channel:
+            def unary_unary(self, *args, **kwargs):
+                keywords.clear()
+                gc.collect()
+                return [0] * 64
+        keywords, stub = {"channel": Channel()}, svc.OstrelStub.__new__(svc.OstrelStub)
+        call(svc.OstrelStub.__init__, (stub,), keywords)
+        print(len(vars(stub)))
+        """, "-X", "dev").stdout == "6\n"
+
+
 # Client stub
 
 def test_stub_asks_the_channel_once_per_method():
