@@ -408,11 +408,13 @@ PyObject* new_class(PyObject* ns, Name class_name) {
                                       name(class_name), bases.get(), dict.get(), nullptr);
 }
 
+constexpr char kNoRegisterFunction[] = "the function table lacks the registration function";
+
 PyObject* new_register_function(PyObject* ns) {
   for (const FunctionDef& f : functions) {
     if (f.owner == kRegister) return new_function(ns, f);
   }
-  PyErr_SetString(PyExc_SystemError, "registration function missing from the table");
+  PyErr_SetString(PyExc_SystemError, kNoRegisterFunction);
   return nullptr;
 }
 
