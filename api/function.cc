@@ -248,20 +248,20 @@ PyObject* new_code(PyObject* filename, PyObject* name, PyObject* parameters) {
       empty.get(), parameters, empty.get(), empty.get(), filename, name, 1, line_table.get()));
 }
 
-PyObject* new_function(const Spec& spec) {
+PyObject* new_function(const Definition& definition) {
   if (PyType_Ready(&function_type) < 0) return nullptr;
-  Ref argcount(PyObject_GetAttrString(spec.code, "co_argcount"));
-  Ref varnames(PyObject_GetAttrString(spec.code, "co_varnames"));
+  Ref argcount(PyObject_GetAttrString(definition.code, "co_argcount"));
+  Ref varnames(PyObject_GetAttrString(definition.code, "co_varnames"));
   if (!argcount || !varnames) return nullptr;
   const Py_ssize_t count = PyLong_AsSsize_t(argcount.get());
   if (count == -1 && PyErr_Occurred()) return nullptr;
   if (count > kMaxParameters) {
-    PyErr_Format(PyExc_ValueError, kTooManyParameters, spec.name, kMaxParameters);
+    PyErr_Format(PyExc_ValueError, kTooManyParameters, definition.name, kMaxParameters);
     return nullptr;
   }
-  if (spec.defaults != nullptr &&
-      (!PyTuple_Check(spec.defaults) || PyTuple_GET_SIZE(spec.defaults) > count)) {
-    PyErr_Format(PyExc_ValueError, kBadDefaults, spec.name);
+  if (definition.defaults != nullptr &&
+      (!PyTuple_Check(definition.defaults) || PyTuple_GET_SIZE(definition.defaults) > count)) {
+    PyErr_Format(PyExc_ValueError, kBadDefaults, definition.name);
     return nullptr;
   }
   Ref parameters(PyTuple_GetSlice(varnames.get(), 0, count));
@@ -269,16 +269,16 @@ PyObject* new_function(const Spec& spec) {
 
   Function* f = PyObject_GC_New(Function, &function_type);
   if (f == nullptr) return nullptr;
-  f->name = new_ref(spec.name);
-  f->qualname = new_ref(spec.qualname);
-  f->module = new_ref(spec.module);
-  f->code = new_ref(spec.code);
-  f->defaults = new_ref(spec.defaults);
-  f->globals = new_ref(spec.globals);
+  f->name = new_ref(definition.name);
+  f->qualname = new_ref(definition.qualname);
+  f->module = new_ref(definition.module);
+  f->code = new_ref(definition.code);
+  f->defaults = new_ref(definition.defaults);
+  f->globals = new_ref(definition.globals);
   f->parameters = parameters.release();
   f->weakrefs = nullptr;
-  f->impl = spec.impl;
-  f->tag = spec.tag;
+  f->impl = definition.impl;
+  f->tag = definition.tag;
   PyObject_GC_Track(f);
   return reinterpret_cast<PyObject*>(f);
 }

@@ -25,7 +25,7 @@ constexpr Py_ssize_t kMaxParameters = 16;
 // positional-or-keyword arguments and its only locals; its body returns None.
 PyObject* new_code(PyObject* filename, PyObject* name, PyObject* parameters);
 
-struct Spec {
+struct Definition {
   PyObject* name;      // str, also the name in argument errors
   PyObject* qualname;  // str
   PyObject* module;    // str
@@ -37,6 +37,6 @@ struct Spec {
 };
 
 // A new function object (new reference), or NULL with an exception set.
-PyObject* new_function(const Spec& spec);
+PyObject* new_function(const Definition& definition);
 
 }  // namespace ostrel::function

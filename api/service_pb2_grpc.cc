@@ -379,11 +379,11 @@ bool make_constants() {
 }
 
 PyObject* new_function(PyObject* ns, const FunctionDef& f) {
-  const ostrel::function::Spec spec = {
+  const ostrel::function::Definition function = {
       name(f.name), f.qualname, name(kModuleName), f.code,
       kShapes[f.shape].has_defaults ? one_shot_defaults : nullptr,
       ns, f.impl, f.row};
-  return ostrel::function::new_function(spec);
+  return ostrel::function::new_function(function);
 }
 
 // class <name>(object) holding the functions owned by <name>, in order; the
