@@ -21,7 +21,7 @@ from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, perception_pb2, planning_pb2, project_pb2
 from ostrel.api import service_pb2 as S
 from ostrel.api import service_pb2_grpc, system_pb2
-from ostrel.server import OstrelServer
+from ostrel.server import OstrelServer, RecordStore
 
 SAMPLE = Path(__file__).resolve().parents[1] / "examples" / "pick_and_place.json"
 SCALE = 0.001  # simulated seconds -> real seconds
@@ -215,6 +215,9 @@ ROUTINES = [  # tree, final code, events recorded, text in the final message
     (sequence(START, CONTROLLER, goto(target_generators=["pick_poses"])), C.FAILURE, 3, "inverse kinematics"),
     (sequence(START, {"stop_recording_data": {}}, {"stop_recording_data": {}}), C.FAILURE, 2, "no recording"),
     (sequence(START, START), C.FAILURE, 2, "still open"),
+    (sequence(START, CONTROLLER, goto(termination={"timeout_window_s": 0.01})), C.FAILURE, 3, "timeout window"),
+    (sequence(START, CONTROLLER, {"screw_along_last_axis": {"robot": "ur5e", "num_rotations": 0.5}}),
+     C.SUCCESS, 3, "3 steps"),
     (sequence(START, {"name": "probe", "set_effector_positions": {"effector": "gripper", "positions": {"data": [0.1, 0.2]}}}),
      C.FAILURE, 2, "takes 1 positions"),
 ]
@@ -228,10 +231,10 @@ def test_routines_run_in_order_and_honour_allow_failure(cell, tree, code, events
     assert sum(len(r.events) for r in cell.records()) == events
 
 
-def test_a_second_program_is_refused_while_one_runs(tmp_path):
+def test_a_second_program_is_refused_while_one_runs_and_stopping_keeps_its_recording(tmp_path):
     cell = Cell(tmp_path / "busy.sqlite3", time_scale=1.0)
     try:
-        project = with_behavior("long", behavior(sleep_routine={"duration_s": 60.0}))
+        project = with_behavior("long", sequence(START, {"sleep_routine": {"duration_s": 60.0}}))
         cell.push(project)
         assert cell.stub.runProgram(S.ProgramRequest(behavior="long")).code == C.RUNNING
         second = cell.stub.runProgram(S.ProgramRequest(behavior="go_home"))
@@ -242,6 +245,8 @@ def test_a_second_program_is_refused_while_one_runs(tmp_path):
         started = time.monotonic()
         cell.stop()  # stops the sleeping program instead of waiting a minute
         assert time.monotonic() - started < 5
+    [record] = RecordStore(tmp_path / "busy.sqlite3").record_sets()
+    assert record.description == "probe" and len(record.events) == 1 and record.stop_timestamp_ns
 
 
 @pytest.mark.parametrize("request_behavior, push, text", [

@@ -22,6 +22,10 @@ __all__ = ["OstrelServer", "OstrelService", "RecordStore", "default_db_path"]
 log = logging.getLogger(__name__)
 
 
+def _bracketed(host):
+    return "[%s]" % host if ":" in host and not host.startswith("[") else host
+
+
 class OstrelServer:
     """A gRPC server with an OstrelService on one port.
 
@@ -32,9 +36,11 @@ class OstrelServer:
         self.host = host
         self.store = RecordStore(db or default_db_path())
         self.service = OstrelService(self.store, time_scale=time_scale, seed=seed)
-        self._server = grpc.server(futures.ThreadPoolExecutor(max_workers=max_workers))
+        # No port sharing: a second server on a port in use must fail, not join it.
+        self._server = grpc.server(futures.ThreadPoolExecutor(max_workers=max_workers),
+                                   options=[("grpc.so_reuseport", 0)])
         service_pb2_grpc.add_OstrelServicer_to_server(self.service, self._server)
-        address = "%s:%d" % (host, port)
+        address = "%s:%d" % (_bracketed(host), port)
         try:
             self.port = self._server.add_insecure_port(address)
         except RuntimeError as error:  # grpc raises this when it cannot bind
@@ -45,15 +51,19 @@ class OstrelServer:
             raise OSError("cannot listen on %s" % address)
 
     @property
+    def address(self):
+        """host:port that the server listens on."""
+        return "%s:%d" % (_bracketed(self.host), self.port)
+
+    @property
     def target(self):
-        host = "[%s]" % self.host if ":" in self.host and not self.host.startswith("[") else self.host
-        if host in ("0.0.0.0", "[::]"):
-            host = "localhost"
-        return "%s:%d" % (host, self.port)
+        """host:port for a client on this machine."""
+        host = _bracketed(self.host)
+        return "%s:%d" % ("localhost" if host in ("0.0.0.0", "[::]") else host, self.port)
 
     def start(self):
         self._server.start()
-        log.info("listening on %s:%d", self.host, self.port)
+        log.info("listening on %s", self.address)
         return self
 
     def stop(self, grace=1.0):

@@ -66,8 +66,8 @@ def main(argv=None):
     signal.signal(signal.SIGINT, on_signal)
     signal.signal(signal.SIGTERM, on_signal)
     server.start()
-    print("ostrel-server listening on %s:%d (db %s, time scale %g)"
-          % (args.host, server.port, server.store.path, args.time_scale), flush=True)
+    print("ostrel-server listening on %s (db %s, time scale %g)"
+          % (server.address, server.store.path, args.time_scale), flush=True)
     while not stopping.wait(0.5):
         pass
     server.stop()

@@ -374,6 +374,13 @@ class Cell:
             trajectory.reference.append(motion_pb2.State(joint=joint))
         return trajectory, duration
 
+    @staticmethod
+    def _check_termination(termination, duration):
+        window = termination.timeout_window_s
+        if window > 0 and duration > window:
+            raise StepFailed("the motion takes %.2f s, longer than the timeout window of %.2f s"
+                             % (duration, window))
+
     def _move(self, robot_key, q1, duration):
         """Put the robot at q1 and report it as the controller would."""
         controller = self.controllers[robot_key]
@@ -407,6 +414,7 @@ class Cell:
         else:  # tool-space rankings need kinematics; joint travel stands in for them
             planned.sort(key=lambda p: p[0].l2_joint_travel)
         target, trajectory, duration = planned[0]
+        self._check_termination(step.termination, duration)
         products = planning_pb2.PlannerProducts(
             metrics=planning_pb2.PlannerMetrics(), robot=step.robot, tool=step.tool,
             target_proposals=[p[0] for p in planned] + [t for t in proposals if not t.reachable],
@@ -426,6 +434,7 @@ class Cell:
         turn = 2.0 * math.pi * step.num_rotations * (-1.0 if step.clockwise else 1.0)
         q1 = q0[:-1] + [q0[-1] + turn]
         trajectory, duration = self._trajectory(q0, q1, limits)
+        self._check_termination(step.termination, duration)
         target = planning_pb2.Target(position=_vector(q1), reachable=True, l2_joint_travel=abs(turn))
         products = planning_pb2.PlannerProducts(
             metrics=planning_pb2.PlannerMetrics(), robot=step.robot, tool=step.tool,

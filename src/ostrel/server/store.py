@@ -44,12 +44,15 @@ class RecordStore:
 
     def __init__(self, path):
         self.path = str(path)
-        if self.path != ":memory:":
-            Path(self.path).parent.mkdir(parents=True, exist_ok=True)
         self._lock = threading.Lock()
-        self._db = sqlite3.connect(self.path, check_same_thread=False)
-        with self._lock, self._db:
-            self._db.executescript(_SCHEMA)
+        try:
+            if self.path != ":memory:":
+                Path(self.path).parent.mkdir(parents=True, exist_ok=True)
+            self._db = sqlite3.connect(self.path, check_same_thread=False)
+            with self._db:
+                self._db.executescript(_SCHEMA)
+        except (OSError, sqlite3.Error) as error:
+            raise OSError("cannot open the database %s: %s" % (self.path, getattr(error, "strerror", None) or error))
         log.info("record store at %s", self.path)
 
     def close(self):
