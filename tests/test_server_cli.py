@@ -160,7 +160,7 @@ def test_sample_program_succeeds_and_records_events_products_and_project(cell, c
     descend_plan = moves[2]  # home, approach, descend
     assert list(descend_plan.trajectory.reference[-1].joint.positions.data) == pytest.approx(grasp_q)
 
-    state = json_format.Parse(ostrel(capsys, cell.target, "--json", "state")[1], system_pb2.SystemState())
+    state = json_format.Parse(ostrel(capsys, cell.target, "state", "--json")[1], system_pb2.SystemState())
     assert state.status.code == C.SUCCESS and state.HasField("planner") and state.HasField("controller")
 
 

@@ -272,38 +272,50 @@ class _Parser(argparse.ArgumentParser):
         self.exit(EXIT_ERROR, "%s: error: %s\n" % (self.prog, message))
 
 
+def _common_options(parser, default):
+    """Options taken before or after the command: `ostrel --json state` or `ostrel state --json`."""
+    parser.add_argument("--target", default=default(os.environ.get("OSTREL_TARGET", "localhost:50051")),
+                        help="server address host:port (default: $OSTREL_TARGET or localhost:50051)")
+    parser.add_argument("--json", action="store_true", default=default(False),
+                        help="print protobuf JSON instead of text")
+    parser.add_argument("--timeout", type=_positive, default=default(10.0),
+                        help="seconds per call (default: 10)")
+
+
 def build_parser():
     parser = _Parser(prog=PROG, description="Client of the Ostrel work-cell service.")
-    parser.add_argument("--target", default=os.environ.get("OSTREL_TARGET", "localhost:50051"),
-                        help="server address host:port (default: $OSTREL_TARGET or localhost:50051)")
-    parser.add_argument("--json", action="store_true", help="print protobuf JSON instead of text")
-    parser.add_argument("--timeout", type=_positive, default=10.0, help="seconds per call (default: 10)")
+    _common_options(parser, lambda value: value)
+    common = _Parser(add_help=False)
+    _common_options(common, lambda value: argparse.SUPPRESS)
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
     commands.required = True
 
-    sub = commands.add_parser("connect", help="check that the server answers")
+    def command(name, help):
+        return commands.add_parser(name, parents=[common], help=help)
+
+    sub = command("connect", help="check that the server answers")
     sub.add_argument("--client", default="ostrel-cli", help="name to give the server")
     sub.set_defaults(handler=cmd_connect)
 
-    sub = commands.add_parser("push", help="send a project (protobuf JSON file) to the server")
+    sub = command("push", help="send a project (protobuf JSON file) to the server")
     sub.add_argument("project", metavar="PROJECT.json")
     sub.set_defaults(handler=cmd_push)
 
-    sub = commands.add_parser("pull", help="show the server's project")
+    sub = command("pull", help="show the server's project")
     sub.add_argument("--out", metavar="FILE", help="write the project as JSON to FILE")
     sub.set_defaults(handler=cmd_pull)
 
-    sub = commands.add_parser("run", help="run a behavior of the project")
+    sub = command("run", help="run a behavior of the project")
     sub.add_argument("behavior", metavar="BEHAVIOR")
     sub.add_argument("--wait", action="store_true", help="wait for the program to end")
     sub.add_argument("--poll", type=_positive, default=0.2, help="seconds between state polls (default: 0.2)")
     sub.add_argument("--wait-timeout", type=_positive, default=None, help="give up waiting after this many seconds")
     sub.set_defaults(handler=cmd_run)
 
-    sub = commands.add_parser("state", help="show the system state")
+    sub = command("state", help="show the system state")
     sub.set_defaults(handler=cmd_state)
 
-    sub = commands.add_parser("records", help="show recorded data sets")
+    sub = command("records", help="show recorded data sets")
     sub.add_argument("--out", metavar="FILE", help="write the records as JSON to FILE")
     sub.add_argument("--description", action="append", metavar="TEXT",
                      help="only record sets with this description (repeatable)")
