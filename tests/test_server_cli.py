@@ -186,14 +186,15 @@ MISSING = [  # probe steps, the key the failure must name
 
 @pytest.mark.parametrize("steps, key", MISSING, ids=[key for _, key in MISSING])
 def test_step_naming_a_missing_key_fails_with_a_status_naming_it(cell, steps, key):
-    project = with_behavior("probe", sequence(START, *steps, OPEN))
+    project = with_behavior("missing", sequence(START, *steps, OPEN))
     project.variables.target_generators["mixed"].mixture_target.target_generators[:] = ["home", "ghost"]
     far = project.variables.target_generators["far_poses"].task_region_target.pose_generator
     far.task_region = "far_region"
     cell.push(project)
 
-    status = cell.run("probe")
-    assert status.code == C.FAILURE and f"'{key}'" in status.message and "'probe'" in status.message
+    status = cell.run("missing")
+    assert status.code == C.FAILURE and f"'{key}'" in status.message
+    assert status.message.startswith("program 'missing' failed: step 'probe'")
     # The recording left open by the failure is closed with the failing step as its last event.
     [record] = cell.records()
     assert record.stop_timestamp_ns >= record.events[-1].stop_timestamp_ns

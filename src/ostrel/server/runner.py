@@ -56,7 +56,8 @@ class ProgramRun:
                 message="program '%s' finished: %d steps, %d allowed failures"
                 % (self.behavior, self.steps, self.failures))
         except StepFailed as failure:
-            status = common_pb2.Status(code=common_pb2.FAILURE, message=str(failure))
+            status = common_pb2.Status(code=common_pb2.FAILURE,
+                                       message="program '%s' failed: %s" % (self.behavior, failure))
         except Stopped:
             status = common_pb2.Status(
                 code=common_pb2.FAILURE,
@@ -133,7 +134,7 @@ class ProgramRun:
                 products, nominal_s = self.cell.execute(case, getattr(node, case), self.rng)
                 self._wait(nominal_s)
         except StepFailed as error:
-            failure = StepFailed("%s failed: %s" % (label, error))
+            failure = StepFailed("%s: %s" % (label, error))
         stop = now_ns()
         with self.cell.lock:
             for kind, message in products:
