@@ -175,15 +175,27 @@ print(json.dumps({"errors": errors, "adds": ADDS["ostrel/_fixtures/clash.proto"]
     assert result["adds"] == 2 and result["left"] == []
 
 
-def test_failed_imports_do_not_leak(fresh):
-    fresh("""
-import gc, tracemalloc
-import ostrel.api.common_pb2
+# Each way an import can fail, set up so that it fails on every attempt.
+FAILURES = {
+    "pool refuses": ("import ostrel.api.common_pb2", "ostrel._fixtures.clash_pb2"),
+    "dependency missing": (BLOCK.format(name="ostrel.api.math_pb2"), "ostrel.api.motion_pb2"),
+    "dependency registers nothing": (
+        "import sys, types\nsys.modules['ostrel.api.math_pb2'] = types.ModuleType('m')",
+        "ostrel.api.motion_pb2"),
+}
+
+
+@pytest.mark.parametrize("setup,module", FAILURES.values(), ids=FAILURES)
+def test_failed_imports_do_not_leak(fresh, setup, module):
+    fresh(setup + """
+import gc, importlib, sys, tracemalloc
 def attempt():
     try:
-        import ostrel._fixtures.clash_pb2
-    except TypeError:
+        importlib.import_module({module!r})
+    except (ImportError, TypeError, KeyError):
         pass
+    else:
+        raise AssertionError("imported")
 for _ in range(50):
     attempt()
 gc.collect()
@@ -194,7 +206,7 @@ for _ in range(500):
 gc.collect()
 grown = tracemalloc.get_traced_memory()[0] - before
 assert grown < 64 * 1024, grown
-""")
+""".format(module=module))
 
 
 def test_second_interpreter_is_refused_and_first_keeps_working(fresh):
