@@ -235,9 +235,13 @@ def test_routines_run_in_order_and_honour_allow_failure(cell, tree, code, events
 def test_a_second_program_is_refused_while_one_runs_and_stopping_keeps_its_recording(tmp_path):
     cell = Cell(tmp_path / "busy.sqlite3", time_scale=1.0)
     try:
-        project = with_behavior("long", sequence(START, {"sleep_routine": {"duration_s": 60.0}}))
+        project = with_behavior("long", sequence(START, CONTROLLER, {"sleep_routine": {"duration_s": 60.0}}))
         cell.push(project)
         assert cell.stub.runProgram(S.ProgramRequest(behavior="long")).code == C.RUNNING
+        deadline = time.monotonic() + 10
+        while not cell.stub.pullSystemState(S.GenericRequest()).HasField("controller"):
+            assert time.monotonic() < deadline  # the recording is open once the controller is up
+            time.sleep(0.01)
         second = cell.stub.runProgram(S.ProgramRequest(behavior="go_home"))
         assert second.code == C.FAILURE and "'long' is still running" in second.message
         assert cell.stub.pushProjectSnapshot(project).code == C.FAILURE
@@ -247,7 +251,7 @@ def test_a_second_program_is_refused_while_one_runs_and_stopping_keeps_its_recor
         cell.stop()  # stops the sleeping program instead of waiting a minute
         assert time.monotonic() - started < 5
     [record] = RecordStore(tmp_path / "busy.sqlite3").record_sets()
-    assert record.description == "probe" and len(record.events) == 1 and record.stop_timestamp_ns
+    assert record.description == "probe" and len(record.events) == 2 and record.stop_timestamp_ns
 
 
 @pytest.mark.parametrize("request_behavior, push, text", [

@@ -127,6 +127,7 @@ class ProgramRun:
         self.steps += 1
         products = []
         failure = None
+        stopped = False
         try:
             if agent == "datalink":
                 self._datalink(case, getattr(node, case), start)
@@ -135,6 +136,9 @@ class ProgramRun:
                 self._wait(nominal_s)
         except StepFailed as error:
             failure = StepFailed("%s: %s" % (label, error))
+        except Stopped:  # still leaves its event, then ends the program
+            stopped = True
+            failure = StepFailed("%s: stopped, the server is shutting down" % label)
         stop = now_ns()
         with self.cell.lock:
             for kind, message in products:
@@ -157,7 +161,7 @@ class ProgramRun:
             self._close_recording(stop)
         if failure is not None:
             log.info("%s", failure)
-            raise failure
+            raise Stopped() if stopped else failure
         log.debug("%s done", label)
 
     def _datalink(self, case, step, start):
