@@ -29,7 +29,9 @@ def main():
     with open(args.project, encoding="utf-8") as handle:
         project = json_format.Parse(handle.read(), project_pb2.ProjectSnapshot())
 
-    with grpc.insecure_channel(args.target) as channel:
+    # Records and states with images can pass gRPC's default 4 MiB limit.
+    options = [("grpc.max_receive_message_length", -1)]
+    with grpc.insecure_channel(args.target, options=options) as channel:
         stub = service_pb2_grpc.OstrelStub(channel)
         print(stub.connect(service_pb2.ConnectRequest(client="example client"), timeout=5).message)
         print(stub.pushProjectSnapshot(project, timeout=5).message)

@@ -64,7 +64,7 @@ class Cell:
     def __init__(self, db, time_scale=SCALE):
         self.server = OstrelServer(db=str(db), port=0, time_scale=time_scale, seed=7).start()
         self.target = self.server.target
-        self.channel = grpc.insecure_channel(self.target)
+        self.channel = grpc.insecure_channel(self.target, options=[("grpc.max_receive_message_length", -1)])
         self.stub = service_pb2_grpc.OstrelStub(self.channel)
 
     def push(self, project):
@@ -303,6 +303,15 @@ def test_records_command_summarises_and_writes_json(cell, capsys, tmp_path):
     calibrate = next(e for e in written.records[0].events if e.name == "calibrate")
     action = perception_pb2.PerceptionAction()
     assert calibrate.action.Unpack(action) and action.HasField("calibrate_camera_from_markers")
+
+
+def test_records_larger_than_grpcs_default_message_limit_come_through(cell, capsys):
+    crop = {"perspective_crop_image": {"camera": "d435i", "task_region": "pick_region",
+                                       "width": 2100, "height": 2100}}
+    cell.push(with_behavior("big", sequence(START, PERCEPTION, crop)))
+    assert cell.run("big").code == C.SUCCESS
+    code, out, err = ostrel(capsys, cell.target, "records")
+    assert (code, err) == (0, "") and "products: 1 images, 1 perception" in out
 
 
 # Command-line errors ------------------------------------------------------------

@@ -163,7 +163,8 @@ class Client:
         self.grpc = grpc
         self.target = target
         self.timeout = timeout
-        self.channel = grpc.insecure_channel(target)
+        # Records grow with every recording; take answers of any size.
+        self.channel = grpc.insecure_channel(target, options=[("grpc.max_receive_message_length", -1)])
         self.stub = service_pb2_grpc.OstrelStub(self.channel)
 
     def call(self, method, request):
