@@ -1,7 +1,7 @@
 """Per-call cost of the binding layer, ours against the generated _pb2_grpc
-(pyperf, default upb runtime).
+(default upb runtime).
 
-    python bench/calls.py --scratch SCRATCH --variants ours,peer -o out.json
+    python bench/calls.py --scratch SCRATCH [--variants ours,peer,floor] -o out.json
 
 Benchmarks, each `<name>-<variant>`:
   stub           OstrelStub(channel) on a real insecure channel
@@ -12,18 +12,22 @@ Benchmarks, each `<name>-<variant>`:
 The server of the round trips runs in a process of its own (bench/serve.py,
 same variant), so client and server do not share one interpreter lock.
 Every worker process loads one variant only (ours and the peer share the
-import name ostrel.api). The variant `floor` (stub and register only) makes
+import name ostrel.api). Worker processes are interleaved: each round starts
+one per benchmark, in a shuffled order; each calibrates its loop count to
+about --min-time per value and reports --values values after one warm-up.
+The result is a pyperf suite. The variant `floor` (stub and register only) makes
 the same runtime calls with the serializers read beforehand, on our message
 classes: what is left when the binding layer costs nothing.
 """
 
+import argparse
 import atexit
+import json
 import os
+import random
 import subprocess
 import sys
 import time
-
-import pyperf
 
 BENCHES = ("stub", "register", "push-small", "push-large", "pull-large")
 _env = {}
@@ -146,22 +150,67 @@ def timed(loops, bench, variant, scratch):
     return time.perf_counter() - t0
 
 
-def add_cmdline_args(cmd, args):
-    cmd.extend(("--scratch", args.scratch, "--variants", args.variants))
+def child(bench, variant, scratch, nvalues, min_time):
+    """One worker process: calibrates the loop count so that a value takes
+    about `min_time`, runs one warm-up value and `nvalues` values, prints
+    JSON with the time per call of each."""
+    timed(1, bench, variant, scratch)
+    loops = 1
+    while True:
+        dt = timed(loops, bench, variant, scratch)
+        if dt >= min_time or loops >= 2 ** 20:
+            break
+        loops *= 2 if dt * 2 >= min_time else max(2, int(min_time / max(dt, 1e-9)))
+    warmup = timed(loops, bench, variant, scratch)
+    values = [timed(loops, bench, variant, scratch) / loops for _ in range(nvalues)]
+    print(json.dumps({"loops": loops, "warmup": warmup / loops, "values": values}))
 
 
 def main():
-    runner = pyperf.Runner(processes=4, values=4, warmups=1, min_time=0.1,
-                           add_cmdline_args=add_cmdline_args)
-    runner.argparser.add_argument("--scratch", required=True)
-    runner.argparser.add_argument("--variants", default="ours,peer,floor")
-    args = runner.parse_args()
+    if len(sys.argv) > 1 and sys.argv[1] == "--child":
+        bench, variant, scratch, nvalues, min_time = sys.argv[2:7]
+        child(bench, variant, scratch, int(nvalues), float(min_time))
+        return
+    import pyperf
+
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--scratch", required=True)
+    parser.add_argument("--variants", default="ours,peer,floor")
+    parser.add_argument("--processes", type=int, default=4)
+    parser.add_argument("--values", type=int, default=4)
+    parser.add_argument("--min-time", type=float, default=0.1)
+    parser.add_argument("-o", "--output", required=True)
+    args = parser.parse_args()
     scratch = os.path.abspath(args.scratch)
-    for bench in BENCHES:
-        for variant in args.variants.split(","):
-            if variant == "floor" and bench not in ("stub", "register"):
-                continue
-            runner.bench_time_func("%s-%s" % (bench, variant), timed, bench, variant, scratch)
+    configs = [(b, v) for b in BENCHES for v in args.variants.split(",")
+               if v != "floor" or b in ("stub", "register")]
+    runs = {c: [] for c in configs}
+    rng = random.Random(20261207)
+    env = {k: v for k, v in os.environ.items() if not k.startswith("PYTHON")}
+    for r in range(args.processes):
+        order = configs[:]
+        rng.shuffle(order)
+        for bench, variant in order:
+            cmd = [sys.executable, os.path.abspath(__file__), "--child", bench, variant,
+                   scratch, str(args.values), str(args.min_time)]
+            out = subprocess.run(cmd, env=env, cwd="/", check=True, capture_output=True,
+                                 text=True)
+            runs[(bench, variant)].append(json.loads(out.stdout.splitlines()[-1]))
+        print("round %d/%d" % (r + 1, args.processes), file=sys.stderr, end="\r")
+    print(file=sys.stderr)
+    metadata = {"unit": "second", "python_version": sys.version.split()[0],
+                "cpu_count": os.cpu_count()}
+    benchmarks = []
+    for bench, variant in configs:
+        name = "%s-%s" % (bench, variant)
+        b = pyperf.Benchmark([
+            pyperf.Run(r["values"], warmups=[(r["loops"], r["warmup"])],
+                       metadata=dict(metadata, name=name, loops=r["loops"]),
+                       collect_metadata=False)
+            for r in runs[(bench, variant)]])
+        benchmarks.append(b)
+        print("%s: median %.1f us" % (name, b.median() * 1e6))
+    pyperf.BenchmarkSuite(benchmarks).dump(args.output)
 
 
 if __name__ == "__main__":

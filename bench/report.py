@@ -74,27 +74,43 @@ def main():
         with open(mem_path) as f:
             memory = json.load(f)
     api = next(iter(cold.values())).get_metadata().get("api", "?") if cold else "?"
+    before = None
+    if os.path.exists(os.path.join(out, "before.rev")):
+        before = open(os.path.join(out, "before.rev")).read().strip()
     what = ("`import ostrel.api.service_pb2_grpc`" if api == "whole"
             else "`import ostrel.api.data_pb2, ostrel.api.system_pb2` (service module not built)")
-    lines = ["Machine: " + machine(), "Commit: " + commit(root), ""]
+    lines = ["Machine: " + machine(), "Commit: " + commit(root)]
+    loadavg = [os.path.join(out, "loadavg." + k) for k in ("start", "end")]
+    if all(os.path.exists(p) for p in loadavg):
+        lines.append("Load average (1, 5, 15 min) before / after the run: %s / %s" % tuple(
+            open(p).read().strip() for p in loadavg))
+    lines.append("")
 
     lines += ["Cold import of the whole API, %s in a fresh interpreter (protobuf runtime "
-              "import included, interpreter start-up excluded); median of %s processes." % (
+              "import included, interpreter start-up excluded); median of %s processes per "
+              "row, the rows interleaved." % (
                   what, next(iter(cold.values())).get_nrun() if cold else "?"), "",
-              "| protobuf | ours | peer (protoc) | floor | ours/peer | ours/floor |",
-              "|---|---|---|---|---|---|"]
+              "| protobuf | ours | peer (protoc) | floor | ours/peer | ours/floor |%s" % (
+                  " before | ours/before |" if before else ""),
+              "|---|---|---|---|---|---|%s" % ("---|---|" if before else "")]
     for phase in ("import", "api"):
         for impl in ("upb", "python"):
-            v = {k: cold.get("%s-%s-%s" % (phase, impl, k)) for k in ("ours", "peer", "floor")}
+            keys = ("ours", "peer", "floor") + (("before",) if before else ())
+            v = {k: cold.get("%s-%s-%s" % (phase, impl, k)) for k in keys}
             if not all(v.values()):
                 continue
             m = {k: b.median() for k, b in v.items()}
-            label = impl if phase == "import" else "%s, API part only" % impl
-            lines.append("| %s | %s | %s | %s | %s | %s |" % (
+            label = impl if phase == "import" else "%s, API only" % impl
+            row = "| %s | %s | %s | %s | %s | %s |" % (
                 label, ms(m["ours"]), ms(m["peer"]), ms(m["floor"]),
-                ratio(m["ours"], m["peer"]), ratio(m["ours"], m["floor"])))
-    lines += ["", "API part only: the protobuf runtime modules%s imported first, untimed." % (
+                ratio(m["ours"], m["peer"]), ratio(m["ours"], m["floor"]))
+            if before:
+                row += " %s | %s |" % (ms(m["before"]), ratio(m["ours"], m["before"]))
+            lines.append(row)
+    lines += ["", "API only: the protobuf runtime modules%s imported first, untimed." % (
         " and grpc" if api == "whole" else "")]
+    if before:
+        lines[-1] += " before: ours built from %s." % before
 
     if calls:
         lines += ["", "Per call, upb runtime, median over %d worker processes "
@@ -125,14 +141,18 @@ def main():
         lines += ["", "RSS growth from the same import, median of %d fresh processes "
                   "(runtime: only the protobuf runtime modules%s)." % (
                       runs, " and grpc" if memory.get("api") == "whole" else ""), "",
-                  "| protobuf | ours | peer | floor | runtime | ours/peer | ours - runtime | peer - runtime |",
-                  "|---|---|---|---|---|---|---|---|"]
+                  "| protobuf | ours | peer | floor | runtime | ours/peer | ours - runtime | peer - runtime |%s"
+                  % (" before - runtime |" if before else ""),
+                  "|---|---|---|---|---|---|---|---|%s" % ("---|" if before else "")]
         for impl in ("upb", "python"):
-            m = {k: r["rss-%s-%s" % (impl, k)]["median"] / 2**20
-                 for k in ("ours", "peer", "floor", "runtime")}
-            lines.append("| %s | %.2f MiB | %.2f MiB | %.2f MiB | %.2f MiB | %s | %.2f MiB | %.2f MiB |" % (
+            keys = ("ours", "peer", "floor", "runtime") + (("before",) if before else ())
+            m = {k: r["rss-%s-%s" % (impl, k)]["median"] / 2**20 for k in keys}
+            row = "| %s | %.2f MiB | %.2f MiB | %.2f MiB | %.2f MiB | %s | %.2f MiB | %.2f MiB |" % (
                 impl, m["ours"], m["peer"], m["floor"], m["runtime"], ratio(m["ours"], m["peer"]),
-                m["ours"] - m["runtime"], m["peer"] - m["runtime"]))
+                m["ours"] - m["runtime"], m["peer"] - m["runtime"])
+            if before:
+                row += " %.2f MiB |" % (m["before"] - m["runtime"])
+            lines.append(row)
     print("\n".join(lines))
 
 

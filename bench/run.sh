@@ -9,17 +9,28 @@
 #
 #   BENCH_VENV   venv to create or reuse        (default: build/bench-venv)
 #   BENCH_OUT    folder for results and scratch (default: a new /tmp folder)
-#   PYTHON       CPython 3.9 that makes the venv (default: python3.9 on PATH)
-#   PROCESSES    processes per cold-import benchmark (default: 15)
+#   PYTHON       CPython 3.9 that makes the venv (default: pyenv's newest 3.9,
+#                else python3.9 on PATH)
+#   ROUNDS       cold-import rounds, one process per benchmark each (default: 25)
+#   BEFORE       a git revision of this repository: also build it (scratch
+#                folder) and add it as the column `before` to the cold-import
+#                and memory rows, for the figures of a change
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VENV=${BENCH_VENV:-$ROOT/build/bench-venv}
 OUT=${BENCH_OUT:-$(mktemp -d /tmp/ostrel-bench.XXXXXX)}
-PROCESSES=${PROCESSES:-15}
+ROUNDS=${ROUNDS:-25}
 if [ -z "${PYTHON:-}" ]; then
-  PYTHON=$(command -v python3.9 || true)
-  [ -n "$PYTHON" ] || PYTHON=/root/.pyenv/versions/3.9.18/bin/python
+  for candidate in \
+      $(ls -d "$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")"/versions/3.9.*/bin/python3.9 2>/dev/null | sort -V -r) \
+      python3.9; do
+    if "$candidate" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 9))' 2>/dev/null; then
+      PYTHON=$candidate
+      break
+    fi
+  done
+  [ -n "${PYTHON:-}" ] || { echo "no CPython 3.9 found; set PYTHON" >&2; exit 1; }
 fi
 mkdir -p "$OUT"
 
@@ -42,6 +53,22 @@ echo "== peer and floor into $OUT/scratch" >&2
 "$PY" "$ROOT/bench/prepare.py" "$OUT/scratch" "$ROOT/schema"
 "$PY" "$ROOT/bench/prepare.py" --verify "$OUT/scratch"
 
+EXTRA=()
+if [ -n "${BEFORE:-}" ]; then
+  echo "== building $BEFORE for comparison" >&2
+  rm -rf "$OUT/before-src" "$OUT/before-build" "$OUT/before"
+  mkdir -p "$OUT/before-src"
+  git -C "$ROOT" archive "$BEFORE" | tar -x -C "$OUT/before-src"
+  PATH="$VENV/bin:$PATH" cmake -S "$OUT/before-src" -B "$OUT/before-build" \
+    -DPython_EXECUTABLE="$PY" -DCMAKE_BUILD_TYPE=Release -DOSTREL_FIXTURES=OFF >/dev/null
+  PATH="$VENV/bin:$PATH" cmake --build "$OUT/before-build" >/dev/null
+  PATH="$VENV/bin:$PATH" cmake --install "$OUT/before-build" --strip --prefix "$OUT/before" >/dev/null
+  cp "$OUT/before-src/src/ostrel/__init__.py" "$OUT/before/ostrel/"
+  cp "$OUT/before-src/src/ostrel/api/__init__.py" "$OUT/before/ostrel/api/"
+  git -C "$ROOT" rev-parse --short "$BEFORE" > "$OUT/before.rev"
+  EXTRA=(--extra "before=$OUT/before")
+fi
+
 if "$PY" -c "import importlib.util as u, sys; sys.exit(u.find_spec('ostrel.api.service_pb2_grpc') is None)"; then
   API=whole
 else
@@ -49,15 +76,19 @@ else
   echo "   the service module is not built: whole-API import is data_pb2 + system_pb2" >&2
 fi
 
+cut -d' ' -f1-3 /proc/loadavg > "$OUT/loadavg.start"
 echo "== cold import ($API)" >&2
-"$PY" "$ROOT/bench/cold_import.py" --quiet --scratch "$OUT/scratch" --api "$API" \
-  --processes "$PROCESSES" -o "$OUT/cold.json"
+"$PY" "$ROOT/bench/cold_import.py" --scratch "$OUT/scratch" --api "$API" \
+  --rounds "$ROUNDS" ${EXTRA[@]+"${EXTRA[@]}"} -o "$OUT/cold.json"
 if [ "$API" = whole ]; then
   echo "== per call" >&2
-  "$PY" "$ROOT/bench/calls.py" --quiet --scratch "$OUT/scratch" -o "$OUT/calls.json"
+  "$PY" "$ROOT/bench/calls.py" --scratch "$OUT/scratch" -o "$OUT/calls.json"
 fi
 echo "== memory" >&2
-"$PY" "$ROOT/bench/memory.py" --scratch "$OUT/scratch" --api "$API" -o "$OUT/memory.json" >/dev/null
+"$PY" "$ROOT/bench/memory.py" --scratch "$OUT/scratch" --api "$API" ${EXTRA[@]+"${EXTRA[@]}"} \
+  -o "$OUT/memory.json" >/dev/null
+
+cut -d' ' -f1-3 /proc/loadavg > "$OUT/loadavg.end"
 
 echo >&2
 "$PY" "$ROOT/bench/report.py" "$OUT" | tee "$OUT/table.md"
