@@ -1,9 +1,17 @@
+import hashlib
 import os
+import shutil
 import subprocess
 import sys
+import sysconfig
 import textwrap
 
 import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+FIXTURE_PROJECT = os.path.join(ROOT, "tests", "fixtures")
+NO_CMAKE = ("the fixture modules need cmake: pip install cmake "
+            "(part of the 'test' extra) or put one on PATH")
 
 
 def run_python(code, *args, check=True):
@@ -21,3 +29,46 @@ def run_python(code, *args, check=True):
 @pytest.fixture
 def fresh():
     return run_python
+
+
+def find_cmake():
+    """The cmake of this environment (the pip package) before the one on PATH."""
+    for folder in (os.path.dirname(sys.executable), sysconfig.get_path("scripts")):
+        for name in ("cmake", "cmake.exe"):
+            candidate = os.path.join(folder, name)
+            if os.access(candidate, os.X_OK):
+                return candidate
+    return shutil.which("cmake")
+
+
+def build_dir_of_this_environment():
+    # One build per environment: hosts and venvs that run at the same time
+    # never share a build directory.
+    key = hashlib.sha1(sys.prefix.encode()).hexdigest()[:10]
+    return os.path.join(ROOT, "build", "fixtures", f"{sys.implementation.cache_tag}-{key}")
+
+
+@pytest.fixture(scope="session")
+def fixture_modules():
+    """Builds the test-only modules (package `ostrel_fixtures`) for this host
+    from their committed tables, outside the installed package, and puts them
+    on the sys.path of the children that `fresh` starts."""
+    cmake = find_cmake()
+    if cmake is None:
+        pytest.fail(NO_CMAKE)
+    build = build_dir_of_this_environment()
+    prefix = os.path.join(build, "site")
+    steps = [
+        [cmake, "-S", FIXTURE_PROJECT, "-B", build, f"-DPython_EXECUTABLE={sys.executable}",
+         "-DCMAKE_BUILD_TYPE=Release"],
+        [cmake, "--build", build, "--config", "Release", "--parallel", "2"],
+        [cmake, "--install", build, "--config", "Release", "--prefix", prefix],
+    ]
+    for step in steps:
+        proc = subprocess.run(step, capture_output=True, text=True, timeout=600)
+        if proc.returncode != 0:
+            pytest.fail(f"building the fixture modules failed: {' '.join(step)}\n"
+                        f"{proc.stdout}\n{proc.stderr}")
+    path = os.environ.get("PYTHONPATH")
+    os.environ["PYTHONPATH"] = prefix + (os.pathsep + path if path else "")
+    return prefix

@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
 # Runs the test suite against the installed package, twice: with the protobuf
-# runtime's default (C) descriptors and with its pure-Python descriptors.
-# Usage: bash tests/run.sh [PYTHON]
-set -euo pipefail
+# runtime's default (C) descriptors and with its pure-Python descriptors. Both
+# passes always run; the exit status is non-zero when either failed.
+# Usage: bash tests/run.sh [PYTHON] [PYTEST ARGS...]
+set -uo pipefail
 PY=${1:-python}
-cd "$(dirname "$0")"
-"$PY" -c 'import ostrel.api.common_pb2 as m; print("testing", m.__file__)'
-"$PY" -m pytest -q -p no:cacheprovider .
-PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION=python "$PY" -m pytest -q -p no:cacheprovider .
+shift || true
+case "$PY" in */*) PY=$(cd "$(dirname "$PY")" && pwd)/$(basename "$PY") ;; esac
+cd "$(dirname "$0")" || exit 2
+"$PY" -c 'import ostrel.api.common_pb2 as m, google.protobuf as p, grpc
+print("testing", m.__file__, "protobuf", p.__version__, "grpcio", grpc.__version__)' || exit 2
+
+failed=()
+"$PY" -m pytest -q -p no:cacheprovider "$@" . || failed+=("C descriptors")
+PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION=python "$PY" -m pytest -q -p no:cacheprovider "$@" . \
+  || failed+=("pure-Python descriptors")
+if [ "${#failed[@]}" -gt 0 ]; then
+  echo "tests/run.sh: FAILED with ${failed[*]}" >&2
+  exit 1
+fi
+echo "tests/run.sh: both passes passed"

@@ -157,17 +157,17 @@ print(json.dumps([error, "ostrel.api.math_pb2" in sys.modules]))
     assert error in ("TypeError", "KeyError") and math_loaded
 
 
-def test_pool_refusal_runs_the_body_again_on_retry(fresh):
+def test_pool_refusal_runs_the_body_again_on_retry(fresh, fixture_modules):
     out = fresh(COUNT_ADDS + """
 import json, sys
 import ostrel.api.common_pb2
 errors = []
 for _ in range(2):
     try:
-        import ostrel._fixtures.clash_pb2
+        import ostrel_fixtures.clash_pb2
     except TypeError as exc:
         errors.append(str(exc))
-print(json.dumps({"errors": errors, "adds": ADDS["ostrel/_fixtures/clash.proto"],
+print(json.dumps({"errors": errors, "adds": ADDS["ostrel_fixtures/clash.proto"],
                   "left": [n for n in sys.modules if "clash" in n]}))
 """).stdout
     result = json.loads(out)
@@ -177,7 +177,7 @@ print(json.dumps({"errors": errors, "adds": ADDS["ostrel/_fixtures/clash.proto"]
 
 # Each way an import can fail, set up so that it fails on every attempt.
 FAILURES = {
-    "pool refuses": ("import ostrel.api.common_pb2", "ostrel._fixtures.clash_pb2"),
+    "pool refuses": ("import ostrel.api.common_pb2", "ostrel_fixtures.clash_pb2"),
     "dependency missing": (BLOCK.format(name="ostrel.api.math_pb2"), "ostrel.api.motion_pb2"),
     "dependency registers nothing": (
         "import sys, types\nsys.modules['ostrel.api.math_pb2'] = types.ModuleType('m')",
@@ -186,7 +186,7 @@ FAILURES = {
 
 
 @pytest.mark.parametrize("setup,module", FAILURES.values(), ids=FAILURES)
-def test_failed_imports_do_not_leak(fresh, setup, module):
+def test_failed_imports_do_not_leak(fresh, fixture_modules, setup, module):
     fresh(setup + """
 import gc, importlib, sys, tracemalloc
 def attempt():
@@ -254,22 +254,22 @@ print(json.dumps([error, first is not second, third is first]))
     assert distinct and reused
 
 
-def test_version_warning_names_build_and_host_versions(fresh):
+def test_version_warning_names_build_and_host_versions(fresh, fixture_modules):
     host = "%d.%d" % sys.version_info[:2]
-    text = (f"compile time version 3.8 of module '_fixtures.oldbuild_pb2' "
+    text = (f"compile time version 3.8 of module 'oldbuild_pb2' "
             f"does not match runtime version {host}")
     out = fresh("""
 import json, warnings
 with warnings.catch_warnings(record=True) as caught:
     warnings.simplefilter("always")
-    import ostrel._fixtures.oldbuild_pb2 as old
+    import ostrel_fixtures.oldbuild_pb2 as old
 print(json.dumps([[w.category.__name__, str(w.message)] for w in caught]
                  + [old.Probe(text="x").SerializeToString().hex()]))
 """).stdout
     assert json.loads(out) == [["RuntimeWarning", text], "0a0178"]
     # Escalated to an error, the warning fails the import; our own modules
     # were built for this host and warn about nothing.
-    proc = fresh("import ostrel._fixtures.oldbuild_pb2", "-W", "error::RuntimeWarning",
+    proc = fresh("import ostrel_fixtures.oldbuild_pb2", "-W", "error::RuntimeWarning",
                  check=False)
     assert proc.returncode != 0 and text in proc.stderr
     fresh("import ostrel.api.data_pb2, ostrel.api.system_pb2", "-W", "error")
