@@ -34,7 +34,6 @@ find_python() {
 
 # 1. Build tools and the environment ------------------------------------------
 missing=()
-command -v protoc >/dev/null || missing+=(protobuf-compiler libprotoc-dev)
 command -v c++ >/dev/null || missing+=(g++)
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing ${missing[*]}"

@@ -1,0 +1,88 @@
+"""tools/regenerate.sh --check fails on every way the committed generated
+files can drift from the schema files, and a plain run repairs them."""
+
+import os
+import shutil
+import subprocess
+
+import pytest
+
+from test_compiler import MISSING, PLUGIN
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+HEADER = "Generated from the schema files by tools/regenerate.sh. Do not edit."
+# What the script reads and writes, copied into a scratch tree per test.
+TREE = ["tools/regenerate.sh", "schema", "api/generated", "src/ostrel/api",
+        "tests/fixtures/ostrel_fixtures", "tests/fixtures/generated"]
+
+pytestmark = pytest.mark.skipif(not (PLUGIN and shutil.which("protoc")), reason=MISSING)
+
+
+@pytest.fixture
+def tree(tmp_path):
+    for rel in TREE:
+        source, target = os.path.join(ROOT, rel), tmp_path / rel
+        if os.path.isdir(source):
+            shutil.copytree(source, target, ignore=shutil.ignore_patterns("__pycache__"))
+        else:
+            target.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy(source, target)
+    return tmp_path
+
+
+def regenerate(tree, *args):
+    return subprocess.run(["bash", str(tree / "tools" / "regenerate.sh"), *args],
+                          capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, OSTREL_PLUGIN=PLUGIN))
+
+
+def append(path, text):
+    with open(path, "a") as f:
+        f.write(text)
+
+
+# (name, change to the tree, the line --check must print)
+DRIFTS = [
+    ("table edited", lambda t: append(t / "api/generated/math_pb2.cc", "// by hand\n"),
+     "differs:   api/generated/math_pb2.cc"),
+    ("table missing", lambda t: os.remove(t / "api/generated/tool_pb2.cc"),
+     "missing:   api/generated/tool_pb2.cc"),
+    ("fixture table missing", lambda t: os.remove(t / "tests/fixtures/generated/clash_pb2.cc"),
+     "missing:   tests/fixtures/generated/clash_pb2.cc"),
+    ("schema file removed", lambda t: os.remove(t / "schema/ostrel/api/system.proto"),
+     "no schema: api/generated/system_pb2.cc"),
+    ("schema file changed",
+     lambda t: append(t / "schema/ostrel/api/material.proto", "message Extra {}\n"),
+     "differs:   api/generated/material_pb2.cc"),
+    ("stub left over", lambda t: (t / "src/ostrel/api/gone_pb2.pyi").write_text("# " + HEADER + "\n"),
+     "no schema: src/ostrel/api/gone_pb2.pyi"),
+]
+
+
+def test_committed_files_match(tree):
+    proc = regenerate(tree, "--check")
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    # Hand-written files next to generated ones are left alone.
+    assert "__init__.py" not in proc.stdout
+
+
+def test_check_reports_each_drift_and_a_run_repairs_them(tree):
+    # The drifts touch distinct files, so one tree holds them all and each
+    # must show up in the one report.
+    for _, change, _ in DRIFTS:
+        change(tree)
+    proc = regenerate(tree, "--check")
+    assert proc.returncode == 1
+    missed = [name for name, _, line in DRIFTS if line not in proc.stdout]
+    assert missed == [], proc.stdout + proc.stderr
+    assert regenerate(tree).returncode == 0
+    proc = regenerate(tree, "--check")
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    assert not (tree / "api/generated/system_pb2.cc").exists()
+    assert (tree / "src/ostrel/api/__init__.py").exists()
+
+
+def test_every_generated_file_says_so(tree):
+    generated = list((tree / "api/generated").iterdir()) + list((tree / "tests/fixtures/generated").iterdir())
+    assert len(generated) == 31
+    assert [p.name for p in generated if p.read_text().splitlines()[0] != "// " + HEADER] == []
