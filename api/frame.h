@@ -100,6 +100,6 @@ bool bind(PyObject* ns, PyObject* name, PyObject* value);
   PyModuleDef module_def = {PyModuleDef_HEAD_INIT, #leaf, nullptr, 0,          \
                             nullptr, module_slots, nullptr, nullptr, nullptr}; \
   }                                                                            \
-  extern "C" __attribute__((visibility("default"))) PyObject* PyInit_##leaf() { \
+  PyMODINIT_FUNC PyInit_##leaf() {                                             \
     return PyModuleDef_Init(&module_def);                                      \
   }
