@@ -1,0 +1,60 @@
+"""The `ostrel records --export DIR` and `ostrel report` commands: pull the
+selected record sets unparsed and hand them to the export or the report."""
+
+import argparse
+import os
+import sys
+from typing import Any
+
+from ostrel.cli import EXIT_ERROR, PROG, CliError
+
+ERR_WRITE = "cannot write %s: %s"
+
+
+def _warn(text: str) -> None:
+    print("%s: warning: %s" % (PROG, text), file=sys.stderr)
+
+
+def _pull(args: argparse.Namespace, client: Any) -> bytes:
+    request = client.service_pb2.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
+    return bytes(client.call_raw("pullDataRecords", request))
+
+
+def export(args: argparse.Namespace, client: Any) -> int:
+    from ostrel import export as exporter
+    from ostrel.recordsets import WireError
+
+    answer = _pull(args, client)
+    try:
+        summaries = exporter.export(answer, args.export, _warn)
+    except OSError as error:
+        raise CliError(ERR_WRITE % (error.filename or args.export, error.strerror or error))
+    except WireError as error:
+        raise CliError(str(error))
+    for summary in summaries:
+        print(exporter.summary_line(summary))
+    return 0
+
+
+def report(args: argparse.Namespace, client: Any) -> int:
+    from ostrel import report as reporter
+    from ostrel.recordsets import WireError
+
+    try:
+        figure_class = reporter.load_plotting()
+    except ImportError:
+        print("%s: error: %s" % (PROG, reporter.MISSING_PLOTTING), file=sys.stderr)
+        return EXIT_ERROR
+    answer = _pull(args, client)
+    title = "Ostrel records from %s" % args.target
+    try:
+        page = reporter.render(answer, title, _warn, figure_class)
+    except WireError as error:
+        raise CliError(str(error))
+    try:
+        with open(args.out, "w", encoding="utf-8") as handle:
+            handle.write(page)
+    except OSError as error:
+        raise CliError(ERR_WRITE % (args.out, error.strerror or error))
+    print("report of %d bytes written to %s" % (len(page.encode("utf-8")), os.path.abspath(args.out)))
+    return 0
