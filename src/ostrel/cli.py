@@ -339,13 +339,18 @@ def build_parser():
     sub = command("report", help="write recorded data sets as one self-contained HTML page")
     sub.add_argument("--out", metavar="FILE", default="report.html", help="the HTML file (default: report.html)")
     _record_filters(sub)
-    sub.set_defaults(handler=cmd_report)
+    sub.set_defaults(handler=cmd_report, check=_check_report)
     return parser
 
 
 def cmd_report(args, client):
     from ostrel import records_cli
     return records_cli.report(args, client)
+
+
+def _check_report():
+    from ostrel import records_cli
+    records_cli.check_report()
 
 
 def _record_filters(sub):
@@ -359,6 +364,8 @@ def main(argv=None):
     args = build_parser().parse_args(argv)
     client = None
     try:
+        if hasattr(args, "check"):  # a command's own checks, before any channel is opened
+            args.check()
         client = Client(args.target, args.timeout)
         return args.handler(args, client)
     except CliError as error:

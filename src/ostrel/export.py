@@ -62,11 +62,12 @@ def write_events(path: str, header: data_pb2.RecordSet) -> int:
 Columns = List[Tuple[str, str, int]]  # (owner, quantity, joint index)
 
 
-def joint_columns(project: project_pb2.ProjectSnapshot, rows: Iterable[recordview.JointRow],
-                  quantities: Sequence[str]) -> Tuple[Columns, List[str]]:
-    """The joint columns of a CSV file: every owner in order of appearance,
-    as many joints as the project names or the data holds, whichever is more."""
-    counts: Dict[str, int] = {}
+def joint_columns(project: project_pb2.ProjectSnapshot, owners: Iterable[str],
+                  rows: Iterable[recordview.JointRow], quantities: Sequence[str]) -> Tuple[Columns, List[str]]:
+    """The joint columns of a CSV file: the given owners (robots of the
+    project), then any other owner in the data in order of appearance; as many
+    joints as the project names or the data holds, whichever is more."""
+    counts: Dict[str, int] = {owner: 0 for owner in owners}
     for row in rows:
         for owner, values in row.joints.items():
             longest = max((len(v) for v in values.values()), default=0)
@@ -74,7 +75,7 @@ def joint_columns(project: project_pb2.ProjectSnapshot, rows: Iterable[recordvie
     columns: Columns = []
     names: List[str] = []
     for owner, count in counts.items():
-        count = max(count, len(recordview.joint_names(project, owner, 0)))
+        count = max(count, len(recordview.known_joints(project, owner)))
         joints = recordview.joint_names(project, owner, count)
         for quantity in quantities:
             for i, joint in enumerate(joints):
@@ -83,11 +84,11 @@ def joint_columns(project: project_pb2.ProjectSnapshot, rows: Iterable[recordvie
     return columns, names
 
 
-def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot,
+def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot, owners: Iterable[str],
                  rows: Callable[[], Iterator[recordview.JointRow]], scalars: Sequence[str],
                  quantities: Sequence[str]) -> int:
     """A CSV file with one row per product; `rows` is called twice (columns, then values)."""
-    columns, names = joint_columns(project, rows(), quantities)
+    columns, names = joint_columns(project, owners, rows(), quantities)
     count = 0
     with open(path, "w", newline="", encoding="utf-8") as handle:
         writer = csv.writer(handle)
@@ -131,12 +132,14 @@ def export_set(out_dir: str, index: int, records: LazySet, warn: recordview.Warn
         warn(ERR_NO_PRODUCTS % label)
         problems += 1
     origin = recordview.set_origin_ns(header)
-    controller = write_joints(os.path.join(folder, "controller.csv"), origin, header.project,
+    config = header.project.workspace.config
+    controller = write_joints(os.path.join(folder, "controller.csv"), origin, header.project, sorted(config.robots),
                               lambda: recordview.controller_rows(records), recordview.CONTROLLER_SCALARS,
                               recordview.CONTROLLER_QUANTITIES)
     simulator = 0
     if records.count("simulator"):
-        simulator = write_joints(os.path.join(folder, "simulator.csv"), origin, header.project,
+        owners = [*sorted(config.robots), *sorted(config.effectors)]
+        simulator = write_joints(os.path.join(folder, "simulator.csv"), origin, header.project, owners,
                                  lambda: recordview.simulator_rows(records), (), recordview.SIMULATOR_QUANTITIES)
     images, bad = write_images(folder, label, records, warn)
     problems += bad

@@ -6,7 +6,7 @@ import os
 import sys
 from typing import Any
 
-from ostrel.cli import EXIT_ERROR, PROG, CliError
+from ostrel.cli import PROG, CliError
 
 ERR_WRITE = "cannot write %s: %s"
 
@@ -36,15 +36,21 @@ def export(args: argparse.Namespace, client: Any) -> int:
     return 0
 
 
+def check_report() -> None:
+    """CliError naming the extra to install when matplotlib is missing."""
+    from ostrel import report as reporter
+
+    try:
+        reporter.load_plotting()
+    except ImportError:
+        raise CliError(reporter.MISSING_PLOTTING) from None
+
+
 def report(args: argparse.Namespace, client: Any) -> int:
     from ostrel import report as reporter
     from ostrel.recordsets import WireError
 
-    try:
-        figure_class = reporter.load_plotting()
-    except ImportError:
-        print("%s: error: %s" % (PROG, reporter.MISSING_PLOTTING), file=sys.stderr)
-        return EXIT_ERROR
+    figure_class = reporter.load_plotting()
     answer = _pull(args, client)
     title = "Ostrel records from %s" % args.target
     try:

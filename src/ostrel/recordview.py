@@ -85,17 +85,21 @@ def events(record_set: data_pb2.RecordSet) -> List[Event]:
     return result
 
 
+def known_joints(project: project_pb2.ProjectSnapshot, robot: str) -> Sequence[str]:
+    """The joint names that the project gives a robot through its model."""
+    if robot not in project.workspace.config.robots:
+        return ()
+    config = project.workspace.config.robots[robot]
+    model = config.WhichOneof("type")
+    if model == "custom_robot":
+        return list(config.custom_robot.dof_names)
+    return MODEL_JOINTS.get(model or "", ())
+
+
 def joint_names(project: project_pb2.ProjectSnapshot, robot: str, count: int) -> List[str]:
     """Names of a robot's first `count` joints: from the project's model,
     `joint_<i>` for joints the project does not name."""
-    names: Sequence[str] = ()
-    if robot in project.workspace.config.robots:
-        config = project.workspace.config.robots[robot]
-        model = config.WhichOneof("type")
-        if model == "custom_robot":
-            names = list(config.custom_robot.dof_names)
-        elif model is not None:
-            names = MODEL_JOINTS.get(model, ())
+    names = known_joints(project, robot)
     return [names[i] if i < len(names) and names[i] else "joint_%d" % i for i in range(count)]
 
 

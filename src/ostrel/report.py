@@ -111,7 +111,7 @@ class Page:
 
         buffer = io.StringIO()
         with matplotlib.rc_context({"svg.fonttype": "path", "svg.hashsalt": "ostrel"}):
-            figure.savefig(buffer, format="svg", bbox_inches="tight")
+            figure.savefig(buffer, format="svg", bbox_inches="tight", metadata={"Date": None})
         text = buffer.getvalue()
         return '<div class="plot">%s</div>' % text[text.index("<svg"):]
 
