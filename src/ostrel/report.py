@@ -60,6 +60,8 @@ figure.shot img.thumb{display:block;max-width:160px;max-height:160px;border:1px 
 figure.shot .full{display:none}
 figure.shot:target .full{display:flex;position:fixed;inset:0;background:rgba(0,0,0,.85);align-items:center;justify-content:center;z-index:10}
 figure.shot:target .full img{max-width:95vw;max-height:95vh;image-rendering:pixelated;background:#fff}
+table.summary{margin:14px 0 4px;font-size:13px;background:#fff}table.summary tr.failed td{color:#a4161a}
+table.summary td{white-space:nowrap}table.summary td:last-child{white-space:normal}
 footer{color:#6b7785;font-size:12px;padding:0 24px 24px}
 """
 
@@ -101,6 +103,7 @@ class Page:
         self.warn = warn
         self.parts: List[str] = []
         self.image_count = 0
+        self.summary: List[str] = []
 
     def problem(self, text: str) -> None:
         self.warn(text)
@@ -142,18 +145,24 @@ def timeline(events: Sequence[recordview.Event], span_s: float) -> str:
 Series = Dict[str, List[Tuple[float, Sequence[float]]]]  # quantity -> (time, values)
 
 
-def _joint_figure(page: Page, title: str, names: Sequence[str],
-                  lines: Sequence[Tuple[str, str, List[Tuple[float, Sequence[float]]]]],
+Line = Tuple[str, Dict[str, Any], List[Tuple[float, Sequence[float]]]]  # label, plot style, samples
+REFERENCE_STYLE: Dict[str, Any] = {"color": "#2f7ed8", "linewidth": 3.0, "alpha": 0.45, "marker": "o",
+                                   "markersize": 4}
+FEEDBACK_STYLE: Dict[str, Any] = {"color": "#c4591b", "linewidth": 1.0, "linestyle": "--", "marker": "x",
+                                  "markersize": 4}
+PLAN_STYLE: Dict[str, Any] = {"linewidth": 1.2}
+
+
+def _joint_figure(page: Page, title: str, names: Sequence[str], lines: Sequence[Line],
                   xlabel: str = "time from the start of the record set (s)") -> str:
-    """One subplot per joint; each line is (label, matplotlib style, samples)."""
+    """One subplot per joint, the lines drawn on each."""
     figure = page.figure_class(figsize=(PLOT_WIDTH_IN, 0.6 + PLOT_ROW_IN * len(names)))
     axes = figure.subplots(len(names), 1, sharex=True, squeeze=False)[:, 0]
     for j, (ax, name) in enumerate(zip(axes, names)):
         for label, style, samples in lines:
             points = [(t, v[j]) for t, v in samples if j < len(v)]
             if points:
-                ax.plot([p[0] for p in points], [p[1] for p in points], style, label=label, linewidth=1.2,
-                        markersize=3)
+                ax.plot([p[0] for p in points], [p[1] for p in points], label=label, **style)
         ax.set_ylabel(name, rotation=0, ha="right", va="center", fontsize=8)
         ax.tick_params(labelsize=7)
         ax.grid(True, linewidth=0.3)
@@ -182,8 +191,8 @@ def joint_plots(page: Page, records: LazySet, origin: int) -> None:
             continue
         page.parts.append("<h3>Joint positions of %s (rad or m)</h3>" % _esc(robot))
         page.parts.append(_joint_figure(page, robot, names, [
-            ("reference", "-o", by_quantity.get("reference_position", [])),
-            ("feedback", "--x", by_quantity.get("feedback_position", []))]))
+            ("reference", REFERENCE_STYLE, by_quantity.get("reference_position", [])),
+            ("feedback", FEEDBACK_STYLE, by_quantity.get("feedback_position", []))]))
 
 
 def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
@@ -213,7 +222,7 @@ def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
         names = recordview.joint_names(records.header.project, robot, count)
         page.parts.append("<h3>Planned trajectories of %s</h3>" % _esc(robot))
         page.parts.append(_joint_figure(page, "%s: %d planned trajectories" % (robot, len(trajectories)), names,
-                                        [("planned at %s" % _duration(start), "-", samples)
+                                        [("planned at %s" % _duration(start), PLAN_STYLE, samples)
                                          for start, samples in trajectories],
                                         xlabel="time along the trajectory (s)"))
 
@@ -335,6 +344,19 @@ def set_section(page: Page, index: int, records: LazySet) -> None:
     page.parts.append("</section>")
 
 
+def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[recordview.Event], products: int) -> str:
+    """One line of the table of contents, with the failed steps and their messages."""
+    failed = [e for e in events if e.failed]
+    origin = recordview.set_origin_ns(header)
+    span = recordview.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
+    why = "<br>".join("<b>%s</b>: %s" % (_esc(e.name), _esc(e.message)) for e in failed)
+    return ('<tr class="%s"><td><a href="#set-%d">%d. %s</a></td><td>%s</td><td>%s</td><td>%d</td><td>%d</td>'
+            "<td>%d</td><td>%s</td></tr>"
+            % ("failed" if failed else "ok", index, index, _esc(header.description or "(no description)"),
+               _esc(_clock(header.start_timestamp_ns)), _esc(_duration(span)), len(events), len(failed), products,
+               why or "-"))
+
+
 def render(answer: bytes, title: str, warn: recordview.Warn, figure_class: Optional[Any] = None) -> str:
     """The whole HTML page for a serialized DataRecords; each record set is
     rendered and dropped before the next one is read."""
@@ -342,10 +364,15 @@ def render(answer: bytes, title: str, warn: recordview.Warn, figure_class: Optio
     count = 0
     for index, records in enumerate(record_sets(answer), 1):
         set_section(page, index, records)
+        page.summary.append(summary_row(index, records.header, recordview.events(records.header), len(records.refs)))
         count = index
         del records
     if not count:
         page.problem(NO_RECORDS)
+    else:
+        page.parts.insert(0, '<table class="summary"><tr><th>record set</th><th>started</th><th>lasted</th>'
+                             "<th>events</th><th>failed</th><th>products</th><th>failed steps</th></tr>%s</table>"
+                          % "".join(page.summary))
     return ('<!DOCTYPE html><html lang="en"><head><meta charset="utf-8">'
             '<meta name="viewport" content="width=device-width,initial-scale=1">'
             "<title>%s</title><style>%s</style></head><body>"
