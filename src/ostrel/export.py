@@ -157,7 +157,7 @@ def export(answer: bytes, out_dir: str, warn: recordview.Warn) -> List[SetSummar
     """Writes every record set of a serialized DataRecords under out_dir; each
     set is dropped before the next one is read."""
     os.makedirs(out_dir, exist_ok=True)
-    summaries = []
+    summaries: List[SetSummary] = []
     for index, records in enumerate(record_sets(answer), 1):
         summaries.append(export_set(out_dir, index, records, warn))
         del records

@@ -9,7 +9,7 @@ little-endian), `bgr`/`bgra` are reordered to RGB(A).
 
 import struct
 import zlib
-from typing import Dict, Iterator, NamedTuple, Optional, Tuple
+from typing import Dict, Iterator, List, NamedTuple, Optional, Tuple
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
@@ -125,7 +125,7 @@ def encode(image: RawImage, stride: int = 1, level: int = 6) -> bytes:
     header = struct.pack(">IIBBBBB", width, height, 8 * image.layout.sample_bytes,
                          image.layout.color_type, 0, 0, 0)
     compressor = zlib.compressobj(level)
-    parts = []
+    parts: List[bytes] = []
     for row in _rows(image, stride):
         parts.append(compressor.compress(b"\x00" + row))  # filter type 0: none
     parts.append(compressor.flush())
@@ -162,7 +162,7 @@ def decode(png: bytes) -> Tuple[int, int, int, int, bytes]:
         raise ImageError("not a PNG file")
     pos = len(PNG_SIGNATURE)
     header: Optional[Tuple[int, ...]] = None
-    idat = []
+    idat: List[bytes] = []
     while pos < len(png):
         (length,) = struct.unpack(">I", png[pos:pos + 4])
         kind = png[pos + 4:pos + 8]
@@ -180,7 +180,7 @@ def decode(png: bytes) -> Tuple[int, int, int, int, bytes]:
     channels = {0: 1, 2: 3, 6: 4}[color_type]
     row = width * channels * depth // 8
     raw = zlib.decompress(b"".join(idat))
-    rows = []
+    rows: List[bytes] = []
     for y in range(height):
         line = raw[y * (row + 1):(y + 1) * (row + 1)]
         if line[0] != 0:

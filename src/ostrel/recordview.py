@@ -5,7 +5,7 @@ controller and simulator products, and the images as files."""
 import re
 from typing import Callable, Dict, Iterator, List, NamedTuple, Sequence
 
-from google.protobuf import descriptor_pool, message_factory
+from google.protobuf import message_factory
 
 from ostrel import png
 from ostrel.api import common_pb2, data_pb2, image_pb2, project_pb2
@@ -59,7 +59,7 @@ def seconds(ns: int, origin_ns: int) -> float:
 def _action_step(action_type: str, value: bytes) -> str:
     """The oneof member set in a packed action, '' when the type is unknown."""
     try:
-        descriptor = descriptor_pool.Default().FindMessageTypeByName(action_type)
+        descriptor = data_pb2.DESCRIPTOR.pool.FindMessageTypeByName(action_type)
     except KeyError:
         return ""
     message = message_factory.GetMessageClass(descriptor).FromString(value)
@@ -72,7 +72,7 @@ def _action_step(action_type: str, value: bytes) -> str:
 
 def events(record_set: data_pb2.RecordSet) -> List[Event]:
     origin = set_origin_ns(record_set)
-    result = []
+    result: List[Event] = []
     for event in record_set.events:
         action_type = event.action.type_url.rsplit("/", 1)[-1] if event.HasField("action") else ""
         step = _action_step(action_type, event.action.value) if action_type else ""

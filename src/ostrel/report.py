@@ -113,7 +113,8 @@ class Page:
         import matplotlib
 
         buffer = io.StringIO()
-        with matplotlib.rc_context({"svg.fonttype": "path", "svg.hashsalt": "ostrel"}):
+        settings: Dict[str, Any] = {"svg.fonttype": "path", "svg.hashsalt": "ostrel"}
+        with matplotlib.rc_context(settings):  # pyright: ignore[reportUnknownMemberType]
             figure.savefig(buffer, format="svg", bbox_inches="tight", metadata={"Date": None})
         text = buffer.getvalue()
         return '<div class="plot">%s</div>' % text[text.index("<svg"):]
@@ -124,7 +125,7 @@ class Page:
 def timeline(events: Sequence[recordview.Event], span_s: float) -> str:
     span = max(span_s, max((e.stop_s for e in events), default=0.0), 1e-9)
     ticks = "".join("<span>%s</span>" % _esc(_duration(span * i / 4)) for i in range(5))
-    rows = []
+    rows: List[str] = []
     for i, e in enumerate(events):
         left = min(max(e.start_s / span, 0.0), 1.0) * 100
         width = min(max(e.duration_s / span, 0.0), 1.0 - left / 100) * 100
@@ -199,11 +200,11 @@ def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
     """Planned trajectories per robot over their own time axis (the planner's
     seconds, which a sped-up simulated cell does not share with the clock)."""
     plans: Dict[str, List[Tuple[float, List[Tuple[float, Sequence[float]]]]]] = {}
-    rows = []
+    rows: List[str] = []
     for product in records.products("planner"):
         p = product.planner
         start = recordview.seconds(product.timestamp_ns, origin)
-        samples = [(float(t), list(state.joint.positions.data))
+        samples: List[Tuple[float, Sequence[float]]] = [(float(t), list(state.joint.positions.data))
                    for t, state in zip(p.trajectory.time_s, p.trajectory.reference)]
         reachable = sum(1 for target in p.target_proposals if target.reachable)
         rows.append("<tr><td>%s</td><td>%s</td><td>%s</td><td>%d (%d reachable)</td><td>%d</td><td>%s</td></tr>"
@@ -230,8 +231,8 @@ def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
 # Markers ----------------------------------------------------------------------
 
 def marker_section(page: Page, records: LazySet, origin: int) -> None:
-    rows = []
-    poses = []
+    rows: List[str] = []
+    poses: List[str] = []
     outlines: Dict[str, List[Tuple[int, List[Tuple[float, float]]]]] = {}
     for product in records.products("perception"):
         at = _duration(recordview.seconds(product.timestamp_ns, origin))
@@ -290,7 +291,7 @@ def _data_uri(mime: str, data: bytes) -> str:
 
 
 def image_section(page: Page, records: LazySet, index: int, label: str, origin: int) -> None:
-    shots = []
+    shots: List[str] = []
     for image in recordview.images(records):
         page.image_count += 1
         anchor = "image-%d" % page.image_count
