@@ -124,9 +124,19 @@ def test_record_sets_are_read_one_at_a_time_and_equal_the_parsed_answer(records)
         assert one.header == without and list(one.products()) == list(record_set.products)
         assert [r.kind for r in one.refs] == kinds(record_set)
         assert list(one.products("images")) == [p for p in record_set.products if p.WhichOneof("type") == "images"]
-    for cut in (1, len(answer) // 2, len(answer) - 1):
+    # Two oneof members on the wire: the later one is the product's kind, as parsing has it.
+    two = (data_pb2.ProductRecord(timestamp_ns=5, perception={}).SerializeToString()
+           + data_pb2.ProductRecord(planner={"robot": "ur5e"}).SerializeToString())
+    record_set = b"\x2a" + bytes([len(two)]) + two
+    [one] = recordsets.record_sets(b"\x0a" + bytes([len(record_set)]) + record_set)
+    assert [r.kind for r in one.refs] == ["planner"] and list(one.products("planner")) == [
+        data_pb2.ProductRecord.FromString(two)]
+    garbage = b"\x2a\x02\xff\xff"  # RecordSet.products holding two bytes that are no ProductRecord
+    broken = [answer[:cut] for cut in (1, len(answer) // 2, len(answer) - 1)]
+    broken.append(b"\x0a" + bytes([len(garbage)]) + garbage)
+    for data in broken:
         with pytest.raises(recordsets.WireError):
-            for one in recordsets.record_sets(answer[:cut]):
+            for one in recordsets.record_sets(data):
                 list(one.products())
 
 
@@ -258,6 +268,27 @@ def test_commands_export_and_report_the_servers_records(cell, records, capsys, t
     assert code == 0 and err.strip() == "ostrel: warning: " + export.NO_RECORDS
 
 
+def test_export_with_out_also_writes_the_json_of_records(cell, records, capsys, tmp_path):
+    code = cli.main(["--target", cell.target, "records", "--export", str(tmp_path / "run"), "--out",
+                     str(tmp_path / "records.json")])
+    out, err = capsys.readouterr()
+    assert (code, err) == (0, "") and "2 record sets written to" in out
+    assert json_format.Parse((tmp_path / "records.json").read_text(), data_pb2.DataRecords()) == records
+
+
+@pytest.mark.parametrize("argv", [
+    ["records", "--export", "{file}"],
+    ["records", "--export", "{file}/sub"],
+    ["report", "--out", "{missing}/report.html"],
+], ids=["export into a file", "export under a file", "report into a missing folder"])
+def test_unwritable_destinations_are_one_line(cell, capsys, tmp_path, argv):
+    (tmp_path / "file").write_text("x")
+    paths = {"file": tmp_path / "file", "missing": tmp_path / "missing"}
+    code = cli.main(["--target", cell.target, *[a.format(**paths) for a in argv]])
+    out, err = capsys.readouterr()
+    assert code == cli.EXIT_ERROR and err.startswith("ostrel: error: cannot write ") and err.count("\n") == 1
+
+
 def test_report_without_matplotlib_says_what_to_install(fresh):
     proc = fresh("""
         import sys
@@ -309,7 +340,7 @@ def test_report_renders_in_headless_chromium_without_network(records, tmp_path):
         section = text.split('id="set-%d"' % index)[1].split("</section>")[0]
         assert section.count('<div class="event ') == len(record_set.events)
         failed = sum(1 for e in record_set.events if e.status[-1].code == C.FAILURE)
-        assert section.count('<div class="event FAILURE"') == failed
+        assert section.count('<div class="event FAILURE"') == section.count('<div class="why">') == failed
     images = sum(len(p.images.images) for r in records.records for p in r.products if p.HasField("images"))
     assert text.count("<svg") >= 2 and text.count('class="thumb"') == images > 0
 

@@ -15,6 +15,14 @@ def _warn(text: str) -> None:
     print("%s: warning: %s" % (PROG, text), file=sys.stderr)
 
 
+def _write(path: str, text: str) -> None:
+    try:
+        with open(path, "w", encoding="utf-8") as handle:
+            handle.write(text)
+    except OSError as error:
+        raise CliError(ERR_WRITE % (path, error.strerror or error)) from None
+
+
 def _pull(args: argparse.Namespace, client: Any) -> bytes:
     request = client.service_pb2.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
     return bytes(client.call_raw("pullDataRecords", request))
@@ -33,6 +41,15 @@ def export(args: argparse.Namespace, client: Any) -> int:
         raise CliError(str(error))
     for summary in summaries:
         print(exporter.summary_line(summary))
+    if args.out:  # the JSON file as `ostrel records --out` writes it
+        from google.protobuf import json_format
+
+        from ostrel.api import data_pb2
+
+        text = json_format.MessageToJson(data_pb2.DataRecords.FromString(answer), preserving_proto_field_name=True,
+                                         indent=2)
+        _write(args.out, text + "\n")
+        print("%d record sets written to %s" % (len(summaries), args.out))
     return 0
 
 
@@ -57,10 +74,6 @@ def report(args: argparse.Namespace, client: Any) -> int:
         page = reporter.render(answer, title, _warn, figure_class)
     except WireError as error:
         raise CliError(str(error))
-    try:
-        with open(args.out, "w", encoding="utf-8") as handle:
-            handle.write(page)
-    except OSError as error:
-        raise CliError(ERR_WRITE % (args.out, error.strerror or error))
+    _write(args.out, page)
     print("report of %d bytes written to %s" % (len(page.encode("utf-8")), os.path.abspath(args.out)))
     return 0

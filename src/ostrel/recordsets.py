@@ -8,7 +8,9 @@ level: each `RecordSet` is parsed without its products, and each
 memory holds one record set's small fields and one product at a time.
 """
 
-from typing import Iterator, List, NamedTuple, Optional, Tuple
+from typing import Iterator, List, NamedTuple, Optional, Tuple, Type, TypeVar
+
+from google.protobuf.message import DecodeError
 
 from ostrel.api import data_pb2
 
@@ -19,6 +21,7 @@ PRODUCT_KINDS = {2: "images", 3: "perception", 4: "planner", 5: "controller", 6:
 
 ERR_TRUNCATED = "the records answer is cut short at byte %d"
 ERR_WIRE_TYPE = "the records answer holds an unknown wire type %d at byte %d"
+ERR_DECODE = "the records answer holds a %s that cannot be parsed: %s"
 
 Span = Tuple[int, int]
 
@@ -87,7 +90,7 @@ class LazySet:
                 self.refs.append(ProductRef(payload, _product_kind(data, payload)))
             else:
                 kept.append(bytes(data[begin:end]))
-        self.header = data_pb2.RecordSet.FromString(b"".join(kept))
+        self.header = _parse(data_pb2.RecordSet, b"".join(kept))
 
     def count(self, kind: Optional[str] = None) -> int:
         return sum(1 for ref in self.refs if kind is None or ref.kind == kind)
@@ -96,7 +99,17 @@ class LazySet:
         """The products in order, only those of the given kinds if any are given."""
         for ref in self.refs:
             if not kinds or ref.kind in kinds:
-                yield data_pb2.ProductRecord.FromString(bytes(self._data[ref.span[0]:ref.span[1]]))
+                yield _parse(data_pb2.ProductRecord, bytes(self._data[ref.span[0]:ref.span[1]]))
+
+
+M = TypeVar("M", data_pb2.RecordSet, data_pb2.ProductRecord)
+
+
+def _parse(kind: Type[M], data: bytes) -> M:
+    try:
+        return kind.FromString(data)
+    except DecodeError as error:
+        raise WireError(ERR_DECODE % (kind.DESCRIPTOR.name, error)) from None
 
 
 def _product_kind(data: memoryview, span: Span) -> Optional[str]:
