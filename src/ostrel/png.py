@@ -9,7 +9,7 @@ little-endian), `bgr`/`bgra` are reordered to RGB(A).
 
 import struct
 import zlib
-from typing import Dict, Iterator, List, NamedTuple, Optional, Tuple
+from typing import Dict, Iterator, List, NamedTuple, Tuple
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
@@ -153,38 +153,3 @@ def convert(encoding: str, width: int, height: int, step: int, data: bytes,
             raise ImageError(ERR_LENGTH % (0, width, height, encoding, step, 1))
         return Converted(data, known[0], known[1])
     return Converted(encode(check_raw(encoding, width, height, step, data), stride), ".png", "image/png")
-
-
-def decode(png: bytes) -> Tuple[int, int, int, int, bytes]:
-    """(width, height, bit depth, colour type, unfiltered pixel rows) of a PNG
-    that `encode` wrote (filter type 0 only); for checks and tests."""
-    if not png.startswith(PNG_SIGNATURE):
-        raise ImageError("not a PNG file")
-    pos = len(PNG_SIGNATURE)
-    header: Optional[Tuple[int, ...]] = None
-    idat: List[bytes] = []
-    while pos < len(png):
-        (length,) = struct.unpack(">I", png[pos:pos + 4])
-        kind = png[pos + 4:pos + 8]
-        body = png[pos + 8:pos + 8 + length]
-        if zlib.crc32(kind + body) != struct.unpack(">I", png[pos + 8 + length:pos + 12 + length])[0]:
-            raise ImageError("bad CRC in chunk %r" % kind)
-        if kind == b"IHDR":
-            header = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            idat.append(body)
-        pos += 12 + length
-    if header is None:
-        raise ImageError("no IHDR chunk")
-    width, height, depth, color_type = header[0], header[1], header[2], header[3]
-    channels = {0: 1, 2: 3, 6: 4}[color_type]
-    row = width * channels * depth // 8
-    raw = zlib.decompress(b"".join(idat))
-    rows: List[bytes] = []
-    for y in range(height):
-        line = raw[y * (row + 1):(y + 1) * (row + 1)]
-        if line[0] != 0:
-            raise ImageError("filter type %d is not read here" % line[0])
-        rows.append(line[1:])
-    return width, height, depth, color_type, b"".join(rows)
-
