@@ -62,6 +62,11 @@ figure.shot:target .full{display:flex;position:fixed;inset:0;background:rgba(0,0
 figure.shot:target .full img{max-width:95vw;max-height:95vh;image-rendering:pixelated;background:#fff}
 table.summary{margin:14px 0 4px;font-size:13px;background:#fff}table.summary tr.failed td{color:#a4161a}
 table.summary td{white-space:nowrap}table.summary td:last-child{white-space:normal}
+figure.shot .close{display:none}
+figure.shot.same:target img.thumb{position:fixed;inset:0;margin:auto;height:85vh;width:auto;max-width:95vw;
+ max-height:none;object-fit:contain;z-index:10;
+ box-shadow:0 0 0 100vmax rgba(0,0,0,.85)}
+figure.shot.same:target .close{display:block;position:fixed;top:12px;right:18px;z-index:11;color:#fff;font-size:16px}
 footer{color:#6b7785;font-size:12px;padding:0 24px 24px}
 """
 
@@ -290,6 +295,20 @@ def _data_uri(mime: str, data: bytes) -> str:
     return "data:%s;base64,%s" % (mime, base64.b64encode(data).decode("ascii"))
 
 
+def _shot(anchor: str, back: str, caption: str, full_uri: str, thumb_uri: Optional[str]) -> str:
+    """A thumbnail that opens the full-size image over the page (CSS :target,
+    no script). Without a separate thumbnail the one image is enlarged, so
+    its data is in the page once."""
+    text = _esc(caption)
+    if thumb_uri is None:
+        return ('<figure class="shot same" id="%s"><a href="#%s"><img class="thumb" alt="%s" src="%s"></a>'
+                '<a class="close" href="%s">close</a><figcaption>%s</figcaption></figure>'
+                % (anchor, anchor, text, full_uri, back, text))
+    return ('<figure class="shot" id="%s"><a href="#%s"><img class="thumb" alt="%s" src="%s"></a>'
+            '<a class="full" href="%s"><img alt="%s" src="%s"></a><figcaption>%s</figcaption></figure>'
+            % (anchor, anchor, text, thumb_uri, back, text, full_uri, text))
+
+
 def image_section(page: Page, records: LazySet, index: int, label: str, origin: int) -> None:
     shots: List[str] = []
     for image in recordview.images(records):
@@ -305,13 +324,8 @@ def image_section(page: Page, records: LazySet, index: int, label: str, origin: 
         except png.ImageError as error:
             page.problem(ERR_IMAGE % (label, recordview.image_label(image), error))
             continue
-        full_uri = _data_uri(full.mime, full.data)
-        thumb_uri = full_uri if thumb is full else _data_uri(thumb.mime, thumb.data)
-        shots.append('<figure class="shot" id="%s"><a href="#%s"><img class="thumb" alt="%s" src="%s"></a>'
-                     '<a class="full" href="#set-%d-images"><img alt="%s" src="%s"></a>'
-                     "<figcaption>%s</figcaption></figure>"
-                     % (anchor, anchor, _esc(caption), thumb_uri, index, _esc(caption), full_uri,
-                        _esc(caption)))
+        shots.append(_shot(anchor, "#set-%d-images" % index, caption, _data_uri(full.mime, full.data),
+                           None if thumb is full else _data_uri(thumb.mime, thumb.data)))
     if shots:
         page.parts.append('<h3 id="set-%d-images">Images</h3><div class="shots">%s</div>' % (index, "".join(shots)))
 
