@@ -6,6 +6,7 @@ line, and the report rendered by headless Chromium with the network off."""
 
 import csv
 import html
+import importlib.util
 import re
 import io
 import os
@@ -27,6 +28,17 @@ from test_server_cli import PERCEPTION, START, Cell, sequence, with_behavior
 FAILING = {"name": "bad_calibration", "calibrate_camera_from_markers": {"camera": "d435i",
                                                                         "markers": ["marker_7"]}}
 ROBOT_JOINTS = ("shoulder_pan", "shoulder_lift", "elbow", "wrist_1", "wrist_2", "wrist_3")
+
+
+needs_plotting = pytest.mark.skipif(importlib.util.find_spec("matplotlib") is None,
+                                    reason='the report needs matplotlib: pip install "ostrel[report]"')
+
+
+class NoPlots:
+    """The figure class for pages that draw no plot: matplotlib is not needed."""
+
+    def __init__(self, *args, **kwargs):
+        raise AssertionError("this page should draw no plot")
 
 
 @pytest.fixture(scope="module")
@@ -254,7 +266,7 @@ def test_bad_images_give_one_line_and_keep_their_data(tmp_path, encoding, width,
     assert any(text in w and "cam_2000.bin" in w for w in warnings), warnings
     assert (Path(summaries[0].folder) / "cam_2000.bin").read_bytes() == bytes(length)
     page_warnings = []
-    page = report.render(_set_with(image).SerializeToString(), "t", page_warnings.append)
+    page = report.render(_set_with(image).SerializeToString(), "t", page_warnings.append, NoPlots)
     assert any(text in w for w in page_warnings) and html.escape(text, quote=True) in page
 
 
@@ -264,7 +276,7 @@ def test_bad_images_give_one_line_and_keep_their_data(tmp_path, encoding, width,
 ], ids=["empty selection", "no products"])
 def test_empty_selection_and_sets_without_products_are_named_in_the_report_and_export(tmp_path, records, text):
     warnings = []
-    page = report.render(records.SerializeToString(), "t", warnings.append)
+    page = report.render(records.SerializeToString(), "t", warnings.append, NoPlots)
     assert '<p class="problem">' in page and text in page and any(text in w for w in warnings)
     _, export_warnings = exported(records, tmp_path)
     assert export_warnings and all("Traceback" not in w for w in export_warnings)
@@ -272,6 +284,7 @@ def test_empty_selection_and_sets_without_products_are_named_in_the_report_and_e
 
 # Command line --------------------------------------------------------------------------
 
+@needs_plotting
 def test_commands_export_and_report_the_servers_records(cell, records, capsys, tmp_path):
     code = cli.main(["--target", cell.target, "records", "--export", str(tmp_path / "run"),
                      "--description", "pick_and_place"])
@@ -301,7 +314,7 @@ def test_export_with_out_also_writes_the_json_of_records(cell, records, capsys, 
 @pytest.mark.parametrize("argv", [
     ["records", "--export", "{file}"],
     ["records", "--export", "{file}/sub"],
-    ["report", "--out", "{missing}/report.html"],
+    pytest.param(["report", "--out", "{missing}/report.html"], marks=needs_plotting),
 ], ids=["export into a file", "export under a file", "report into a missing folder"])
 def test_unwritable_destinations_are_one_line(cell, capsys, tmp_path, argv):
     (tmp_path / "file").write_text("x")
@@ -358,8 +371,8 @@ def _is_blank(path):
 
 
 @pytest.mark.skipif(_chromium() is None, reason="headless Chromium is not installed (apt-get install chromium)")
+@needs_plotting
 def test_report_renders_in_headless_chromium_without_network(records, tmp_path):
-    pytest.importorskip("matplotlib", reason='the report needs matplotlib: pip install "ostrel[report]"')
     page = tmp_path / "report.html"
     page.write_text(report.render(records.SerializeToString(), "Ostrel records: pick and place", print))
     url = page.as_uri()
