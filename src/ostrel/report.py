@@ -332,7 +332,8 @@ def image_section(page: Page, records: LazySet, index: int, label: str, origin: 
 
 # Page -----------------------------------------------------------------------------
 
-def set_section(page: Page, index: int, records: LazySet) -> None:
+def set_section(page: Page, index: int, records: LazySet) -> List[recordview.Event]:
+    """Adds the record set's section; returns its events."""
     header = records.header
     label = recordview.describe_set(header, index)
     origin = recordview.set_origin_ns(header)
@@ -357,6 +358,7 @@ def set_section(page: Page, index: int, records: LazySet) -> None:
         marker_section(page, records, origin)
         image_section(page, records, index, label, origin)
     page.parts.append("</section>")
+    return events
 
 
 def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[recordview.Event], products: int) -> str:
@@ -378,8 +380,8 @@ def render(answer: bytes, title: str, warn: recordview.Warn, figure_class: Optio
     page = Page(figure_class if figure_class is not None else load_plotting(), warn)
     count = 0
     for index, records in enumerate(record_sets(answer), 1):
-        set_section(page, index, records)
-        page.summary.append(summary_row(index, records.header, recordview.events(records.header), len(records.refs)))
+        events = set_section(page, index, records)
+        page.summary.append(summary_row(index, records.header, events, len(records.refs)))
         count = index
         del records
     if not count:
