@@ -275,17 +275,24 @@ class StubWriter {
       for (const std::string& p : init_params) body_ << in << "    " << p << ",\n";
       body_ << in << ") -> None: ...\n";
     }
-    if (!presence.empty()) {
-      body_ << in << "def HasField(self, field_name: " << literal(presence)
-            << ") -> builtins.bool: ...\n";
-    }
-    if (!all.empty()) {
-      body_ << in << "def ClearField(self, field_name: " << literal(all) << ") -> None: ...\n";
-    }
+    body_ << in << "def HasField(self, field_name: " << literal_or_none(presence)
+          << ") -> builtins.bool: ...\n";
+    body_ << in << "def ClearField(self, field_name: " << literal_or_none(all)
+          << ") -> None: ...\n";
     write_which_oneof(message, in);
   }
 
+  // With no name to accept, the runtime refuses every call (ValueError), so
+  // the stub accepts no argument at all.
+  static std::string literal_or_none(const std::vector<std::string>& names) {
+    return names.empty() ? "typing.NoReturn" : literal(names);
+  }
+
   void write_which_oneof(const Descriptor& message, const std::string& in) {
+    if (message.oneof_decl_count() == 0) {
+      body_ << in << "def WhichOneof(self, oneof_group: typing.NoReturn) -> None: ...\n";
+      return;
+    }
     const bool overloaded = message.oneof_decl_count() > 1;
     for (int i = 0; i < message.oneof_decl_count(); ++i) {
       const OneofDescriptor& oneof = *message.oneof_decl(i);
