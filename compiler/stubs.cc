@@ -178,7 +178,7 @@ class StubWriter {
       const std::string kv = element_type(key) + ", " + element_type(value);
       const bool messages = value.cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE;
       return {kContainers + std::string(messages ? "MessageMap[" : "ScalarMap[") + kv + "]",
-              "collections.abc.Mapping[" + kv + "]", true};
+              "collections.abc.Mapping[" + kv + "] | None", true};
     }
     const std::string element = element_type(field);
     if (field.is_repeated()) {
@@ -187,9 +187,12 @@ class StubWriter {
       return {kContainers + std::string(messages ? "RepeatedCompositeFieldContainer["
                                                  : "RepeatedScalarFieldContainer[") +
                   element + "]",
-              "collections.abc.Iterable[" + element + "]", true};
+              "collections.abc.Iterable[" + element + "] | None", true};
     }
-    return {element, element, field.cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE};
+    // None (unset) is taken for a message field; a scalar takes a value of
+    // its own type only, as mypy-protobuf 5 types it.
+    const bool message = field.cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE;
+    return {element, message ? element + " | None" : element, message};
   }
 
   void docstring(const std::string& text, const std::string& indent) {
@@ -261,7 +264,7 @@ class StubWriter {
         body_ << in << field.name() << ": " << types.read << "\n";
         docstring(leading_comment(field), in);
       }
-      init_params.push_back(field.name() + ": " + types.init + " | None = ...");
+      init_params.push_back(field.name() + ": " + types.init + " = ...");
     }
     for (int i = 0; i < message.oneof_decl_count(); ++i) {
       presence.push_back(message.oneof_decl(i)->name());

@@ -128,7 +128,9 @@ def expected_field(field, home):
     if is_repeated(field):
         kind = "RepeatedCompositeFieldContainer" if field.message_type else "RepeatedScalarFieldContainer"
         return CONTAINERS + kind + "[" + element + "]", True, "collections.abc.Iterable[" + element + "] | None"
-    return element, field.message_type is not None, element + " | None"
+    if field.message_type is not None:
+        return element, True, element + " | None"
+    return element, False, element
 
 
 def message_problems(stub_class, runtime_class, home):

@@ -24,6 +24,7 @@ def messages() -> None:
     common_pb2.Status(message=3)  # E
     status.message = 3  # E
     common_pb2.Status(code=1)  # E
+    common_pb2.Status(message=None)  # E
     status.code = 2  # E
     common_pb2.Status(common_pb2.SUCCESS)  # E
     print(common_pb2.SUCCEEDED)  # E

@@ -33,12 +33,12 @@ class CameraIntrinsics(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        width: builtins.int | None = ...,
-        height: builtins.int | None = ...,
-        focal_length_x: builtins.float | None = ...,
-        focal_length_y: builtins.float | None = ...,
-        optical_center_x: builtins.float | None = ...,
-        optical_center_y: builtins.float | None = ...,
+        width: builtins.int = ...,
+        height: builtins.int = ...,
+        focal_length_x: builtins.float = ...,
+        focal_length_y: builtins.float = ...,
+        optical_center_x: builtins.float = ...,
+        optical_center_y: builtins.float = ...,
         distortion_coefs: ostrel.api.math_pb2.VectorX | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["distortion_coefs"]) -> builtins.bool: ...
@@ -63,10 +63,10 @@ class RealsenseD435i(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        serial_number: builtins.str | None = ...,
-        frame_rate_fps: builtins.int | None = ...,
-        min_depth_m: builtins.float | None = ...,
-        max_depth_m: builtins.float | None = ...,
+        serial_number: builtins.str = ...,
+        frame_rate_fps: builtins.int = ...,
+        min_depth_m: builtins.float = ...,
+        max_depth_m: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["serial_number", "frame_rate_fps", "min_depth_m", "max_depth_m"]) -> None: ...
@@ -90,10 +90,10 @@ class RealsenseD405(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        serial_number: builtins.str | None = ...,
-        frame_rate_fps: builtins.int | None = ...,
-        min_depth_m: builtins.float | None = ...,
-        max_depth_m: builtins.float | None = ...,
+        serial_number: builtins.str = ...,
+        frame_rate_fps: builtins.int = ...,
+        min_depth_m: builtins.float = ...,
+        max_depth_m: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["serial_number", "frame_rate_fps", "min_depth_m", "max_depth_m"]) -> None: ...

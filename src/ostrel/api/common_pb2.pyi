@@ -36,7 +36,7 @@ class Metadata(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        timestamp_ns: builtins.int | None = ...,
+        timestamp_ns: builtins.int = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["timestamp_ns"]) -> None: ...
@@ -55,8 +55,8 @@ class Status(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        code: _Code.ValueType | None = ...,
-        message: builtins.str | None = ...,
+        code: _Code.ValueType = ...,
+        message: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["code", "message"]) -> None: ...

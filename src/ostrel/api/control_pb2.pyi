@@ -42,8 +42,8 @@ class ControllerAction(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
-        simulate: builtins.bool | None = ...,
+        name: builtins.str = ...,
+        simulate: builtins.bool = ...,
         update_project: ostrel.api.project_pb2.ProjectSnapshot | None = ...,
         initialize_controller: ostrel.api.execution_pb2.InitializeController | None = ...,
         shutdown_controller: ostrel.api.execution_pb2.ShutdownController | None = ...,
@@ -67,7 +67,7 @@ class ControllerMetrics(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        step_duration_ns: builtins.int | None = ...,
+        step_duration_ns: builtins.int = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["step_duration_ns"]) -> None: ...
@@ -99,9 +99,9 @@ class ControllerProducts(google.protobuf.message.Message):
         self,
         *,
         metrics: _ControllerMetrics | None = ...,
-        faulted: builtins.bool | None = ...,
-        robot: builtins.str | None = ...,
-        time_s: builtins.float | None = ...,
+        faulted: builtins.bool = ...,
+        robot: builtins.str = ...,
+        time_s: builtins.float = ...,
         reference: ostrel.api.motion_pb2.State | None = ...,
         feedback: ostrel.api.motion_pb2.State | None = ...,
     ) -> None: ...

@@ -52,12 +52,12 @@ class Moments(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        xx: builtins.float | None = ...,
-        xy: builtins.float | None = ...,
-        xz: builtins.float | None = ...,
-        yy: builtins.float | None = ...,
-        yz: builtins.float | None = ...,
-        zz: builtins.float | None = ...,
+        xx: builtins.float = ...,
+        xy: builtins.float = ...,
+        xz: builtins.float = ...,
+        yy: builtins.float = ...,
+        yz: builtins.float = ...,
+        zz: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["xx", "xy", "xz", "yy", "yz", "zz"]) -> None: ...
@@ -82,7 +82,7 @@ class Inertia(google.protobuf.message.Message):
         self,
         *,
         center: ostrel.api.math_pb2.Vector3 | None = ...,
-        mass: builtins.float | None = ...,
+        mass: builtins.float = ...,
         moments: _Moments | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["center", "moments"]) -> builtins.bool: ...
@@ -113,7 +113,7 @@ class Body(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
+        name: builtins.str = ...,
         inertia: _Inertia | None = ...,
         surfaces: collections.abc.Iterable[ostrel.api.shape_pb2.Surface] | None = ...,
         obstacles: collections.abc.Iterable[ostrel.api.shape_pb2.Obstacle] | None = ...,
@@ -147,11 +147,11 @@ class Joint(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
-        parent: builtins.str | None = ...,
-        child: builtins.str | None = ...,
+        name: builtins.str = ...,
+        parent: builtins.str = ...,
+        child: builtins.str = ...,
         pose: ostrel.api.math_pb2.Pose3 | None = ...,
-        dof: _DegreeOfFreedom.ValueType | None = ...,
+        dof: _DegreeOfFreedom.ValueType = ...,
         axis: ostrel.api.math_pb2.Vector3 | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["pose", "axis"]) -> builtins.bool: ...

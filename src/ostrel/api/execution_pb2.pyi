@@ -108,7 +108,7 @@ class Behavior(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
+        name: builtins.str = ...,
         repeat_routine: _RepeatRoutine | None = ...,
         sequence_routine: _SequenceRoutine | None = ...,
         sleep_routine: _SleepRoutine | None = ...,
@@ -153,8 +153,8 @@ class RepeatRoutine(google.protobuf.message.Message):
         self,
         *,
         behavior: _Behavior | None = ...,
-        repetitions: builtins.int | None = ...,
-        allow_failure: builtins.bool | None = ...,
+        repetitions: builtins.int = ...,
+        allow_failure: builtins.bool = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["behavior"]) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["behavior", "repetitions", "allow_failure"]) -> None: ...
@@ -176,7 +176,7 @@ class SequenceRoutine(google.protobuf.message.Message):
         self,
         *,
         behaviors: collections.abc.Iterable[_Behavior] | None = ...,
-        allow_failure: builtins.bool | None = ...,
+        allow_failure: builtins.bool = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["behaviors", "allow_failure"]) -> None: ...
@@ -194,7 +194,7 @@ class SleepRoutine(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        duration_s: builtins.float | None = ...,
+        duration_s: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["duration_s"]) -> None: ...
@@ -237,7 +237,7 @@ class CalibrateCameraFromMarkers(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        camera: builtins.str | None = ...,
+        camera: builtins.str = ...,
         markers: collections.abc.Iterable[builtins.str] | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
@@ -283,15 +283,15 @@ class PerspectiveCropImage(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        camera: builtins.str | None = ...,
-        source_id: builtins.str | None = ...,
-        task_region: builtins.str | None = ...,
-        top_left_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType | None = ...,
-        top_right_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType | None = ...,
-        bot_right_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType | None = ...,
-        bot_left_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType | None = ...,
-        width: builtins.int | None = ...,
-        height: builtins.int | None = ...,
+        camera: builtins.str = ...,
+        source_id: builtins.str = ...,
+        task_region: builtins.str = ...,
+        top_left_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType = ...,
+        top_right_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType = ...,
+        bot_right_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType = ...,
+        bot_left_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType = ...,
+        width: builtins.int = ...,
+        height: builtins.int = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["camera", "source_id", "task_region", "top_left_corner", "top_right_corner", "bot_right_corner", "bot_left_corner", "width", "height"]) -> None: ...
@@ -317,11 +317,11 @@ class TerminationCriteria(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        timeout_window_s: builtins.float | None = ...,
-        time_to_completion_s: builtins.float | None = ...,
-        joint_position_tol: builtins.float | None = ...,
-        linear_tool_pose_tol: builtins.float | None = ...,
-        angular_tool_pose_tol: builtins.float | None = ...,
+        timeout_window_s: builtins.float = ...,
+        time_to_completion_s: builtins.float = ...,
+        joint_position_tol: builtins.float = ...,
+        linear_tool_pose_tol: builtins.float = ...,
+        angular_tool_pose_tol: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["timeout_window_s", "time_to_completion_s", "joint_position_tol", "linear_tool_pose_tol", "angular_tool_pose_tol"]) -> None: ...
@@ -357,13 +357,13 @@ class GotoTargetPositions(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        robot: builtins.str | None = ...,
-        tool: builtins.str | None = ...,
-        disable_collision_checking: builtins.bool | None = ...,
-        interpolation: ostrel.api.trajectory_pb2.InterpolationType.ValueType | None = ...,
-        ranking: _RankingStrategy.ValueType | None = ...,
-        num_proposals: builtins.int | None = ...,
-        motion_limits: builtins.str | None = ...,
+        robot: builtins.str = ...,
+        tool: builtins.str = ...,
+        disable_collision_checking: builtins.bool = ...,
+        interpolation: ostrel.api.trajectory_pb2.InterpolationType.ValueType = ...,
+        ranking: _RankingStrategy.ValueType = ...,
+        num_proposals: builtins.int = ...,
+        motion_limits: builtins.str = ...,
         termination: _TerminationCriteria | None = ...,
         target_generators: collections.abc.Iterable[builtins.str] | None = ...,
     ) -> None: ...
@@ -396,12 +396,12 @@ class ScrewAlongLastAxis(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        robot: builtins.str | None = ...,
-        tool: builtins.str | None = ...,
-        displacement: builtins.float | None = ...,
-        num_rotations: builtins.float | None = ...,
-        clockwise: builtins.bool | None = ...,
-        motion_limits: builtins.str | None = ...,
+        robot: builtins.str = ...,
+        tool: builtins.str = ...,
+        displacement: builtins.float = ...,
+        num_rotations: builtins.float = ...,
+        clockwise: builtins.bool = ...,
+        motion_limits: builtins.str = ...,
         termination: _TerminationCriteria | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["termination"]) -> builtins.bool: ...
@@ -426,10 +426,10 @@ class GenerateTargetPoses(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        robot: builtins.str | None = ...,
-        tool: builtins.str | None = ...,
-        num_proposals: builtins.int | None = ...,
-        target_generator: builtins.str | None = ...,
+        robot: builtins.str = ...,
+        tool: builtins.str = ...,
+        num_proposals: builtins.int = ...,
+        target_generator: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["robot", "tool", "num_proposals", "target_generator"]) -> None: ...
@@ -449,8 +449,8 @@ class InitializeController(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        robot: builtins.str | None = ...,
-        tool: builtins.str | None = ...,
+        robot: builtins.str = ...,
+        tool: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["robot", "tool"]) -> None: ...
@@ -479,7 +479,7 @@ class OpenGripper(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        effector: builtins.str | None = ...,
+        effector: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["effector"]) -> None: ...
@@ -497,7 +497,7 @@ class CloseGripper(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        effector: builtins.str | None = ...,
+        effector: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["effector"]) -> None: ...
@@ -518,7 +518,7 @@ class SetEffectorPositions(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        effector: builtins.str | None = ...,
+        effector: builtins.str = ...,
         positions: ostrel.api.math_pb2.VectorX | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["positions"]) -> builtins.bool: ...
@@ -541,9 +541,9 @@ class AlignItemToTool(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        item: builtins.str | None = ...,
-        robot: builtins.str | None = ...,
-        tool: builtins.str | None = ...,
+        item: builtins.str = ...,
+        robot: builtins.str = ...,
+        tool: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["item", "robot", "tool"]) -> None: ...
@@ -563,8 +563,8 @@ class AttachItemToTool(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        item: builtins.str | None = ...,
-        robot: builtins.str | None = ...,
+        item: builtins.str = ...,
+        robot: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["item", "robot"]) -> None: ...
@@ -584,8 +584,8 @@ class DetachItemFromTool(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        item: builtins.str | None = ...,
-        robot: builtins.str | None = ...,
+        item: builtins.str = ...,
+        robot: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["item", "robot"]) -> None: ...
@@ -603,7 +603,7 @@ class StartRecordingData(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        description: builtins.str | None = ...,
+        description: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["description"]) -> None: ...

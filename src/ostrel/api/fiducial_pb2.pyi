@@ -22,8 +22,8 @@ class VisualMarker(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        tag_id: builtins.int | None = ...,
-        marker_length_m: builtins.float | None = ...,
+        tag_id: builtins.int = ...,
+        marker_length_m: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["tag_id", "marker_length_m"]) -> None: ...

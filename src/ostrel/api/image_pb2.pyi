@@ -33,13 +33,13 @@ class Image(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        camera: builtins.str | None = ...,
-        timestamp_ns: builtins.int | None = ...,
-        encoding: builtins.str | None = ...,
-        width: builtins.int | None = ...,
-        height: builtins.int | None = ...,
-        step: builtins.int | None = ...,
-        data: builtins.bytes | None = ...,
+        camera: builtins.str = ...,
+        timestamp_ns: builtins.int = ...,
+        encoding: builtins.str = ...,
+        width: builtins.int = ...,
+        height: builtins.int = ...,
+        step: builtins.int = ...,
+        data: builtins.bytes = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["camera", "timestamp_ns", "encoding", "width", "height", "step", "data"]) -> None: ...

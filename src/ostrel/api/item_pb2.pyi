@@ -67,9 +67,9 @@ class ItemConfig(google.protobuf.message.Message):
         self,
         *,
         task_regions: collections.abc.Iterable[builtins.str] | None = ...,
-        check_robot_base_collision: builtins.bool | None = ...,
-        check_contact_surface_collision: builtins.bool | None = ...,
-        check_other_item_collision: builtins.bool | None = ...,
+        check_robot_base_collision: builtins.bool = ...,
+        check_contact_surface_collision: builtins.bool = ...,
+        check_other_item_collision: builtins.bool = ...,
         desk: _Desk | None = ...,
         custom_item: _CustomItem | None = ...,
     ) -> None: ...

@@ -26,8 +26,8 @@ class GraspedItemLinkage(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        effector: builtins.str | None = ...,
-        item: builtins.str | None = ...,
+        effector: builtins.str = ...,
+        item: builtins.str = ...,
         effector_to_item: ostrel.api.math_pb2.Pose3 | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["effector_to_item"]) -> builtins.bool: ...

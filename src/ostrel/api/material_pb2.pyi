@@ -23,9 +23,9 @@ class ColorRgb(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        red: builtins.float | None = ...,
-        green: builtins.float | None = ...,
-        blue: builtins.float | None = ...,
+        red: builtins.float = ...,
+        green: builtins.float = ...,
+        blue: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["red", "green", "blue"]) -> None: ...
@@ -63,16 +63,16 @@ class Material(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
+        name: builtins.str = ...,
         base_rgb: _ColorRgb | None = ...,
-        metallic_coefficient: builtins.float | None = ...,
-        roughness_coefficient: builtins.float | None = ...,
-        coat_strength: builtins.float | None = ...,
-        coat_roughness: builtins.float | None = ...,
+        metallic_coefficient: builtins.float = ...,
+        roughness_coefficient: builtins.float = ...,
+        coat_strength: builtins.float = ...,
+        coat_roughness: builtins.float = ...,
         coat_rgb: _ColorRgb | None = ...,
-        base_ior: builtins.float | None = ...,
-        coat_ior: builtins.float | None = ...,
-        transparency: builtins.float | None = ...,
+        base_ior: builtins.float = ...,
+        coat_ior: builtins.float = ...,
+        transparency: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["base_rgb", "coat_rgb"]) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["name", "base_rgb", "metallic_coefficient", "roughness_coefficient", "coat_strength", "coat_roughness", "coat_rgb", "base_ior", "coat_ior", "transparency"]) -> None: ...

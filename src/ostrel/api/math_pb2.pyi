@@ -23,8 +23,8 @@ class Vector2(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        x: builtins.float | None = ...,
-        y: builtins.float | None = ...,
+        x: builtins.float = ...,
+        y: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["x", "y"]) -> None: ...
@@ -46,9 +46,9 @@ class Vector3(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        x: builtins.float | None = ...,
-        y: builtins.float | None = ...,
-        z: builtins.float | None = ...,
+        x: builtins.float = ...,
+        y: builtins.float = ...,
+        z: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["x", "y", "z"]) -> None: ...
@@ -96,10 +96,10 @@ class Pose3(google.protobuf.message.Message):
         self,
         *,
         position: _Vector3 | None = ...,
-        qw: builtins.float | None = ...,
-        qx: builtins.float | None = ...,
-        qy: builtins.float | None = ...,
-        qz: builtins.float | None = ...,
+        qw: builtins.float = ...,
+        qx: builtins.float = ...,
+        qy: builtins.float = ...,
+        qz: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["position"]) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["position", "qw", "qx", "qy", "qz"]) -> None: ...

@@ -45,8 +45,8 @@ class PerceptionAction(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
-        simulate: builtins.bool | None = ...,
+        name: builtins.str = ...,
+        simulate: builtins.bool = ...,
         update_project: ostrel.api.project_pb2.ProjectSnapshot | None = ...,
         initialize_perception: ostrel.api.execution_pb2.InitializePerception | None = ...,
         shutdown_perception: ostrel.api.execution_pb2.ShutdownPerception | None = ...,
@@ -70,7 +70,7 @@ class PerceptionMetrics(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        step_duration_ns: builtins.int | None = ...,
+        step_duration_ns: builtins.int = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["step_duration_ns"]) -> None: ...
@@ -93,9 +93,9 @@ class DetectedMarker(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        camera: builtins.str | None = ...,
+        camera: builtins.str = ...,
         corners: collections.abc.Iterable[ostrel.api.math_pb2.Vector2] | None = ...,
-        id: builtins.int | None = ...,
+        id: builtins.int = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["camera", "corners", "id"]) -> None: ...
@@ -120,7 +120,7 @@ class PerceptionProducts(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.math_pb2.Pose3 | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...

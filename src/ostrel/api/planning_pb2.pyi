@@ -39,8 +39,8 @@ class PlannerAction(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
-        simulate: builtins.bool | None = ...,
+        name: builtins.str = ...,
+        simulate: builtins.bool = ...,
         update_project: ostrel.api.project_pb2.ProjectSnapshot | None = ...,
         goto_target_positions: ostrel.api.execution_pb2.GotoTargetPositions | None = ...,
         screw_along_last_axis: ostrel.api.execution_pb2.ScrewAlongLastAxis | None = ...,
@@ -62,7 +62,7 @@ class PlannerMetrics(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        step_duration_ns: builtins.int | None = ...,
+        step_duration_ns: builtins.int = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["step_duration_ns"]) -> None: ...
@@ -92,9 +92,9 @@ class Target(google.protobuf.message.Message):
         *,
         position: ostrel.api.math_pb2.VectorX | None = ...,
         pose: ostrel.api.math_pb2.Pose3 | None = ...,
-        reachable: builtins.bool | None = ...,
-        l2_joint_travel: builtins.float | None = ...,
-        jacobian_rcond: builtins.float | None = ...,
+        reachable: builtins.bool = ...,
+        l2_joint_travel: builtins.float = ...,
+        jacobian_rcond: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["position", "pose"]) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["position", "pose", "reachable", "l2_joint_travel", "jacobian_rcond"]) -> None: ...
@@ -129,12 +129,12 @@ class PlannerProducts(google.protobuf.message.Message):
         self,
         *,
         metrics: _PlannerMetrics | None = ...,
-        robot: builtins.str | None = ...,
-        tool: builtins.str | None = ...,
+        robot: builtins.str = ...,
+        tool: builtins.str = ...,
         target_proposals: collections.abc.Iterable[_Target] | None = ...,
         trajectory: ostrel.api.trajectory_pb2.Trajectory | None = ...,
         trajectory_proposals: collections.abc.Iterable[ostrel.api.trajectory_pb2.Trajectory] | None = ...,
-        interpolation: ostrel.api.trajectory_pb2.InterpolationType.ValueType | None = ...,
+        interpolation: ostrel.api.trajectory_pb2.InterpolationType.ValueType = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["metrics", "trajectory"]) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["metrics", "robot", "tool", "target_proposals", "trajectory", "trajectory_proposals", "interpolation"]) -> None: ...

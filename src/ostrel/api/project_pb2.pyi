@@ -31,7 +31,7 @@ class ProjectSnapshot(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.execution_pb2.Behavior | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -52,7 +52,7 @@ class ProjectSnapshot(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        version: builtins.str | None = ...,
+        version: builtins.str = ...,
         workspace: ostrel.api.workspace_pb2.WorkspaceSnapshot | None = ...,
         behaviors: collections.abc.Mapping[builtins.str, ostrel.api.execution_pb2.Behavior] | None = ...,
         variables: ostrel.api.variable_pb2.VariablesConfig | None = ...,

@@ -24,7 +24,7 @@ class FrankaPandaRobot(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        ip_address: builtins.str | None = ...,
+        ip_address: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["ip_address"]) -> None: ...
@@ -42,7 +42,7 @@ class UR3eRobot(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        ip_address: builtins.str | None = ...,
+        ip_address: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["ip_address"]) -> None: ...
@@ -60,7 +60,7 @@ class UR5eRobot(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        ip_address: builtins.str | None = ...,
+        ip_address: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["ip_address"]) -> None: ...
@@ -78,7 +78,7 @@ class UR10eRobot(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        ip_address: builtins.str | None = ...,
+        ip_address: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["ip_address"]) -> None: ...
@@ -104,7 +104,7 @@ class CustomRobot(google.protobuf.message.Message):
         *,
         chain: ostrel.api.dynamics_pb2.Chain | None = ...,
         dof_names: collections.abc.Iterable[builtins.str] | None = ...,
-        interface_link: builtins.str | None = ...,
+        interface_link: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["chain"]) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["chain", "dof_names", "interface_link"]) -> None: ...
@@ -129,7 +129,7 @@ class RobotConfig(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.tool_pb2.ToolFrame | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -159,7 +159,7 @@ class RobotConfig(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        effector: builtins.str | None = ...,
+        effector: builtins.str = ...,
         tool_frames: collections.abc.Mapping[builtins.str, ostrel.api.tool_pb2.ToolFrame] | None = ...,
         custom_robot: _CustomRobot | None = ...,
         franka_panda_robot: _FrankaPandaRobot | None = ...,

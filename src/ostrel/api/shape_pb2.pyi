@@ -39,7 +39,7 @@ class Sphere(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        radius: builtins.float | None = ...,
+        radius: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["radius"]) -> None: ...
@@ -59,8 +59,8 @@ class Cylinder(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        radius: builtins.float | None = ...,
-        height: builtins.float | None = ...,
+        radius: builtins.float = ...,
+        height: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["radius", "height"]) -> None: ...
@@ -80,8 +80,8 @@ class Capsule(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        radius: builtins.float | None = ...,
-        height: builtins.float | None = ...,
+        radius: builtins.float = ...,
+        height: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["radius", "height"]) -> None: ...
@@ -132,8 +132,8 @@ class Mesh(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        filename: builtins.str | None = ...,
-        scale: builtins.float | None = ...,
+        filename: builtins.str = ...,
+        scale: builtins.float = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["filename", "scale"]) -> None: ...
@@ -157,7 +157,7 @@ class Obstacle(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
+        name: builtins.str = ...,
         pose: ostrel.api.math_pb2.Pose3 | None = ...,
         primitive: _Primitive | None = ...,
     ) -> None: ...
@@ -185,10 +185,10 @@ class Surface(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
+        name: builtins.str = ...,
         pose: ostrel.api.math_pb2.Pose3 | None = ...,
         mesh: _Mesh | None = ...,
-        material: builtins.str | None = ...,
+        material: builtins.str = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["pose", "mesh"]) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["name", "pose", "mesh", "material"]) -> None: ...

@@ -36,8 +36,8 @@ class SimulatorAction(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
-        simulate: builtins.bool | None = ...,
+        name: builtins.str = ...,
+        simulate: builtins.bool = ...,
         update_project: ostrel.api.project_pb2.ProjectSnapshot | None = ...,
         align_item_to_tool: ostrel.api.execution_pb2.AlignItemToTool | None = ...,
         attach_item_to_tool: ostrel.api.execution_pb2.AttachItemToTool | None = ...,
@@ -59,7 +59,7 @@ class SimulatorMetrics(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        step_duration_ns: builtins.int | None = ...,
+        step_duration_ns: builtins.int = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["step_duration_ns"]) -> None: ...

@@ -28,7 +28,7 @@ class ToolFrame(google.protobuf.message.Message):
         self,
         *,
         flange_to_tool: ostrel.api.math_pb2.Pose3 | None = ...,
-        payload_mass_kg: builtins.float | None = ...,
+        payload_mass_kg: builtins.float = ...,
         payload_center: ostrel.api.math_pb2.Vector3 | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["flange_to_tool", "payload_center"]) -> builtins.bool: ...

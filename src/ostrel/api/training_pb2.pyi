@@ -27,8 +27,8 @@ class TrainerAction(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        name: builtins.str | None = ...,
-        simulate: builtins.bool | None = ...,
+        name: builtins.str = ...,
+        simulate: builtins.bool = ...,
         update_project: ostrel.api.project_pb2.ProjectSnapshot | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["update_project", "type"]) -> builtins.bool: ...
@@ -47,7 +47,7 @@ class TrainerMetrics(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        step_duration_ns: builtins.int | None = ...,
+        step_duration_ns: builtins.int = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["step_duration_ns"]) -> None: ...
@@ -71,8 +71,8 @@ class TrainerProducts(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
-            value: builtins.float | None = ...,
+            key: builtins.str = ...,
+            value: builtins.float = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
         def ClearField(self, field_name: typing.Literal["key", "value"]) -> None: ...
@@ -90,7 +90,7 @@ class TrainerProducts(google.protobuf.message.Message):
         self,
         *,
         metrics: _TrainerMetrics | None = ...,
-        converged: builtins.bool | None = ...,
+        converged: builtins.bool = ...,
         losses: collections.abc.Mapping[builtins.str, builtins.float] | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["metrics"]) -> builtins.bool: ...

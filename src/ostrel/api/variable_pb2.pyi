@@ -59,8 +59,8 @@ class PoseGenerator(google.protobuf.message.Message):
     def __init__(
         self,
         *,
-        task_region: builtins.str | None = ...,
-        sample: builtins.bool | None = ...,
+        task_region: builtins.str = ...,
+        sample: builtins.bool = ...,
         offset_pose: ostrel.api.math_pb2.Pose3 | None = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["offset_pose"]) -> builtins.bool: ...
@@ -83,7 +83,7 @@ class JointPositionTarget(google.protobuf.message.Message):
         self,
         *,
         joint_positions: ostrel.api.probability_pb2.Distribution | None = ...,
-        wrap_rotations: builtins.bool | None = ...,
+        wrap_rotations: builtins.bool = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["joint_positions"]) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["joint_positions", "wrap_rotations"]) -> None: ...
@@ -109,7 +109,7 @@ class TaskRegionTarget(google.protobuf.message.Message):
         *,
         pose_generator: _PoseGenerator | None = ...,
         seed_joint_positions: ostrel.api.probability_pb2.Distribution | None = ...,
-        wrap_rotations: builtins.bool | None = ...,
+        wrap_rotations: builtins.bool = ...,
     ) -> None: ...
     def HasField(self, field_name: typing.Literal["pose_generator", "seed_joint_positions"]) -> builtins.bool: ...
     def ClearField(self, field_name: typing.Literal["pose_generator", "seed_joint_positions", "wrap_rotations"]) -> None: ...
@@ -184,7 +184,7 @@ class VariablesConfig(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: _MotionLimits | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -203,7 +203,7 @@ class VariablesConfig(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: _TargetGenerator | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...

@@ -35,7 +35,7 @@ class WorkspaceConfig(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.robot_pb2.RobotConfig | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -54,7 +54,7 @@ class WorkspaceConfig(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.effector_pb2.EffectorConfig | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -73,7 +73,7 @@ class WorkspaceConfig(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.item_pb2.ItemConfig | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -92,7 +92,7 @@ class WorkspaceConfig(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.camera_pb2.CameraConfig | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -111,7 +111,7 @@ class WorkspaceConfig(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.fiducial_pb2.FiducialConfig | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -130,7 +130,7 @@ class WorkspaceConfig(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.task_pb2.TaskRegionConfig | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -189,7 +189,7 @@ class WorkspaceState(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.robot_pb2.RobotState | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -208,7 +208,7 @@ class WorkspaceState(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.effector_pb2.EffectorState | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -227,7 +227,7 @@ class WorkspaceState(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.item_pb2.ItemState | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -246,7 +246,7 @@ class WorkspaceState(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.camera_pb2.CameraState | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -265,7 +265,7 @@ class WorkspaceState(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.fiducial_pb2.FiducialState | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -284,7 +284,7 @@ class WorkspaceState(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.task_pb2.TaskRegionState | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
@@ -342,7 +342,7 @@ class WorkspaceLinkages(google.protobuf.message.Message):
         def __init__(
             self,
             *,
-            key: builtins.str | None = ...,
+            key: builtins.str = ...,
             value: ostrel.api.linkage_pb2.GraspedItemLinkage | None = ...,
         ) -> None: ...
         def HasField(self, field_name: typing.Literal["value"]) -> builtins.bool: ...
