@@ -3,6 +3,7 @@ signatures), and the type checkers against deliberate mistakes, a correct
 client, and the package's own code."""
 
 import ast
+import functools
 import importlib
 import importlib.metadata
 import inspect
@@ -41,9 +42,11 @@ MISTAKES = os.path.join(CASES, "mistakes.py")
 CLEAN = [os.path.join(CASES, "clean_client.py"), os.path.join(ROOT, "src", "ostrel"),
          os.path.join(ROOT, "examples", "client.py")]
 # Modules of the reference server and the command line that are being
-# rewritten with full annotations; every other file must check clean.
+# rewritten with full annotations (runner.py and __main__.py are annotated but
+# still call into the untyped store and server); every other file must check
+# clean.
 NOT_YET_ANNOTATED = {os.path.realpath(os.path.join(ROOT, "src", "ostrel", *p.split("/"))) for p in (
-    "cli.py", "server/__init__.py", "server/__main__.py", "server/cell.py", "server/runner.py",
+    "cli.py", "server/__init__.py", "server/__main__.py", "server/runner.py",
     "server/servicer.py", "server/store.py")}
 ERROR_MARK = re.compile(r"#\s*E\s*$")
 CHECKER_TIMEOUT_S = 300
@@ -331,10 +334,15 @@ def pyright_errors(paths):
 CHECKERS = {"mypy": mypy_errors, "pyright": pyright_errors}
 
 
-@pytest.fixture(scope="module", params=sorted(CHECKERS))
+@functools.lru_cache(maxsize=None)
+def check(checker):
+    """One run of a checker over every target: its errors by file and line."""
+    return CHECKERS[checker](CLEAN + [MISTAKES])
+
+
+@pytest.fixture(params=sorted(CHECKERS))
 def checked(request):
-    """One run of a checker over every target; its errors by file and line."""
-    return CHECKERS[request.param](CLEAN + [MISTAKES])
+    return check(request.param)
 
 
 def marked_lines(path):
@@ -358,8 +366,13 @@ def test_checker_passes_the_client_the_package_and_the_example_strictly(checked)
     mistakes = os.path.realpath(MISTAKES)
     unexpected = sorted(e for e in errors if e[0] != mistakes and e[0] not in NOT_YET_ANNOTATED)
     assert unexpected == [], output
-    # A file that has become clean leaves the list, so that it stays clean.
-    assert sorted(NOT_YET_ANNOTATED - {e[0] for e in errors}) == []
+
+
+@needs_checkers
+def test_files_waiting_for_annotations_are_listed_only_while_they_need_it():
+    # A file that both checkers pass leaves the list, so that it stays clean.
+    unclean = {path for checker in CHECKERS for path, _ in check(checker)[0]}
+    assert sorted(NOT_YET_ANNOTATED - unclean) == []
 
 
 @needs_checkers
