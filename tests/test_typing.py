@@ -303,46 +303,71 @@ def checker_skip_reason():
 needs_checkers = pytest.mark.skipif(checker_skip_reason() is not None,
                                     reason=checker_skip_reason() or "")
 
-
-def run(command, **kwargs):
-    return subprocess.run(command, cwd=ROOT, capture_output=True, text=True,
-                          timeout=CHECKER_TIMEOUT_S, **kwargs)
+TARGETS = CLEAN + [MISTAKES]
 
 
-def mypy_errors(paths):
-    with tempfile.TemporaryDirectory() as cache:
-        result = run([sys.executable, "-m", "mypy", "--cache-dir", cache, "--no-error-summary",
-                      "--show-absolute-path", *paths])
+def stubtest_env():
+    # An editable install keeps the stubs in src/, where mypy must be told to
+    # look; an installed package has them beside its modules.
+    source = os.path.dirname(os.path.dirname(API_DIR))
+    return dict(os.environ, MYPYPATH=source) if "site-packages" not in source else dict(os.environ)
+
+
+COMMANDS = {
+    "mypy": ([sys.executable, "-m", "mypy", "--cache-dir", os.devnull, "--no-error-summary",
+              "--show-absolute-path", *TARGETS], None),
+    "pyright": ([sys.executable, "-m", "pyright", "--outputjson", "--pythonpath", sys.executable,
+                 *TARGETS], None),
+    "stubtest": ([sys.executable, "-m", "mypy.stubtest", "--allowlist",
+                  os.path.join(CASES, "stubtest_allowlist.txt"), "ostrel.api." + SERVICE], stubtest_env),
+}
+
+
+@functools.lru_cache(maxsize=None)
+def started():
+    """The checkers, started side by side once per test run."""
+    return {name: subprocess.Popen(command, cwd=ROOT, env=env() if env else None, text=True,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            for name, (command, env) in COMMANDS.items()}
+
+
+@functools.lru_cache(maxsize=None)
+def finished(name):
+    process = started()[name]
+    try:
+        out, err = process.communicate(timeout=CHECKER_TIMEOUT_S)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        raise
+    return process.returncode, out, err
+
+
+def mypy_errors():
+    code, out, err = finished("mypy")
+    assert code in (0, 1), out + err
     errors = set()
-    for line in result.stdout.splitlines():
+    for line in out.splitlines():
         match = re.match(r"(.+?):(\d+): error: ", line)
         if match:
             errors.add((os.path.realpath(match.group(1)), int(match.group(2))))
-    assert result.returncode in (0, 1), result.stdout + result.stderr
-    return errors, result.stdout
+    return errors, out
 
 
-def pyright_errors(paths):
-    result = run([sys.executable, "-m", "pyright", "--outputjson", "--pythonpath", sys.executable,
-                  *paths])
-    report = json.loads(result.stdout)
+def pyright_errors():
+    code, out, err = finished("pyright")
+    report = json.loads(out)
     errors = {(os.path.realpath(d["file"]), d["range"]["start"]["line"] + 1)
               for d in report["generalDiagnostics"] if d["severity"] == "error"}
-    return errors, result.stdout
+    return errors, out
 
 
 CHECKERS = {"mypy": mypy_errors, "pyright": pyright_errors}
 
 
-@functools.lru_cache(maxsize=None)
-def check(checker):
-    """One run of a checker over every target: its errors by file and line."""
-    return CHECKERS[checker](CLEAN + [MISTAKES])
-
-
 @pytest.fixture(params=sorted(CHECKERS))
 def checked(request):
-    return check(request.param)
+    """A checker's errors over every target, by file and line."""
+    return CHECKERS[request.param]()
 
 
 def marked_lines(path):
@@ -371,19 +396,11 @@ def test_checker_passes_the_client_the_package_and_the_example_strictly(checked)
 @needs_checkers
 def test_files_waiting_for_annotations_are_listed_only_while_they_need_it():
     # A file that both checkers pass leaves the list, so that it stays clean.
-    unclean = {path for checker in CHECKERS for path, _ in check(checker)[0]}
+    unclean = {path for checker in CHECKERS.values() for path, _ in checker()[0]}
     assert sorted(NOT_YET_ANNOTATED - unclean) == []
 
 
 @needs_checkers
 def test_stubtest_finds_the_service_stub_consistent():
-    with tempfile.NamedTemporaryFile("w", suffix=".txt") as allowlist:
-        # Present only for annotations; __test__ is the doctest hook of every module.
-        allowlist.write("ostrel.api.service_pb2_grpc.OstrelAsyncStub\nostrel.api.service_pb2_grpc.__test__\n")
-        allowlist.flush()
-        env = dict(os.environ, MYPYPATH=os.path.dirname(os.path.dirname(API_DIR)))
-        if "site-packages" in env["MYPYPATH"]:
-            del env["MYPYPATH"]
-        result = run([sys.executable, "-m", "mypy.stubtest", "--allowlist", allowlist.name,
-                      "ostrel.api." + SERVICE], env=env)
-    assert result.returncode == 0, result.stdout + result.stderr
+    code, out, err = finished("stubtest")
+    assert code == 0, out + err
