@@ -13,6 +13,14 @@ FIXTURE_PROJECT = os.path.join(ROOT, "tests", "fixtures")
 NO_CMAKE = ("the fixture modules need cmake: pip install cmake "
             "(part of the 'test' extra) or put one on PATH")
 
+# grpcio's fork support restarts gRPC's threads in a forked child; when the
+# test process runs gRPC servers or channels, the child can then abort
+# ("epoll_wait error: Bad file descriptor") while subprocess closes its
+# descriptors before exec. The tests' children are fresh interpreters that
+# need none of it. Read when grpc is first imported, so set before any test
+# module imports it.
+os.environ.setdefault("GRPC_ENABLE_FORK_SUPPORT", "0")
+
 
 def run_python(code, *args, check=True):
     """Runs `code` in a fresh interpreter of this host (same protobuf

@@ -82,7 +82,14 @@ def test_check_reports_each_drift_and_a_run_repairs_them(tree):
     assert (tree / "src/ostrel/api/__init__.py").exists()
 
 
+# First line of a generated file, by type.
+HEADER_LINES = {".cc": "// " + HEADER, ".pyi": "# " + HEADER}
+
+
 def test_every_generated_file_says_so(tree):
-    generated = list((tree / "api/generated").iterdir()) + list((tree / "tests/fixtures/generated").iterdir())
-    assert len(generated) == 31
-    assert [p.name for p in generated if p.read_text().splitlines()[0] != "// " + HEADER] == []
+    generated = [*(tree / "api/generated").iterdir(), *(tree / "tests/fixtures/generated").iterdir(),
+                 *(tree / "src/ostrel/api").glob("*_pb2.pyi")]
+    assert len([p for p in generated if p.suffix == ".cc"]) == 31
+    unmarked = [p.name for p in generated
+                if p.read_text().splitlines()[0] != HEADER_LINES[p.suffix]]
+    assert unmarked == []
