@@ -5,6 +5,14 @@ import textwrap
 
 import pytest
 
+# gRPC's fork handlers restart its event-engine threads in a child made by
+# fork(); on a host whose subprocess forks (3.9) a restarted poller can meet
+# the descriptors that the child closes before exec and abort it (SIGABRT, no
+# output) once this process has served or called gRPC. The tests start
+# children only to exec them, so they need no gRPC in a forked child. Set
+# before any test module imports grpc.
+os.environ.setdefault("GRPC_ENABLE_FORK_SUPPORT", "false")
+
 
 def run_python(code, *args, check=True):
     """Runs `code` in a fresh interpreter of this host (same protobuf

@@ -6,7 +6,9 @@ failed import, reference hygiene, and real gRPC over the loopback interface."""
 import ctypes
 import gc
 import inspect
+import os
 import sys
+import time
 import warnings
 from concurrent import futures
 
@@ -487,3 +489,24 @@ def test_loopback_unparsable_request_fails_and_the_server_keeps_serving(targets)
         assert error.value.code() not in (grpc.StatusCode.OK, grpc.StatusCode.UNIMPLEMENTED)
         assert svc.OstrelStub(channel).runProgram(S.ProgramRequest(), timeout=10) == \
             C.Status(message="running")
+
+
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads in /proc")
+def test_a_child_forked_after_serving_runs_no_grpc_threads(targets):
+    # The suite's children are forked on 3.9 (conftest.run_python); gRPC threads
+    # restarted in them can abort them before exec, so conftest turns off
+    # gRPC's fork support.
+    read, write = os.pipe()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork of a threaded process
+        pid = os.fork()
+    if pid == 0:
+        try:
+            time.sleep(0.1)
+            os.write(write, str(len(os.listdir("/proc/self/task"))).encode())
+        finally:
+            os._exit(0)
+    os.close(write)
+    os.waitpid(pid, 0)
+    with os.fdopen(read, "rb") as threads:
+        assert threads.read() == b"1"
