@@ -9,6 +9,7 @@ import inspect
 import os
 import sys
 import time
+import types
 import warnings
 from concurrent import futures
 
@@ -105,6 +106,11 @@ def test_functions_look_like_python_functions(function, qualname, reference):
     assert (function.__kwdefaults__, function.__annotations__) == (None, {})
     assert function.__defaults__ == reference.__defaults__
     assert inspect.signature(function) == inspect.signature(reference)
+    code = function.__code__
+    assert (code.co_name, getattr(code, "co_qualname", qualname)) == (function.__name__, qualname)
+    # The code is the host's own: a Python function made from it runs it.
+    rebuilt = types.FunctionType(code, {}, None, function.__defaults__)
+    assert rebuilt(*range(code.co_argcount - len(function.__defaults__ or ()))) is None
 
 
 def test_functions_bind_like_methods():
