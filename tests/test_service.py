@@ -5,6 +5,7 @@ failed import, reference hygiene, and real gRPC over the loopback interface."""
 
 import ctypes
 import gc
+import importlib.util
 import inspect
 import os
 import sys
@@ -272,6 +273,18 @@ def test_hostile_keywords_raise_like_a_python_function(fresh):
     assert [line.split(" | ")[0] for line in lines] == [text for _, _, text in HOSTILE_KEYWORDS]
     assert [line.split(" | ")[1] for line in lines] == [
         text.split(":")[0] for _, _, text in HOSTILE_KEYWORDS]
+
+
+FUZZ = os.path.join(os.path.dirname(__file__), os.pardir, "tools", "fuzz_service.py")
+
+
+@pytest.mark.skipif(not os.path.exists(FUZZ), reason="tools/ is not in this tree")
+def test_random_calls_bind_as_inspect_signature_says(capsys):
+    spec = importlib.util.spec_from_file_location("fuzz_service", FUZZ)
+    fuzz = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(fuzz)
+    assert fuzz.main(["--calls", "3000", "--seed", "11"]) == 0, capsys.readouterr().out
+    assert svc.grpc is grpc
 
 
 # Client stub

@@ -112,10 +112,11 @@ class Fuzzer:
 
     def target(self) -> Callable[..., Any]:
         name = self.rng.choice(METHODS)
-        return self.rng.choice((
+        functions: Tuple[Callable[..., Any], ...] = (
             svc.OstrelStub, svc.OstrelStub.__init__, svc.add_OstrelServicer_to_server,
             getattr(svc.OstrelServicer, name), getattr(svc.OstrelServicer(), name),
-            getattr(svc.Ostrel, name), getattr(svc.Ostrel(), name)))
+            getattr(svc.Ostrel, name), getattr(svc.Ostrel(), name))
+        return self.rng.choice(functions)
 
     def call(self) -> None:
         function = self.target()
@@ -261,7 +262,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     options = parser.parse_args(argv)
     fuzzer = Fuzzer(options.seed)
     real_grpc = svc.grpc
-    svc.grpc = Fake(fuzzer, fail=False, reenter=False)  # type: ignore[attr-defined]
+    setattr(svc, "grpc", Fake(fuzzer, fail=False, reenter=False))
     started = time.perf_counter()
     try:
         for n in range(options.calls):
@@ -271,7 +272,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except AssertionError:
         pass
     finally:
-        svc.grpc = real_grpc  # type: ignore[attr-defined]
+        setattr(svc, "grpc", real_grpc)
     if fuzzer.failures:
         print(f"FAIL after {sum(fuzzer.outcomes.values())} calls (seed {options.seed}): "
               + fuzzer.failures[0])
