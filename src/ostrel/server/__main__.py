@@ -5,27 +5,29 @@ import logging
 import signal
 import sys
 import threading
+from types import FrameType
+from typing import List, Optional
 
 from ostrel.server.store import default_db_path
 
 log = logging.getLogger("ostrel.server")
 
 
-def _positive_or_zero(text):
+def _positive_or_zero(text: str) -> float:
     value = float(text)
     if value < 0:
         raise argparse.ArgumentTypeError("must be 0 or more, got %s" % text)
     return value
 
 
-def _port(text):
+def _port(text: str) -> int:
     value = int(text)
     if not 0 <= value <= 65535:
         raise argparse.ArgumentTypeError("must be 0 to 65535, got %s" % text)
     return value
 
 
-def build_parser():
+def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="ostrel-server",
         description="Serve the Ostrel service with a simulated work cell, for local development.")
@@ -42,7 +44,7 @@ def build_parser():
     return parser
 
 
-def main(argv=None):
+def main(argv: Optional[List[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     logging.basicConfig(level=args.log_level, format="%(asctime)s %(levelname)s %(name)s: %(message)s")
     try:
@@ -59,7 +61,7 @@ def main(argv=None):
 
     stopping = threading.Event()
 
-    def on_signal(signum, frame):
+    def on_signal(signum: int, frame: Optional[FrameType]) -> None:
         log.info("received %s, stopping", signal.Signals(signum).name)
         stopping.set()
 
