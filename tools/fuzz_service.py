@@ -256,12 +256,12 @@ class HostileKey(str):
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=(__doc__ or "").partition("\n")[0])
     parser.add_argument("--calls", type=int, default=200_000)
     parser.add_argument("--seed", type=int, default=1)
     options = parser.parse_args(argv)
     fuzzer = Fuzzer(options.seed)
-    real_grpc = svc.grpc
+    real_grpc = getattr(svc, "grpc")  # the module namespace, not its declared interface
     setattr(svc, "grpc", Fake(fuzzer, fail=False, reenter=False))
     started = time.perf_counter()
     try:
