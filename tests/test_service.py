@@ -5,9 +5,9 @@ failed import, reference hygiene, and real gRPC over the loopback interface."""
 
 import ctypes
 import gc
-import importlib.util
 import inspect
 import os
+import runpy
 import sys
 import time
 import types
@@ -280,10 +280,8 @@ FUZZ = os.path.join(os.path.dirname(__file__), os.pardir, "tools", "fuzz_service
 
 @pytest.mark.skipif(not os.path.exists(FUZZ), reason="tools/ is not in this tree")
 def test_random_calls_bind_as_inspect_signature_says(capsys):
-    spec = importlib.util.spec_from_file_location("fuzz_service", FUZZ)
-    fuzz = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(fuzz)
-    assert fuzz.main(["--calls", "3000", "--seed", "11"]) == 0, capsys.readouterr().out
+    fuzz = runpy.run_path(FUZZ, run_name="fuzz_service")
+    assert fuzz["main"](["--calls", "3000", "--seed", "11"]) == 0, capsys.readouterr().out
     assert svc.grpc is grpc
 
 
