@@ -2,12 +2,19 @@
 
 import logging
 import random
+import threading
 import time
+from typing import Any, List, Optional, Tuple
 
 from google.protobuf import any_pb2
 
 from ostrel.api import common_pb2, data_pb2
-from ostrel.server.cell import AGENTS, StepFailed
+from ostrel.server import wire
+from ostrel.server.cell import AGENTS, Cell, StepFailed
+from ostrel.server.store import EVENT_FIELD, PRODUCT_FIELD, RecordStore
+
+PRODUCT_KINDS = {name: f.number for name, f in data_pb2.ProductRecord.DESCRIPTOR.fields_by_name.items()}
+TIMESTAMP_FIELD = PRODUCT_KINDS.pop("timestamp_ns")
 
 log = logging.getLogger(__name__)
 
@@ -16,8 +23,18 @@ class Stopped(Exception):
     """The server is stopping; the program ends where it is."""
 
 
-def now_ns():
+def now_ns() -> int:
     return time.time_ns()
+
+
+class Recording:
+    """The open recording of a run: its row in the store and what it holds so far."""
+
+    def __init__(self, row: int, description: str) -> None:
+        self.row = row
+        self.description = description
+        self.events = 0
+        self.products = 0
 
 
 class ProgramRun:
@@ -30,25 +47,30 @@ class ProgramRun:
     times the time scale; a node with no member does nothing.
 
     Each leaf step leaves an event in the open recording, if there is one,
-    and its products are kept as the agents' latest. A recording that is
-    still open when the program ends is closed and stored then.
+    and its products are kept as the agents' latest; both are stored as the
+    step ends. A recording that is still open when the program ends is
+    closed then.
     """
 
-    def __init__(self, cell, behavior, tree, store, time_scale=1.0, stop_event=None, seed=None):
+    def __init__(self, cell: Cell, behavior: str, tree: Any, store: RecordStore, time_scale: float = 1.0,
+                 stop_event: Optional[threading.Event] = None, seed: Optional[int] = None,
+                 project: Optional[str] = None) -> None:
         self.cell = cell
         self.behavior = behavior
         self.tree = tree
         self.store = store
+        self.project = project  # digest of the stored project that recordings refer to
         self.time_scale = max(0.0, float(time_scale))
         self.stop_event = stop_event
         self.rng = random.Random(seed)
-        self.recording = None
+        self.recording: Optional[Recording] = None
         self.steps = 0
         self.failures = 0
 
-    def run(self):
+    def run(self) -> common_pb2.Status:
         """Run the tree to its end; returns the program's final Status."""
         log.info("program '%s' started", self.behavior)
+        program = self.store.begin_program(self.behavior, now_ns())
         try:
             self._node(self.tree)
             status = common_pb2.Status(
@@ -63,11 +85,16 @@ class ProgramRun:
                 code=common_pb2.FAILURE,
                 message="program '%s' stopped after %d steps: the server is shutting down"
                 % (self.behavior, self.steps))
+        except Exception as error:  # a fault of the server, not of the program
+            log.exception("program '%s' broke down", self.behavior)
+            status = common_pb2.Status(code=common_pb2.FAILURE,
+                                       message="program '%s' broke down: %s" % (self.behavior, error))
         finally:
             if self.recording is not None:
                 log.info("closing recording '%s' at the end of the program", self.recording.description)
                 self._close_recording(now_ns())
-        log.info("program '%s': %s", self.behavior, status.message)
+        self.store.end_program(program, now_ns(), status.code, status.message)
+        log.info("%s", status.message)
         return status
 
     # Walking the tree -----------------------------------------------------
@@ -140,23 +167,18 @@ class ProgramRun:
             stopped = True
             failure = StepFailed("%s: stopped, the server is shutting down" % label)
         stop = now_ns()
-        with self.cell.lock:
-            for kind, message in products:
-                if kind != "images":
-                    message.metrics.step_duration_ns = stop - start
-        for kind, message in products:
-            if self.recording is not None:
-                record = self.recording.products.add(timestamp_ns=stop)
-                getattr(record, kind).CopyFrom(message)
+        self._keep_products(products, stop, stop - start)
         if self.recording is not None:
             end = common_pb2.Status(code=common_pb2.SUCCESS, message="%s done" % label)
             if failure is not None:
                 end = common_pb2.Status(code=common_pb2.FAILURE, message=str(failure))
-            self.recording.events.add(
+            event = data_pb2.EventRecord(
                 name=node.name or case, start_timestamp_ns=start, stop_timestamp_ns=stop,
                 action=packed,
                 status=[common_pb2.Status(code=common_pb2.RUNNING, message="%s started" % label), end],
                 status_metadata=[common_pb2.Metadata(timestamp_ns=start), common_pb2.Metadata(timestamp_ns=stop)])
+            self.store.append(self.recording.row, EVENT_FIELD, stop, event.SerializeToString())
+            self.recording.events += 1
         if case == "stop_recording_data" and failure is None:
             self._close_recording(stop)
         if failure is not None:
@@ -164,19 +186,32 @@ class ProgramRun:
             raise Stopped() if stopped else failure
         log.debug("%s done", label)
 
-    def _datalink(self, case, step, start):
+    def _keep_products(self, products: List[Tuple[str, Any]], stamp_ns: int, duration_ns: int) -> None:
+        """Serialize each product once: as its agent's latest, and as a
+        ProductRecord of the open recording."""
+        for kind, message in products:
+            if kind != "images":
+                message.metrics.step_duration_ns = duration_ns
+            data = message.SerializeToString()
+            self.cell.publish(kind, data)
+            if self.recording is not None:
+                record = wire.uint_field(TIMESTAMP_FIELD, stamp_ns) + wire.field(PRODUCT_KINDS[kind], data)
+                self.store.append(self.recording.row, PRODUCT_FIELD, stamp_ns, record)
+                self.recording.products += 1
+
+    def _datalink(self, case: str, step: Any, start: int) -> None:
         if case == "start_recording_data":
             if self.recording is not None:
                 raise StepFailed("recording '%s' is still open" % self.recording.description)
-            self.recording = data_pb2.RecordSet(description=step.description, start_timestamp_ns=start)
-            self.recording.project.CopyFrom(self.cell.project)
+            row = self.store.open_recording(step.description, start, self.project)
+            self.recording = Recording(row, step.description)
             log.info("recording '%s' opened", step.description)
         elif self.recording is None:
             raise StepFailed("no recording is open")
 
-    def _close_recording(self, stop):
+    def _close_recording(self, stop: int) -> None:
         recording, self.recording = self.recording, None
-        recording.stop_timestamp_ns = stop
-        self.store.add_record_set(recording)
+        assert recording is not None
+        self.store.close_recording(recording.row, stop)
         log.info("recording '%s' stored: %d events, %d products",
-                 recording.description, len(recording.events), len(recording.products))
+                 recording.description, recording.events, recording.products)
