@@ -115,7 +115,7 @@ class ProgramRun:
                 if not allow_failure:
                     raise
                 self.failures += 1
-                log.info("allowed failure: %s", failure)
+                log.debug("allowed failure: %s", failure)
 
     def _node(self, node):
         case = node.WhichOneof("type")
@@ -182,7 +182,7 @@ class ProgramRun:
         if case == "stop_recording_data" and failure is None:
             self._close_recording(stop)
         if failure is not None:
-            log.info("%s", failure)
+            log.debug("%s", failure)
             raise Stopped() if stopped else failure
         log.debug("%s done", label)
 
