@@ -383,7 +383,14 @@ class RecordStore:
         exceed `limit` bytes.
         """
         db = self._reader()
-        wanted: Set[str] = set(descriptions)
+        db.execute("BEGIN")  # one snapshot of the database for the sizes and the payloads
+        try:
+            return self._data_records(db, set(descriptions), since_ns, limit)
+        finally:
+            db.execute("COMMIT")
+
+    def _data_records(self, db: sqlite3.Connection, wanted: Set[str], since_ns: int,
+                      limit: Optional[int]) -> bytes:
         since = min(int(since_ns), _MAX_SQLITE_INT)
         legacy = self._legacy_sets(db, wanted, since)
         current = self._recordings(db, wanted, since)
