@@ -237,8 +237,8 @@ def test_a_stored_project_that_no_longer_parses_is_named_at_start_and_replaced_b
     db = tmp_path / "stale.sqlite3"
     Cell(db).stop()
     with sqlite3.connect(str(db)) as writer:
-        writer.execute("INSERT INTO projects (digest, size, data) VALUES ('x', 5, ?)", (b"\x0a\xff\xff\xff\x0f",))
-        writer.execute("INSERT INTO current_project (id, digest, pushed_ns) VALUES (1, 'x', 1)")
+        writer.execute("INSERT INTO projects (key, size, data) VALUES ('x', 5, ?)", (b"\x0a\xff\xff\xff\x0f",))
+        writer.execute("INSERT INTO current_project (id, key, pushed_ns) VALUES (1, 'x', 1)")
     cell = Cell(db)
     try:
         status = cell.stub.pullSystemState(GENERIC).status
@@ -314,10 +314,23 @@ def test_a_project_past_grpcs_default_limit_pushes_pulls_and_is_recorded_once(ce
     assert cell.stub.pullProjectSnapshot(GENERIC) == project
     for _ in range(3):
         assert cell.run("inspect").code == C.SUCCESS
+    cell.push(project)  # the same again
+    refused = with_tree("deep", deep_tree(MAX_BEHAVIOR_LEVELS + 1))
+    refused.MergeFrom(project)
+    assert cell.stub.pushProjectSnapshot(refused).code == C.FAILURE
     records = cell.records()
     assert len(records) == 3 and all(r.project == project for r in records)
-    with sqlite3.connect(str(tmp_path / "faults.sqlite3")) as reader:
+    db = tmp_path / "faults.sqlite3"
+    with sqlite3.connect(str(db)) as reader:
         assert reader.execute("SELECT COUNT(*) FROM projects").fetchone()[0] == 1
+    files = [f for _, _, names in os.walk(str(db) + ".blobs") for f in names]
+    assert len(files) == 1  # the refused project's file was dropped
+
+    changed = big_project(5)
+    changed.version = "changed"
+    cell.push(changed)
+    assert cell.run("inspect").code == C.SUCCESS
+    assert [r.project.version for r in cell.records()] == [project.version] * 3 + ["changed"]
 
 
 def test_answers_past_the_message_limit_fail_with_a_clear_status(tmp_path):

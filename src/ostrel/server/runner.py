@@ -59,7 +59,7 @@ class ProgramRun:
         self.behavior = behavior
         self.tree = tree
         self.store = store
-        self.project = project  # digest of the stored project that recordings refer to
+        self.project = project  # key of the stored project that recordings refer to
         self.time_scale = max(0.0, float(time_scale))
         self.stop_event = stop_event
         self.rng = random.Random(seed)

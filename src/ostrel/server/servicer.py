@@ -54,12 +54,12 @@ def _identity(data: bytes) -> bytes:
 
 
 class _Project:
-    """The current project: as received, parsed, its digest and its cell."""
+    """The current project: as received, parsed, its key in the store and its cell."""
 
-    def __init__(self, data: bytes, parsed: project_pb2.ProjectSnapshot, digest: Optional[str]) -> None:
+    def __init__(self, data: bytes, parsed: project_pb2.ProjectSnapshot, key: Optional[str]) -> None:
         self.data = data
         self.parsed = parsed
-        self.digest = digest
+        self.key = key
         self.cell = Cell(parsed)
 
 
@@ -95,7 +95,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         stored = self.store.load_project()
         if stored is None:
             return None
-        digest, data = stored
+        key, data = stored
         try:
             parsed = project_pb2.ProjectSnapshot.FromString(data)
         except DecodeError as error:
@@ -106,7 +106,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
             self._refuse_stored(STORED_REFUSED % (self.store.path, refusal))
             return None
         log.info("loaded the stored project '%s'", parsed.version)
-        return _Project(data, parsed, digest)
+        return _Project(data, parsed, key)
 
     def _refuse_stored(self, text: str) -> None:
         log.warning("%s", text)
@@ -116,31 +116,53 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
     # Byte-level methods -----------------------------------------------------
 
     def push_project(self, data: bytes, context: Any = None) -> common_pb2.Status:
-        """Store and load a serialized project."""
+        """Store and load a serialized project.
+
+        The project's file is written while the project is parsed and
+        checked; a push of the project held already stores nothing new.
+        """
+        with self._lock:
+            current = self._project
+        unchanged = current if current is not None and current.data == data else None
+        staged = self.store.stage_project(data) if unchanged is None else None
+        committed = False
         try:
-            parsed = project_pb2.ProjectSnapshot.FromString(data)
-        except DecodeError as error:
-            return self._refused_push(UNPARSED % error)
-        refusal = check_project(parsed)
-        if refusal is not None:
-            return self._refused_push(refusal)
-        with self._push_lock:
-            with self._lock:
-                running = self._running if self._is_running() else ""
-                self._pushing = not running
-            if running:
-                return self._refused_push(BUSY_PUSH % running)
-            project: Optional[_Project] = None
-            try:
-                digest = self.store.save_project(data, now_ns())
-                project = _Project(data, parsed, digest)
-            except (OSError, sqlite3.Error) as error:
-                return self._refused_push(STORE_FAILED % (self.store.path, error))
-            finally:
+            if unchanged is not None:
+                parsed = unchanged.parsed
+            else:
+                try:
+                    parsed = project_pb2.ProjectSnapshot.FromString(data)
+                except DecodeError as error:
+                    return self._refused_push(UNPARSED % error)
+            refusal = check_project(parsed)
+            if refusal is not None:
+                return self._refused_push(refusal)
+            with self._push_lock:
                 with self._lock:
-                    if project is not None:
-                        self._project = project
-                    self._pushing = False
+                    running = self._running if self._is_running() else ""
+                    self._pushing = not running
+                if running:
+                    return self._refused_push(BUSY_PUSH % running)
+                project: Optional[_Project] = None
+                try:
+                    if staged is not None:
+                        key = self.store.commit_project(staged, now_ns())
+                    else:
+                        assert unchanged is not None and unchanged.key is not None
+                        key = unchanged.key
+                        self.store.repush_project(key, now_ns())
+                    committed = True
+                    project = _Project(data, parsed, key)
+                except (OSError, sqlite3.Error) as error:
+                    return self._refused_push(STORE_FAILED % (self.store.path, error))
+                finally:
+                    with self._lock:
+                        if project is not None:
+                            self._project = project
+                        self._pushing = False
+        finally:
+            if staged is not None and not committed:
+                staged.discard()
         config = parsed.workspace.config
         summary = "project '%s' stored: %d behaviors, %d robots, %d effectors, %d items, %d cameras" % (
             parsed.version, len(parsed.behaviors), len(config.robots), len(config.effectors),
@@ -230,7 +252,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
             else:
                 run = ProgramRun(project.cell, behavior, project.parsed.behaviors[behavior], self.store,
                                  time_scale=self.time_scale, stop_event=self._stop, seed=self.seed,
-                                 project=project.digest)
+                                 project=project.key)
                 self._running = behavior
                 self._status = _status(common_pb2.RUNNING, "program '%s' is running" % behavior)
                 self._thread = threading.Thread(target=self._run, args=(run,), name="program", daemon=True)

@@ -2,9 +2,9 @@
 
 Rows live in one SQLite file (write-ahead log, so that readers never wait
 for the writer); payloads of BLOB_FILE_MIN bytes or more (large projects,
-images) live in content-addressed files in a directory beside it, where
-they are written and read at file speed. A project is kept once per
-content, however many recordings refer to it.
+images) live in files in a directory beside it, where
+they are written and read at file speed. A project is kept once per push,
+however many recordings refer to it.
 
 Every event and product of a recording is committed as it happens, so a
 server killed mid-run loses at most the step in flight; the next start
@@ -13,13 +13,13 @@ closes such a recording as interrupted and keeps what it holds.
 
 import errno
 import fcntl
-import hashlib
 import logging
 import os
 import shutil
 import sqlite3
 import tempfile
 import threading
+import uuid
 from pathlib import Path
 from typing import Dict, Iterable, List, Optional, Sequence, Set, Tuple, Union
 
@@ -41,13 +41,13 @@ OPEN, CLOSED, INTERRUPTED = "open", "closed", "interrupted"
 
 _SCHEMA = """
 CREATE TABLE IF NOT EXISTS projects (
-    digest TEXT PRIMARY KEY,
+    key TEXT PRIMARY KEY,
     size INTEGER NOT NULL,
     data BLOB
 );
 CREATE TABLE IF NOT EXISTS current_project (
     id INTEGER PRIMARY KEY CHECK (id = 1),
-    digest TEXT NOT NULL,
+    key TEXT NOT NULL,
     pushed_ns INTEGER NOT NULL
 );
 CREATE TABLE IF NOT EXISTS programs (
@@ -82,8 +82,8 @@ CREATE TABLE IF NOT EXISTS entries (
 # Tables this store reads, with the columns it needs. `project` and
 # `record_sets` are the layout of earlier versions: their rows are still read.
 _TABLES = {
-    "projects": ("digest", "size", "data"),
-    "current_project": ("id", "digest", "pushed_ns"),
+    "projects": ("key", "size", "data"),
+    "current_project": ("id", "key", "pushed_ns"),
     "programs": ("id", "behavior", "start_ns", "stop_ns", "code", "message"),
     "recordings": ("id", "description", "start_ns", "stop_ns", "project", "state"),
     "entries": ("recording", "seq", "field", "stamp_ns", "size", "data", "blob"),
@@ -99,7 +99,7 @@ FOREIGN_TABLE = ("%s is not a database of ostrel-server (its table '%s' has no c
                  "give another --db or move that file away")
 MISSING_BLOB = "the database %s lacks its file %s; the directory %s was changed by hand"
 
-Blob = Tuple[Optional[bytes], Optional[str]]  # inline bytes, or the digest of a blob file
+Blob = Tuple[Optional[bytes], Optional[str]]  # inline bytes, or the name of a blob file
 
 
 class StoreError(OSError):
@@ -120,8 +120,8 @@ def default_db_path() -> str:
     return os.path.join(base, "ostrel", "server.sqlite3")
 
 
-def digest_of(data: bytes) -> str:
-    return hashlib.sha256(data).hexdigest()
+def new_key() -> str:
+    return uuid.uuid4().hex
 
 
 def _error_text(error: BaseException) -> str:
@@ -237,44 +237,43 @@ class RecordStore:
         if row is None:
             return
         pushed_ns, data = row
-        digest = digest_of(data)
-        blob = self._put_blob(data, digest)
+        key = new_key()
+        self._put_blob(data, key)
         with self._db:
-            self._db.execute("INSERT OR IGNORE INTO projects (digest, size, data) VALUES (?, ?, ?)",
-                             (digest, len(data), blob[0]))
-            self._db.execute("INSERT OR IGNORE INTO current_project (id, digest, pushed_ns) VALUES (1, ?, ?)",
-                             (digest, pushed_ns))
+            self._db.execute("INSERT INTO projects (key, size, data) VALUES (?, ?, ?)",
+                             (key, len(data), data if len(data) < BLOB_FILE_MIN else None))
+            self._db.execute("INSERT OR IGNORE INTO current_project (id, key, pushed_ns) VALUES (1, ?, ?)",
+                             (key, pushed_ns))
             self._db.execute("DELETE FROM project WHERE id = 1")
         log.info("moved the project of an earlier version into the projects table of %s", self.path)
 
     # Payloads -----------------------------------------------------------
 
-    def _blob_path(self, digest: str) -> str:
-        return os.path.join(self.blob_dir, digest[:2], digest)
+    def _blob_path(self, name: str) -> str:
+        return os.path.join(self.blob_dir, name[:2], name)
 
-    def _put_blob(self, data: bytes, digest: Optional[str] = None) -> Blob:
-        """(data, None) for a small payload kept in its row; (None, digest)
+    def _put_blob(self, data: bytes, name: Optional[str] = None) -> Blob:
+        """(data, None) for a small payload kept in its row; (None, name)
         once a large one is in its file."""
         if len(data) < BLOB_FILE_MIN:
             return data, None
-        digest = digest or digest_of(data)
-        path = self._blob_path(digest)
-        if not os.path.exists(path):
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            temporary = "%s.%d.%d.tmp" % (path, os.getpid(), threading.get_ident())
-            with open(temporary, "wb") as out:
-                out.write(data)
-            os.replace(temporary, path)  # a reader never sees half a file
-        return None, digest
+        name = name or new_key()
+        path = self._blob_path(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        temporary = path + ".tmp"
+        with open(temporary, "wb") as out:
+            out.write(data)
+        os.replace(temporary, path)  # a reader never sees half a file
+        return None, name
 
-    def _get_blob(self, data: Optional[bytes], digest: Optional[str]) -> bytes:
-        if data is not None or digest is None:
+    def _get_blob(self, data: Optional[bytes], name: Optional[str]) -> bytes:
+        if data is not None or name is None:
             return data or b""
         try:
-            with open(self._blob_path(digest), "rb") as source:
+            with open(self._blob_path(name), "rb") as source:
                 return source.read()
         except FileNotFoundError:
-            raise StoreError(MISSING_BLOB % (self.path, self._blob_path(digest), self.blob_dir)) from None
+            raise StoreError(MISSING_BLOB % (self.path, self._blob_path(name), self.blob_dir)) from None
 
     def _reader(self) -> sqlite3.Connection:
         db: Optional[sqlite3.Connection] = getattr(self._local, "db", None)
@@ -292,28 +291,40 @@ class RecordStore:
 
     # The project -------------------------------------------------------
 
-    def save_project(self, data: bytes, pushed_ns: int) -> str:
-        """Store a pushed project (serialized) as the current one; returns its digest."""
-        digest = digest_of(data)
-        inline, _ = self._put_blob(data, digest)
+    def stage_project(self, data: bytes) -> "StagedProject":
+        """Start writing a pushed project (serialized) to its file while the
+        caller parses it; `commit_project` makes it the current one."""
+        return StagedProject(self, data)
+
+    def commit_project(self, staged: "StagedProject", pushed_ns: int) -> str:
+        """Make a staged project the current one; returns its key."""
+        staged.wait()
         with self._write_lock, self._db:
-            self._db.execute("INSERT OR IGNORE INTO projects (digest, size, data) VALUES (?, ?, ?)",
-                             (digest, len(data), inline))
-            self._db.execute("INSERT OR REPLACE INTO current_project (id, digest, pushed_ns) VALUES (1, ?, ?)",
-                             (digest, pushed_ns))
-        return digest
+            self._db.execute("INSERT INTO projects (key, size, data) VALUES (?, ?, ?)",
+                             (staged.key, staged.size, staged.inline))
+            self._db.execute("INSERT OR REPLACE INTO current_project (id, key, pushed_ns) VALUES (1, ?, ?)",
+                             (staged.key, pushed_ns))
+        return staged.key
+
+    def repush_project(self, key: str, pushed_ns: int) -> None:
+        """Record a push of the project already stored under `key`."""
+        self._write("UPDATE current_project SET pushed_ns = ? WHERE id = 1 AND key = ?", (pushed_ns, key))
+
+    def save_project(self, data: bytes, pushed_ns: int) -> str:
+        """Store a pushed project (serialized) as the current one; returns its key."""
+        return self.commit_project(self.stage_project(data), pushed_ns)
 
     def load_project(self) -> Optional[Tuple[str, bytes]]:
-        """(digest, serialized project) of the last pushed project, or None."""
+        """(key, serialized project) of the last pushed project, or None."""
         row = self._reader().execute(
-            "SELECT p.digest, p.data FROM current_project c JOIN projects p ON p.digest = c.digest "
+            "SELECT p.key, p.data FROM current_project c JOIN projects p ON p.key = c.key "
             "WHERE c.id = 1").fetchone()
         if row is None:
             return None
         return row[0], self._project_bytes(row[0], row[1])
 
-    def _project_bytes(self, digest: str, data: Optional[bytes]) -> bytes:
-        return self._get_blob(data, None if data is not None else digest)
+    def _project_bytes(self, key: str, data: Optional[bytes]) -> bytes:
+        return self._get_blob(data, None if data is not None else key)
 
     # Programs -------------------------------------------------------------
 
@@ -355,17 +366,18 @@ class RecordStore:
     # Recordings -----------------------------------------------------------
 
     def open_recording(self, description: str, start_ns: int, project: Optional[str]) -> int:
+        """A new open recording; `project` is the key of its project."""
         return self._write("INSERT INTO recordings (description, start_ns, project, state) VALUES (?, ?, ?, ?)",
                            (description, start_ns, project, OPEN))
 
     def append(self, recording: int, field: int, stamp_ns: int, data: bytes) -> None:
         """Add an event (EVENT_FIELD) or a product (PRODUCT_FIELD), serialized."""
-        inline, digest = self._put_blob(data)
+        inline, name = self._put_blob(data)
         with self._write_lock, self._db:
             self._db.execute(
                 "INSERT INTO entries (recording, seq, field, stamp_ns, size, data, blob) VALUES "
                 "(?, (SELECT COALESCE(MAX(seq), -1) + 1 FROM entries WHERE recording = ?), ?, ?, ?, ?, ?)",
-                (recording, recording, field, stamp_ns, len(data), inline, digest))
+                (recording, recording, field, stamp_ns, len(data), inline, name))
 
     def close_recording(self, recording: int, stop_ns: int) -> None:
         self._write("UPDATE recordings SET state = ?, stop_ns = ? WHERE id = ?", (CLOSED, stop_ns, recording))
@@ -460,15 +472,15 @@ class RecordStore:
         return sizes
 
     @staticmethod
-    def _project_sizes(db: sqlite3.Connection, digests: Set[str]) -> Dict[str, int]:
-        if not digests:
+    def _project_sizes(db: sqlite3.Connection, keys: Set[str]) -> Dict[str, int]:
+        if not keys:
             return {}
-        return {digest: size for digest, size in db.execute("SELECT digest, size FROM projects") if digest in digests}
+        return {key: size for key, size in db.execute("SELECT key, size FROM projects") if key in keys}
 
     @staticmethod
-    def _project_row(db: sqlite3.Connection, digest: str) -> Tuple[str, Optional[bytes]]:
-        row = db.execute("SELECT digest, data FROM projects WHERE digest = ?", (digest,)).fetchone()
-        return (digest, row[1]) if row is not None else (digest, b"")
+    def _project_row(db: sqlite3.Connection, key: str) -> Tuple[str, Optional[bytes]]:
+        row = db.execute("SELECT data FROM projects WHERE key = ?", (key,)).fetchone()
+        return (key, row[0]) if row is not None else (key, b"")
 
     def _entry_pieces(self, db: sqlite3.Connection, recording: int) -> List[bytes]:
         pieces: List[bytes] = []
@@ -480,3 +492,44 @@ class RecordStore:
             else:
                 pieces += [wire.field_head(field, len(payload)), payload]
         return pieces
+
+
+class StagedProject:
+    """A project on its way into the store: a large one is written to its
+    file by a thread of its own, so that the write overlaps the parse."""
+
+    def __init__(self, store: RecordStore, data: bytes) -> None:
+        self.key = new_key()
+        self.size = len(data)
+        self.inline: Optional[bytes] = data if len(data) < BLOB_FILE_MIN else None
+        self._store = store
+        self._error: Optional[BaseException] = None
+        self._thread: Optional[threading.Thread] = None
+        if self.inline is None:
+            self._thread = threading.Thread(target=self._write, args=(data,), name="project-file", daemon=True)
+            self._thread.start()
+
+    def _write(self, data: bytes) -> None:
+        try:
+            self._store._put_blob(data, self.key)
+        except OSError as error:
+            self._error = error
+
+    def wait(self) -> None:
+        """Wait for the file; raises what writing it raised."""
+        if self._thread is not None:
+            self._thread.join()
+        if self._error is not None:
+            raise self._error
+
+    def discard(self) -> None:
+        """Drop a project that is not committed, with its file."""
+        try:
+            self.wait()
+        except OSError:
+            pass
+        if self.inline is None:
+            try:
+                os.remove(self._store._blob_path(self.key))
+            except OSError:
+                pass
