@@ -4,7 +4,7 @@ import logging
 import random
 import threading
 import time
-from typing import Any, List, Optional, Tuple
+from typing import Any, Iterable, List, Optional, Tuple
 
 from google.protobuf import any_pb2
 
@@ -99,7 +99,7 @@ class ProgramRun:
 
     # Walking the tree -----------------------------------------------------
 
-    def _wait(self, seconds):
+    def _wait(self, seconds: float) -> None:
         seconds *= self.time_scale
         if self.stop_event is None:
             if seconds > 0:
@@ -107,7 +107,7 @@ class ProgramRun:
         elif self.stop_event.wait(seconds if seconds > 0 else 0):
             raise Stopped()
 
-    def _children(self, children, allow_failure):
+    def _children(self, children: Iterable[Any], allow_failure: bool) -> None:
         for child in children:
             try:
                 self._node(child)
@@ -117,7 +117,7 @@ class ProgramRun:
                 self.failures += 1
                 log.debug("allowed failure: %s", failure)
 
-    def _node(self, node):
+    def _node(self, node: Any) -> None:
         case = node.WhichOneof("type")
         if case == "sequence_routine":
             self._children(node.sequence_routine.behaviors, node.sequence_routine.allow_failure)
@@ -134,7 +134,7 @@ class ProgramRun:
 
     # Leaf steps ---------------------------------------------------------------
 
-    def _action(self, node, case):
+    def _action(self, node: Any, case: str) -> Tuple[str, any_pb2.Any]:
         agent, action_class = AGENTS[case]
         action = action_class()
         if agent != "datalink":
@@ -145,15 +145,15 @@ class ProgramRun:
         packed.Pack(action)
         return agent, packed
 
-    def _step(self, node, case):
+    def _step(self, node: Any, case: str) -> None:
         if self.stop_event is not None and self.stop_event.is_set():
             raise Stopped()
         label = "step '%s' (%s)" % (node.name, case) if node.name else "step %s" % case
         agent, packed = self._action(node, case)
         start = now_ns()
         self.steps += 1
-        products = []
-        failure = None
+        products: List[Tuple[str, Any]] = []
+        failure: Optional[StepFailed] = None
         stopped = False
         try:
             if agent == "datalink":

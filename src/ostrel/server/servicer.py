@@ -290,7 +290,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
             log.warning("the program did not stop within %.1f s", timeout)
 
 
-def handler(service: OstrelService) -> grpc.GenericRpcHandler:
+def handler(service: OstrelService) -> "grpc.GenericRpcHandler[Any, Any]":
     """The service's methods for a gRPC server, with the big messages
     passed as bytes."""
     C, S = common_pb2.Status, service_pb2
