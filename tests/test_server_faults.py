@@ -325,11 +325,18 @@ def test_a_project_past_grpcs_default_limit_pushes_pulls_and_is_recorded_once(ce
         assert reader.execute("SELECT COUNT(*) FROM projects").fetchone()[0] == 1
     files = [f for _, _, names in os.walk(str(db) + ".blobs") for f in names]
     assert len(files) == 1  # the refused project's file was dropped
+    stray = os.path.join(str(db) + ".blobs", "ab", "ab12")  # as a kill between file and row leaves it
+    os.makedirs(os.path.dirname(stray), exist_ok=True)
+    open(stray, "wb").close()
 
     changed = big_project(5)
     changed.version = "changed"
     cell.push(changed)
     assert cell.run("inspect").code == C.SUCCESS
+    assert [r.project.version for r in cell.records()] == [project.version] * 3 + ["changed"]
+    cell.stop()
+    cell.__init__(db)  # a restart removes the stray file and keeps the others
+    assert not os.path.exists(stray)
     assert [r.project.version for r in cell.records()] == [project.version] * 3 + ["changed"]
 
 

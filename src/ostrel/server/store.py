@@ -182,6 +182,7 @@ class RecordStore:
             with self._db:
                 self._db.executescript(_SCHEMA)
             self._migrate()
+            self._remove_orphans()
         except StoreError:
             self._release()
             raise
@@ -246,6 +247,19 @@ class RecordStore:
                              (key, pushed_ns))
             self._db.execute("DELETE FROM project WHERE id = 1")
         log.info("moved the project of an earlier version into the projects table of %s", self.path)
+
+    def _remove_orphans(self) -> None:
+        """Remove payload files that no row refers to: left by a server
+        killed between writing a file and committing its row."""
+        if not os.path.isdir(self.blob_dir):
+            return
+        kept = {row[0] for row in self._db.execute("SELECT key FROM projects WHERE data IS NULL")}
+        kept.update(row[0] for row in self._db.execute("SELECT blob FROM entries WHERE blob IS NOT NULL"))
+        for folder, _, names in os.walk(self.blob_dir):
+            for name in names:
+                if name not in kept:
+                    os.remove(os.path.join(folder, name))
+                    log.info("removed %s: no record refers to it", os.path.join(folder, name))
 
     # Payloads -----------------------------------------------------------
 
