@@ -20,7 +20,8 @@ from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, execution_pb2, project_pb2
 from ostrel.api import service_pb2 as S
 from ostrel.api import service_pb2_grpc
-from ostrel.server import OstrelServer
+from ostrel.server import DEFAULT_MAX_MESSAGE_SIZE, OstrelServer
+from ostrel.server import __main__ as server_main
 from ostrel.server.cell import MAX_BEHAVIOR_LEVELS, MAX_CAMERA_SIDE, MAX_READABLE_LEVELS, message_levels
 from test_server_cli import CONTROLLER, OPEN, PERCEPTION, START, Cell, sample_project, sequence, with_behavior
 
@@ -306,6 +307,20 @@ def test_routine_calls_stay_off_the_info_log(cell, caplog):
 
 
 # Sizes ----------------------------------------------------------------------
+
+@pytest.mark.parametrize("text, size", [
+    ("1", 1), ("64M", 64 << 20), ("512k", 512 << 10), ("1G", DEFAULT_MAX_MESSAGE_SIZE), (str(2**31 - 1), 2**31 - 1),
+    ("2G", None), ("0", None), ("-5M", None), ("lots", None), ("1T", None), ("", None),
+])
+def test_max_message_size_option_takes_bytes_with_a_suffix_below_2_gib(capsys, text, size):
+    if size is None:
+        with pytest.raises(SystemExit):
+            server_main.build_parser().parse_args(["--max-message-size", text])
+        assert capsys.readouterr().err.splitlines()[-1].startswith("ostrel-server: error: argument --max-message-size")
+    else:
+        assert server_main.build_parser().parse_args(["--max-message-size", text]).max_message_size == size
+    assert server_main.build_parser().parse_args([]).max_message_size == DEFAULT_MAX_MESSAGE_SIZE
+
 
 def test_a_project_past_grpcs_default_limit_pushes_pulls_and_is_recorded_once(cell, tmp_path):
     project = big_project(5)

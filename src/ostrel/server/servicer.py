@@ -214,7 +214,8 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
 
     def connect(self, request: service_pb2.ConnectRequest, context: Any) -> common_pb2.Status:
         who = request.client or "a client"
-        log.debug("%s connected from %s", who, context.peer())
+        if log.isEnabledFor(logging.DEBUG):
+            log.debug("%s connected from %s", who, context.peer())
         with self._lock:
             project = self._project
         held = ("project '%s' with %d behaviors" % (project.parsed.version, len(project.parsed.behaviors))
