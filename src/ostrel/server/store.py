@@ -197,6 +197,9 @@ class RecordStore:
         return db
 
     def _release(self) -> None:
+        db: Optional[sqlite3.Connection] = getattr(self, "_db", None)
+        if db is not None:
+            db.close()  # a no-op once closed
         if self._lock is not None:
             self._lock.release()
             self._lock = None
