@@ -378,8 +378,20 @@ def test_answers_past_the_message_limit_fail_with_a_clear_status(tmp_path):
         with pytest.raises(grpc.RpcError) as pulled:
             client.pullDataRecords(S.RecordsRequest(), timeout=10)
         assert pulled.value.code() == grpc.StatusCode.RESOURCE_EXHAUSTED
+        assert "records come to" in pulled.value.details()
         assert "message limit of %d" % (2 * 2**20) in pulled.value.details()
         assert len(client.pullDataRecords(S.RecordsRequest(since_ns=starts[1])).records) == 1
+    finally:
+        channel.close()
+        server.stop(grace=0)
+    # Restarted with a lower limit, the stored project is too large to answer.
+    server = OstrelServer(db=str(tmp_path / "small.sqlite3"), port=0, max_message_size=2**20).start()
+    channel = grpc.insecure_channel(server.target, options=[("grpc.max_receive_message_length", -1)])
+    try:
+        with pytest.raises(grpc.RpcError) as pulled:
+            service_pb2_grpc.OstrelStub(channel).pullProjectSnapshot(GENERIC, timeout=10)
+        assert pulled.value.code() == grpc.StatusCode.RESOURCE_EXHAUSTED
+        assert "project comes to" in pulled.value.details() and "--max-message-size" in pulled.value.details()
     finally:
         channel.close()
         server.stop(grace=0)

@@ -62,7 +62,7 @@ MAX_PROPOSALS = 64
 MAX_CROP_PIXELS = 4096 * 4096
 PREVIEW_DIVISOR = 20  # recorded images are previews at 1/20 of the camera's size
 MAX_CAMERA_SIDE = 16384  # pixels of a camera's width or height
-MAX_PREVIEW_BYTES = 64 * 1024 * 1024  # all cameras' previews of one record_images step
+MAX_PREVIEW_BYTES = 16 * 1024 * 1024  # all cameras' previews of one record_images step
 # Deepest nesting of messages, the outermost one counted, that the protobuf
 # runtime parses by default (a recursion limit of 100 below the outermost).
 MAX_READABLE_LEVELS = 101

@@ -11,7 +11,7 @@ or a serialization more.
 import logging
 import sqlite3
 import threading
-from typing import Any, Callable, Dict, Optional, Tuple
+from typing import Any, Callable, Dict, NoReturn, Optional, Tuple
 
 import grpc
 from google.protobuf.message import DecodeError
@@ -41,6 +41,8 @@ STORE_FAILED = "the project was not stored in %s: %s"
 RECORDS_TOO_LARGE = ("the records come to %d bytes, more than the server's message limit of %d "
                      "(--max-message-size); narrow the request by descriptions or since_ns")
 RECORDS_FAILED = "cannot read the records from %s: %s"
+TOO_LARGE = ("the %s comes to %d bytes, more than the server's message limit of %d "
+             "(--max-message-size)")
 STORED_UNPARSED = "the project stored in %s does not parse (%s); push a project again"
 STORED_REFUSED = "the project stored in %s is refused: %s; push a project again"
 
@@ -178,7 +180,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         """The current project, serialized as it was pushed."""
         with self._lock:
             project = self._project
-        return project.data if project is not None else b""
+        return self._within_limit(project.data if project is not None else b"", "project", context)
 
     def pull_state(self, request: Any = None, context: Any = None) -> bytes:
         """A serialized SystemState: status, workspace state and the agents' latest products."""
@@ -192,23 +194,31 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
             for kind in LATEST_KINDS:
                 if kind in latest:
                     pieces += [wire.field_head(STATE_FIELDS[kind], len(latest[kind])), latest[kind]]
-        return b"".join(pieces)
+        return self._within_limit(b"".join(pieces), "system state", context)
+
+    def _within_limit(self, answer: bytes, what: str, context: Any) -> bytes:
+        if len(answer) <= self.max_message_size:
+            return answer
+        self._abort(context, grpc.StatusCode.RESOURCE_EXHAUSTED,
+                    TOO_LARGE % (what, len(answer), self.max_message_size))
+
+    @staticmethod
+    def _abort(context: Any, code: grpc.StatusCode, text: str) -> NoReturn:
+        log.warning("%s", text)
+        if context is None:
+            raise RuntimeError(text)
+        context.abort(code, text)
+        raise AssertionError("abort returns by raising")  # pragma: no cover
 
     def pull_records(self, request: service_pb2.RecordsRequest, context: Any = None) -> bytes:
         """A serialized DataRecords, joined from the stored encodings."""
         try:
             return self.store.data_records(request.descriptions, request.since_ns, self.max_message_size)
         except TooLarge as error:
-            text = RECORDS_TOO_LARGE % (error.size, self.max_message_size)
-            code = grpc.StatusCode.RESOURCE_EXHAUSTED
+            self._abort(context, grpc.StatusCode.RESOURCE_EXHAUSTED,
+                        RECORDS_TOO_LARGE % (error.size, self.max_message_size))
         except (OSError, sqlite3.Error) as error:
-            text = RECORDS_FAILED % (self.store.path, error)
-            code = grpc.StatusCode.INTERNAL
-        log.warning("%s", text)
-        if context is None:
-            raise RuntimeError(text)
-        context.abort(code, text)
-        raise AssertionError("abort returns by raising")  # pragma: no cover
+            self._abort(context, grpc.StatusCode.INTERNAL, RECORDS_FAILED % (self.store.path, error))
 
     # Service methods ------------------------------------------------------
 
