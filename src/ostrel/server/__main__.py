@@ -5,20 +5,22 @@ import logging
 import signal
 import sys
 import threading
+from types import FrameType
+from typing import List, Optional
 
 from ostrel.server.store import default_db_path
 
 log = logging.getLogger("ostrel.server")
 
 
-def _positive_or_zero(text):
+def _positive_or_zero(text: str) -> float:
     value = float(text)
     if value < 0:
         raise argparse.ArgumentTypeError("must be 0 or more, got %s" % text)
     return value
 
 
-def _port(text):
+def _port(text: str) -> int:
     value = int(text)
     if not 0 <= value <= 65535:
         raise argparse.ArgumentTypeError("must be 0 to 65535, got %s" % text)
@@ -29,7 +31,7 @@ _DEFAULT_MAX_MESSAGE_SIZE = 1 << 30  # the server module's DEFAULT_MAX_MESSAGE_S
 _SIZE_SUFFIXES = {"": 1, "K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
 
 
-def _message_size(text):
+def _message_size(text: str) -> int:
     number, suffix = text[:-1], text[-1:].upper()
     if suffix not in _SIZE_SUFFIXES:
         number, suffix = text, ""
@@ -42,7 +44,7 @@ def _message_size(text):
     return value
 
 
-def build_parser():
+def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="ostrel-server",
         description="Serve the Ostrel service with a simulated work cell, for local development.")
@@ -62,7 +64,7 @@ def build_parser():
     return parser
 
 
-def main(argv=None):
+def main(argv: Optional[List[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     from ostrel.server.logs import QueuedLogging
 
@@ -73,7 +75,7 @@ def main(argv=None):
         logs.stop()
 
 
-def _serve(args):
+def _serve(args: argparse.Namespace) -> int:
     try:
         from ostrel.server import OstrelServer
 
@@ -88,7 +90,7 @@ def _serve(args):
 
     stopping = threading.Event()
 
-    def on_signal(signum, frame):
+    def on_signal(signum: int, frame: Optional[FrameType]) -> None:
         log.info("received %s, stopping", signal.Signals(signum).name)
         stopping.set()
 

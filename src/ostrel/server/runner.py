@@ -4,13 +4,14 @@ import logging
 import random
 import threading
 import time
-from typing import Any, Iterable, List, Optional, Tuple
+from typing import Iterable, Optional, Tuple
 
 from google.protobuf import any_pb2
+from google.protobuf import message as _message
 
-from ostrel.api import common_pb2, data_pb2
+from ostrel.api import common_pb2, data_pb2, execution_pb2, perception_pb2
 from ostrel.server import wire
-from ostrel.server.cell import AGENTS, Cell, StepFailed
+from ostrel.server.cell import AGENTS, Cell, Products, StepFailed
 from ostrel.server.store import EVENT_FIELD, PRODUCT_FIELD, RecordStore
 
 PRODUCT_KINDS = {name: f.number for name, f in data_pb2.ProductRecord.DESCRIPTOR.fields_by_name.items()}
@@ -52,9 +53,9 @@ class ProgramRun:
     closed then.
     """
 
-    def __init__(self, cell: Cell, behavior: str, tree: Any, store: RecordStore, time_scale: float = 1.0,
-                 stop_event: Optional[threading.Event] = None, seed: Optional[int] = None,
-                 project: Optional[str] = None) -> None:
+    def __init__(self, cell: Cell, behavior: str, tree: execution_pb2.Behavior, store: RecordStore,
+                 time_scale: float = 1.0, stop_event: Optional[threading.Event] = None,
+                 seed: Optional[int] = None, project: Optional[str] = None) -> None:
         self.cell = cell
         self.behavior = behavior
         self.tree = tree
@@ -107,7 +108,7 @@ class ProgramRun:
         elif self.stop_event.wait(seconds if seconds > 0 else 0):
             raise Stopped()
 
-    def _children(self, children: Iterable[Any], allow_failure: bool) -> None:
+    def _children(self, children: Iterable[execution_pb2.Behavior], allow_failure: bool) -> None:
         for child in children:
             try:
                 self._node(child)
@@ -117,7 +118,7 @@ class ProgramRun:
                 self.failures += 1
                 log.debug("allowed failure: %s", failure)
 
-    def _node(self, node: Any) -> None:
+    def _node(self, node: execution_pb2.Behavior) -> None:
         case = node.WhichOneof("type")
         if case == "sequence_routine":
             self._children(node.sequence_routine.behaviors, node.sequence_routine.allow_failure)
@@ -134,10 +135,10 @@ class ProgramRun:
 
     # Leaf steps ---------------------------------------------------------------
 
-    def _action(self, node: Any, case: str) -> Tuple[str, any_pb2.Any]:
+    def _action(self, node: execution_pb2.Behavior, case: str) -> Tuple[str, any_pb2.Any]:
         agent, action_class = AGENTS[case]
         action = action_class()
-        if agent != "datalink":
+        if not isinstance(action, data_pb2.DatalinkAction):
             action.name = node.name
             action.simulate = True
         getattr(action, case).CopyFrom(getattr(node, case))
@@ -145,14 +146,14 @@ class ProgramRun:
         packed.Pack(action)
         return agent, packed
 
-    def _step(self, node: Any, case: str) -> None:
+    def _step(self, node: execution_pb2.Behavior, case: str) -> None:
         if self.stop_event is not None and self.stop_event.is_set():
             raise Stopped()
         label = "step '%s' (%s)" % (node.name, case) if node.name else "step %s" % case
         agent, packed = self._action(node, case)
         start = now_ns()
         self.steps += 1
-        products: List[Tuple[str, Any]] = []
+        products: Products = []
         failure: Optional[StepFailed] = None
         stopped = False
         try:
@@ -186,11 +187,11 @@ class ProgramRun:
             raise Stopped() if stopped else failure
         log.debug("%s done", label)
 
-    def _keep_products(self, products: List[Tuple[str, Any]], stamp_ns: int, duration_ns: int) -> None:
+    def _keep_products(self, products: Products, stamp_ns: int, duration_ns: int) -> None:
         """Serialize each product once: as its agent's latest, and as a
         ProductRecord of the open recording."""
         for kind, message in products:
-            if kind != "images":
+            if not isinstance(message, perception_pb2.ImagesProducts):
                 message.metrics.step_duration_ns = duration_ns
             data = message.SerializeToString()
             self.cell.publish(kind, data)
@@ -199,8 +200,8 @@ class ProgramRun:
                 self.store.append(self.recording.row, PRODUCT_FIELD, stamp_ns, record)
                 self.recording.products += 1
 
-    def _datalink(self, case: str, step: Any, start: int) -> None:
-        if case == "start_recording_data":
+    def _datalink(self, case: str, step: _message.Message, start: int) -> None:
+        if isinstance(step, execution_pb2.StartRecordingData):
             if self.recording is not None:
                 raise StepFailed("recording '%s' is still open" % self.recording.description)
             row = self.store.open_recording(step.description, start, self.project)
@@ -211,7 +212,8 @@ class ProgramRun:
 
     def _close_recording(self, stop: int) -> None:
         recording, self.recording = self.recording, None
-        assert recording is not None
+        if recording is None:
+            return
         self.store.close_recording(recording.row, stop)
         log.info("recording '%s' stored: %d events, %d products",
                  recording.description, recording.events, recording.products)

@@ -47,7 +47,7 @@ STORED_UNPARSED = "the project stored in %s does not parse (%s); push a project 
 STORED_REFUSED = "the project stored in %s is refused: %s; push a project again"
 
 
-def _status(code: int, message: str) -> common_pb2.Status:
+def _status(code: "common_pb2.Code.ValueType", message: str) -> common_pb2.Status:
     return common_pb2.Status(code=code, message=message)
 
 
@@ -301,7 +301,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
             log.warning("the program did not stop within %.1f s", timeout)
 
 
-def handler(service: OstrelService) -> "grpc.GenericRpcHandler[Any, Any]":
+def handler(service: OstrelService) -> grpc.GenericRpcHandler:
     """The service's methods for a gRPC server, with the big messages
     passed as bytes."""
     C, S = common_pb2.Status, service_pb2

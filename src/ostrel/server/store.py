@@ -242,7 +242,7 @@ class RecordStore:
             return
         pushed_ns, data = row
         key = new_key()
-        self._put_blob(data, key)
+        self.put_blob(data, key)
         with self._db:
             self._db.execute("INSERT INTO projects (key, size, data) VALUES (?, ?, ?)",
                              (key, len(data), data if len(data) < BLOB_FILE_MIN else None))
@@ -266,16 +266,16 @@ class RecordStore:
 
     # Payloads -----------------------------------------------------------
 
-    def _blob_path(self, name: str) -> str:
+    def blob_path(self, name: str) -> str:
         return os.path.join(self.blob_dir, name[:2], name)
 
-    def _put_blob(self, data: bytes, name: Optional[str] = None) -> Blob:
+    def put_blob(self, data: bytes, name: Optional[str] = None) -> Blob:
         """(data, None) for a small payload kept in its row; (None, name)
         once a large one is in its file."""
         if len(data) < BLOB_FILE_MIN:
             return data, None
         name = name or new_key()
-        path = self._blob_path(name)
+        path = self.blob_path(name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         temporary = path + ".tmp"
         with open(temporary, "wb") as out:
@@ -287,10 +287,10 @@ class RecordStore:
         if data is not None or name is None:
             return data or b""
         try:
-            with open(self._blob_path(name), "rb") as source:
+            with open(self.blob_path(name), "rb") as source:
                 return source.read()
         except FileNotFoundError:
-            raise StoreError(MISSING_BLOB % (self.path, self._blob_path(name), self.blob_dir)) from None
+            raise StoreError(MISSING_BLOB % (self.path, self.blob_path(name), self.blob_dir)) from None
 
     def _reader(self) -> sqlite3.Connection:
         db: Optional[sqlite3.Connection] = getattr(self._local, "db", None)
@@ -370,7 +370,7 @@ class RecordStore:
                                  (INTERRUPTED, max(start, last or 0), recording))
         if not programs and not recordings:
             return None
-        parts = []
+        parts: List[str] = []
         if programs:
             parts.append("the last program, '%s', was interrupted: the server stopped while it ran" % programs[-1][1])
         else:
@@ -389,7 +389,7 @@ class RecordStore:
 
     def append(self, recording: int, field: int, stamp_ns: int, data: bytes) -> None:
         """Add an event (EVENT_FIELD) or a product (PRODUCT_FIELD), serialized."""
-        inline, name = self._put_blob(data)
+        inline, name = self.put_blob(data)
         with self._write_lock, self._db:
             self._db.execute(
                 "INSERT INTO entries (recording, seq, field, stamp_ns, size, data, blob) VALUES "
@@ -425,7 +425,7 @@ class RecordStore:
         current = self._recordings(db, wanted, since)
         project_sizes = self._project_sizes(db, {r[4] for r in current if r[4]})
         size = sum(len(wire.field_head(RECORDS_FIELD, n)) + n for _, n in legacy)
-        heads = []
+        heads: List[Tuple[bytes, int]] = []
         for recording, description, start, stop, project, entries_size in current:
             head = (wire.string_field(RECORD_SET_FIELDS["description"], description)
                     + wire.uint_field(RECORD_SET_FIELDS["start_timestamp_ns"], start)
@@ -528,7 +528,7 @@ class StagedProject:
 
     def _write(self, data: bytes) -> None:
         try:
-            self._store._put_blob(data, self.key)
+            self._store.put_blob(data, self.key)
         except OSError as error:
             self._error = error
 
@@ -547,6 +547,6 @@ class StagedProject:
             pass
         if self.inline is None:
             try:
-                os.remove(self._store._blob_path(self.key))
+                os.remove(self._store.blob_path(self.key))
             except OSError:
                 pass
