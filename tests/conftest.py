@@ -5,6 +5,13 @@ import textwrap
 
 import pytest
 
+# gRPC (1.80 at least) restarts its poller in a forked child, and a
+# subprocess that closes the inherited fds before exec can take the poller's
+# epoll fd away: the child aborts ("epoll_wait error: Bad file descriptor")
+# before it runs. The tests start subprocesses while channels are busy, and no
+# child goes on using gRPC after fork, so they run without gRPC's fork support.
+os.environ.setdefault("GRPC_ENABLE_FORK_SUPPORT", "false")
+
 
 def run_python(code, *args, check=True):
     """Runs `code` in a fresh interpreter of this host (same protobuf

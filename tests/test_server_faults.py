@@ -26,10 +26,6 @@ from ostrel.server.cell import MAX_BEHAVIOR_LEVELS, MAX_CAMERA_SIDE, MAX_READABL
 from test_server_cli import CONTROLLER, OPEN, PERCEPTION, START, Cell, sample_project, sequence, with_behavior
 
 GENERIC = S.GenericRequest()
-# gRPC restarts its poller in a forked child; closing the inherited fds
-# before exec can take its epoll fd away and abort the child. Keep them:
-# they are close-on-exec anyway.
-SPAWN = {"close_fds": False}
 
 
 def deep_tree(levels):
@@ -141,7 +137,7 @@ def test_largest_cameras_accepted_record_quickly_and_state_stays_answering(cell,
 
 def _start_server_process(db, *extra, stderr=None):
     proc = subprocess.Popen([sys.executable, "-m", "ostrel.server", "--port", "0", "--db", str(db), *extra],
-                            stdout=subprocess.PIPE, stderr=stderr, text=True, **SPAWN)
+                            stdout=subprocess.PIPE, stderr=stderr, text=True)
     line = proc.stdout.readline()
     assert "listening" in line, line
     port = int(line.split(" (")[0].rsplit(":", 1)[1])
@@ -199,7 +195,7 @@ def test_a_second_server_on_one_database_refuses_to_start_naming_file_and_pid(tm
         with pytest.raises(OSError) as refused:
             OstrelServer(db=str(db), port=0)
         proc = subprocess.run([sys.executable, "-m", "ostrel.server", "--port", "0", "--db", str(db)],
-                              capture_output=True, text=True, timeout=30, **SPAWN)
+                              capture_output=True, text=True, timeout=30)
     finally:
         first.stop()
     for text in (str(refused.value) + "\n", proc.stderr):
@@ -232,7 +228,7 @@ def test_a_database_of_another_program_is_refused_in_one_line_naming_the_file(tm
     make(db)
     before = db.read_bytes()
     proc = subprocess.run([sys.executable, "-m", "ostrel.server", "--port", "0", "--db", str(db)],
-                          capture_output=True, text=True, timeout=30, **SPAWN)
+                          capture_output=True, text=True, timeout=30)
     assert proc.returncode == 1 and proc.stdout == ""
     assert proc.stderr.count("\n") == 1 and str(db) in proc.stderr, proc.stderr
     assert all(w in proc.stderr for w in words), proc.stderr

@@ -16,6 +16,7 @@ from ostrel.server.store import EVENT_FIELD, PRODUCT_FIELD, RecordStore
 
 PRODUCT_KINDS = {name: f.number for name, f in data_pb2.ProductRecord.DESCRIPTOR.fields_by_name.items()}
 TIMESTAMP_FIELD = PRODUCT_KINDS.pop("timestamp_ns")
+ANY_URL_PREFIX = "type.googleapis.com/"
 
 log = logging.getLogger(__name__)
 
@@ -142,8 +143,9 @@ class ProgramRun:
             action.name = node.name
             action.simulate = True
         getattr(action, case).CopyFrom(getattr(node, case))
-        packed = any_pb2.Any()
-        packed.Pack(action)
+        # What Any.Pack does, spelled out: the packed message and its type URL.
+        packed = any_pb2.Any(type_url=ANY_URL_PREFIX + action.DESCRIPTOR.full_name,
+                             value=action.SerializeToString())
         return agent, packed
 
     def _step(self, node: execution_pb2.Behavior, case: str) -> None:
