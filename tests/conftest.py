@@ -5,12 +5,13 @@ import textwrap
 
 import pytest
 
-# gRPC (1.80 at least) restarts its poller in a forked child, and a
-# subprocess that closes the inherited fds before exec can take the poller's
-# epoll fd away: the child aborts ("epoll_wait error: Bad file descriptor")
-# before it runs. The tests start subprocesses while channels are busy, and no
-# child goes on using gRPC after fork, so they run without gRPC's fork support.
-os.environ.setdefault("GRPC_ENABLE_FORK_SUPPORT", "false")
+# grpcio's fork support restarts gRPC's threads in a forked child; when the
+# test process runs gRPC servers or channels, the child can then abort
+# ("epoll_wait error: Bad file descriptor") while subprocess closes its
+# descriptors before exec. The tests' children are fresh interpreters that
+# need none of it. Read when grpc is first imported, so set before any test
+# module imports it.
+os.environ.setdefault("GRPC_ENABLE_FORK_SUPPORT", "0")
 
 
 def run_python(code, *args, check=True):
