@@ -346,10 +346,14 @@ def test_a_project_past_grpcs_default_limit_pushes_pulls_and_is_recorded_once(ce
     open(stray, "wb").close()
 
     changed = big_project(5)
-    changed.version = "changed"
-    cell.push(changed)
+    for version in ("unused", "changed"):  # a project no recording refers to is dropped when replaced
+        changed.version = version
+        cell.push(changed)
     assert cell.run("inspect").code == C.SUCCESS
     assert [r.project.version for r in cell.records()] == [project.version] * 3 + ["changed"]
+    with sqlite3.connect(str(db)) as reader:
+        assert reader.execute("SELECT COUNT(*) FROM projects").fetchone()[0] == 2
+    assert len([f for _, _, names in os.walk(str(db) + ".blobs") for f in names]) == 3  # two and the stray
     cell.stop()
     cell.__init__(db)  # a restart removes the stray file and keeps the others
     assert not os.path.exists(stray)

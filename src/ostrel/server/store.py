@@ -314,13 +314,29 @@ class RecordStore:
         return StagedProject(self, data)
 
     def commit_project(self, staged: "StagedProject", pushed_ns: int) -> str:
-        """Make a staged project the current one; returns its key."""
+        """Make a staged project the current one; returns its key.
+
+        The project it replaces is dropped unless a recording refers to it,
+        so that pushes alone do not grow the store.
+        """
         staged.wait()
         with self._write_lock, self._db:
+            row = self._db.execute("SELECT c.key, p.data IS NULL FROM current_project c "
+                                   "JOIN projects p ON p.key = c.key WHERE c.id = 1").fetchone()
+            previous: Optional[str] = row[0] if row is not None else None
+            in_file = bool(row[1]) if row is not None else False
             self._db.execute("INSERT INTO projects (key, size, data) VALUES (?, ?, ?)",
                              (staged.key, staged.size, staged.inline))
             self._db.execute("INSERT OR REPLACE INTO current_project (id, key, pushed_ns) VALUES (1, ?, ?)",
                              (staged.key, pushed_ns))
+            dropped = previous is not None and self._db.execute(
+                "DELETE FROM projects WHERE key = ? AND NOT EXISTS "
+                "(SELECT 1 FROM recordings WHERE project = ?)", (previous, previous)).rowcount > 0
+        if previous is not None and dropped and in_file:
+            try:
+                os.remove(self.blob_path(previous))
+            except OSError:
+                pass  # removed at the next start, as a file no row refers to
         return staged.key
 
     def repush_project(self, key: str, pushed_ns: int) -> None:
