@@ -5,13 +5,13 @@ import textwrap
 
 import pytest
 
-# gRPC's fork handlers restart its event-engine threads in a child made by
-# fork(); on a host whose subprocess forks (3.9) a restarted poller can meet
-# the descriptors that the child closes before exec and abort it (SIGABRT, no
-# output) once this process has served or called gRPC. The tests start
-# children only to exec them, so they need no gRPC in a forked child. Set
-# before any test module imports grpc.
-os.environ.setdefault("GRPC_ENABLE_FORK_SUPPORT", "false")
+# grpcio's fork support restarts gRPC's threads in a forked child; when the
+# test process runs gRPC servers or channels, the child can then abort
+# ("epoll_wait error: Bad file descriptor") while subprocess closes its
+# descriptors before exec. The tests' children are fresh interpreters that
+# need none of it. Read when grpc is first imported, so set before any test
+# module imports it.
+os.environ.setdefault("GRPC_ENABLE_FORK_SUPPORT", "0")
 
 
 def run_python(code, *args, check=True):

@@ -168,8 +168,18 @@ class Client:
         self.stub = service_pb2_grpc.OstrelStub(self.channel)
 
     def call(self, method, request):
+        return self.invoke(method, getattr(self.stub, method), request)
+
+    def call_raw(self, method, request):
+        """The serialized answer, unparsed: `ostrel.recordsets` reads it one record set at a time."""
+        raw = self.channel.unary_unary("/ostrel.api.service.Ostrel/" + method,
+                                       request_serializer=type(request).SerializeToString,
+                                       response_deserializer=None)
+        return self.invoke(method, raw, request)
+
+    def invoke(self, method, callable, request):
         try:
-            return getattr(self.stub, method)(request, timeout=self.timeout)
+            return callable(request, timeout=self.timeout)
         except self.grpc.RpcError as error:
             code = error.code() if hasattr(error, "code") else None
             if code in (self.grpc.StatusCode.UNAVAILABLE, self.grpc.StatusCode.DEADLINE_EXCEEDED):
@@ -241,6 +251,9 @@ def cmd_state(args, client):
 
 def cmd_records(args, client):
     common_pb2 = _api()[2]
+    if args.export:
+        from ostrel import records_cli
+        return records_cli.export(args, client)
     request = client.service_pb2.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
     records = client.call("pullDataRecords", request)
     if args.out:
@@ -318,18 +331,41 @@ def build_parser():
 
     sub = command("records", help="show recorded data sets")
     sub.add_argument("--out", metavar="FILE", help="write the records as JSON to FILE")
+    _record_filters(sub)
+    sub.add_argument("--export", metavar="DIR",
+                     help="write each record set as CSV, PNG and JSON files to a folder under DIR")
+    sub.set_defaults(handler=cmd_records)
+
+    sub = command("report", help="write recorded data sets as one self-contained HTML page")
+    sub.add_argument("--out", metavar="FILE", default="report.html", help="the HTML file (default: report.html)")
+    _record_filters(sub)
+    sub.set_defaults(handler=cmd_report, check=_check_report)
+    return parser
+
+
+def cmd_report(args, client):
+    from ostrel import records_cli
+    return records_cli.report(args, client)
+
+
+def _check_report():
+    from ostrel import records_cli
+    records_cli.check_report()
+
+
+def _record_filters(sub):
     sub.add_argument("--description", action="append", metavar="TEXT",
                      help="only record sets with this description (repeatable)")
     sub.add_argument("--since", type=_since, default=0, metavar="NS",
                      help="only record sets started at or after this time (ns since the epoch)")
-    sub.set_defaults(handler=cmd_records)
-    return parser
 
 
 def main(argv=None):
     args = build_parser().parse_args(argv)
     client = None
     try:
+        if hasattr(args, "check"):  # a command's own checks, before any channel is opened
+            args.check()
         client = Client(args.target, args.timeout)
         return args.handler(args, client)
     except CliError as error:
