@@ -10,19 +10,22 @@ stores the recorded data in SQLite::
 
 import logging
 from concurrent import futures
+from typing import Any, Optional
 
 import grpc
 
-from ostrel.api import service_pb2_grpc
-from ostrel.server.servicer import OstrelService
+from ostrel.server.servicer import DEFAULT_MAX_MESSAGE_SIZE, OstrelService, handler
 from ostrel.server.store import RecordStore, default_db_path
 
-__all__ = ["OstrelServer", "OstrelService", "RecordStore", "default_db_path"]
+__all__ = ["DEFAULT_MAX_MESSAGE_SIZE", "OstrelServer", "OstrelService", "RecordStore", "default_db_path"]
 
 log = logging.getLogger(__name__)
 
+# gRPC's limits are C ints; protobuf parses no message of 2 GiB or more.
+MAX_MESSAGE_SIZE = 2**31 - 1
 
-def _bracketed(host):
+
+def _bracketed(host: str) -> str:
     return "[%s]" % host if ":" in host and not host.startswith("[") else host
 
 
@@ -30,16 +33,29 @@ class OstrelServer:
     """A gRPC server with an OstrelService on one port.
 
     `port` 0 binds a free port; `port` tells which after `start`.
+    `max_message_size` bounds every request and answer, in bytes.
     """
 
-    def __init__(self, db=None, host="127.0.0.1", port=50051, time_scale=1.0, seed=None, max_workers=8):
+    def __init__(self, db: Optional[str] = None, host: str = "127.0.0.1", port: int = 50051,
+                 time_scale: float = 1.0, seed: Optional[int] = None, max_workers: int = 8,
+                 max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE) -> None:
+        if not 0 < max_message_size <= MAX_MESSAGE_SIZE:
+            raise ValueError("max_message_size must be 1 to %d bytes, got %d" % (MAX_MESSAGE_SIZE, max_message_size))
         self.host = host
         self.store = RecordStore(db or default_db_path())
-        self.service = OstrelService(self.store, time_scale=time_scale, seed=seed)
-        # No port sharing: a second server on a port in use must fail, not join it.
-        self._server = grpc.server(futures.ThreadPoolExecutor(max_workers=max_workers),
-                                   options=[("grpc.so_reuseport", 0)])
-        service_pb2_grpc.add_OstrelServicer_to_server(self.service, self._server)
+        try:
+            self.service = OstrelService(self.store, time_scale=time_scale, seed=seed,
+                                         max_message_size=max_message_size)
+        except BaseException:
+            self.store.close()
+            raise
+        options = [
+            ("grpc.so_reuseport", 0),  # a second server on a port in use must fail, not join it
+            ("grpc.max_receive_message_length", max_message_size),
+            ("grpc.max_send_message_length", max_message_size),
+        ]
+        self._server = grpc.server(futures.ThreadPoolExecutor(max_workers=max_workers), options=options)
+        self._server.add_generic_rpc_handlers((handler(self.service),))
         address = "%s:%d" % (_bracketed(host), port)
         try:
             self.port = self._server.add_insecure_port(address)
@@ -51,30 +67,30 @@ class OstrelServer:
             raise OSError("cannot listen on %s" % address)
 
     @property
-    def address(self):
+    def address(self) -> str:
         """host:port that the server listens on."""
         return "%s:%d" % (_bracketed(self.host), self.port)
 
     @property
-    def target(self):
+    def target(self) -> str:
         """host:port for a client on this machine."""
         host = _bracketed(self.host)
         return "%s:%d" % ("localhost" if host in ("0.0.0.0", "[::]") else host, self.port)
 
-    def start(self):
+    def start(self) -> "OstrelServer":
         self._server.start()
         log.info("listening on %s", self.address)
         return self
 
-    def stop(self, grace=1.0):
+    def stop(self, grace: float = 1.0) -> None:
         """Stop the running program, then the server, then close the store."""
         self.service.shutdown()
         self._server.stop(grace).wait()
         self.store.close()
         log.info("stopped")
 
-    def __enter__(self):
+    def __enter__(self) -> "OstrelServer":
         return self.start()
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> None:
         self.stop()
