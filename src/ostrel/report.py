@@ -118,8 +118,10 @@ class Page:
         import matplotlib
 
         buffer = io.StringIO()
-        settings: Dict[str, Any] = {"svg.fonttype": "path", "svg.hashsalt": "ostrel"}
-        with matplotlib.rc_context(settings):  # pyright: ignore[reportUnknownMemberType]
+        # A literal, so that it checks against matplotlib's stubs that type the
+        # keys as the names of its settings (3.11) and against older ones.
+        with matplotlib.rc_context(  # pyright: ignore[reportUnknownMemberType]
+                {"svg.fonttype": "path", "svg.hashsalt": "ostrel"}):
             figure.savefig(buffer, format="svg", bbox_inches="tight", metadata={"Date": None})
         text = buffer.getvalue()
         return '<div class="plot">%s</div>' % text[text.index("<svg"):]
