@@ -10,94 +10,295 @@
 Projects and records are read and written as protobuf JSON. Output is
 readable text, or JSON with --json. Errors are one line on stderr and a
 non-zero exit code.
+
+Start-up matters for a command line: the gRPC runtime and the API modules are
+imported once a command runs (never for --help or an argument error), and the
+protobuf JSON support only by the commands that read or write JSON.
 """
 
 import argparse
-import json
 import os
 import sys
 import time
+from typing import IO, Any, Callable, Dict, Iterator, List, NamedTuple, NoReturn, Optional, Sequence, Tuple
 
 PROG = "ostrel"
 EXIT_FAILURE = 1  # the service answered FAILURE, or a waited program failed
 EXIT_ERROR = 2  # the command could not be carried out (usage, file, connection)
+EXIT_INTERRUPTED = 130
+
+MAX_ERROR_CHARS = 300  # an error line longer than this is cut in the middle
+MIN_SECONDS = 0.01
+MAX_SECONDS = 1e6
+MAX_TARGET_CHARS = 1024
+FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
+METHOD_PATH = "/ostrel.api.service.Ostrel/%s"
+# Records grow with every recording; take answers of any size.
+CHANNEL_OPTIONS = [("grpc.max_receive_message_length", -1)]
+
+SECONDS_TEXT = "must be a number of seconds from %g to %g, got %r"
+SINCE_TEXT = "must be a count of nanoseconds from 0 to 2**64-1, got %r"
+TARGET_EMPTY_TEXT = "must name the server as host:port, got an empty text"
+TARGET_CHARS_TEXT = "must name the server as host:port, without spaces or control characters, got %r"
+TARGET_LONG_TEXT = "must name the server as host:port, in at most %d characters" % MAX_TARGET_CHARS
+API_MISSING_TEXT = "cannot load the Ostrel API modules: %s"
+UNREACHABLE_TEXT = "cannot reach the Ostrel server at %s (%s); is ostrel-server running?"
+NO_ANSWER_TEXT = "no answer from the Ostrel server at %s within %g s (--timeout)"
+BAD_TARGET_TEXT = "argument --target: the gRPC runtime cannot use %r: %s"
+CALL_FAILED_TEXT = "%s failed: %s: %s"
+MALFORMED_TEXT = "%s answered with malformed data: %s"
+STILL_RUNNING_TEXT = "program '%s' still running after %g s"
+READ_FAILED_TEXT = "cannot read %s: %s"
+NOT_UTF8_TEXT = "cannot read %s: not UTF-8 text"
+NOT_JSON_TEXT = "%s is not valid JSON: %s"
+TOO_DEEP_TEXT = "%s is not valid JSON: nested too deeply to read"
+NOT_OBJECT_TEXT = "%s is not a valid project: expected a JSON object, found %s"
+NOT_PROJECT_TEXT = "%s is not a valid project: %s"
+WRITE_FAILED_TEXT = "cannot write %s: %s"
 
 
 class CliError(Exception):
     """An error to report as one line and exit with EXIT_ERROR."""
 
 
-def _api():
-    """Import the API modules on first use, so --help works without them."""
-    try:
-        import grpc
-        from google.protobuf import json_format
-        from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
-    except ImportError as error:
-        raise CliError("cannot load the Ostrel API modules: %s" % error)
-    return grpc, json_format, common_pb2, data_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
+# Error lines ------------------------------------------------------------------
+
+_CONTROL = {code: "\\x%02x" % code for code in (*range(32), 127)}
+_CONTROL.update({ord("\t"): " ", ord("\n"): " ", ord("\r"): " "})
+
+
+def one_line(text: str, limit: int = MAX_ERROR_CHARS) -> str:
+    """`text` on one line: control characters escaped, runs of spaces joined,
+    and the middle cut out when it is longer than `limit`."""
+    text = " ".join(text.translate(_CONTROL).split())
+    if len(text) <= limit:
+        return text
+    head = limit * 2 // 3
+    tail = limit - head - 5
+    return text[:head] + " ... " + text[-tail:]
+
+
+_PARSE_PREFIX = "Failed to parse "
+_PARSE_SUFFIX = " field: "
+_PATH_HEAD, _PATH_TAIL = 3, 3
+
+
+def json_parse_error_text(error: Exception) -> str:
+    """The runtime's JSON parse error as `in a.b.c: reason`, with a long
+    chain of nested fields shortened to its ends and its depth."""
+    text = " ".join(str(error).split()).rstrip(".")
+    fields: List[str] = []
+    while text.startswith(_PARSE_PREFIX) and _PARSE_SUFFIX in text:
+        field, text = text[len(_PARSE_PREFIX):].split(_PARSE_SUFFIX, 1)
+        fields.append(field)
+    if not fields:
+        return text
+    if len(fields) > _PATH_HEAD + _PATH_TAIL:
+        path = "%s ... %s (%d fields deep)" % (".".join(fields[:_PATH_HEAD]), ".".join(fields[-_PATH_TAIL:]),
+                                              len(fields))
+    else:
+        path = ".".join(fields)
+    return "in %s: %s" % (path, text)
+
+
+# Modules ----------------------------------------------------------------------
+
+class Api:
+    """The gRPC runtime and the API modules a command needs."""
+
+    def __init__(self) -> None:
+        os.environ.setdefault("GRPC_VERBOSITY", "NONE")  # errors are ours to report, in one line
+        try:
+            import grpc
+            from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, service_pb2_grpc
+        except ImportError as error:
+            raise CliError(API_MISSING_TEXT % error) from None
+        self.grpc: Any = grpc
+        self.common: Any = common_pb2
+        self.data: Any = data_pb2
+        self.project: Any = project_pb2
+        self.requests: Any = service_pb2
+        self.service: Any = service_pb2_grpc
+
+    def code_name(self, code: int) -> str:
+        return str(self.common.Code.Name(code)) if code in self.common.Code.values() else str(code)
+
+    def status_line(self, status: Any) -> str:
+        return "%s: %s" % (self.code_name(status.code), status.message)
+
+
+def json_format() -> Any:
+    from google.protobuf import json_format as module
+
+    return module
+
+
+def to_json(message: Any) -> str:
+    return str(json_format().MessageToJson(message, preserving_proto_field_name=True, indent=2))
+
+
+# Wire format ------------------------------------------------------------------
+
+_WIRE_TRUNCATED = "truncated"
+
+
+def _varint(data: memoryview, pos: int) -> Tuple[int, int]:
+    result = shift = 0
+    while True:
+        if pos >= len(data) or shift > 63:
+            raise ValueError(_WIRE_TRUNCATED if pos >= len(data) else "varint longer than 10 bytes")
+        byte = data[pos]
+        pos += 1
+        result |= (byte & 0x7F) << shift
+        if byte < 0x80:
+            return result, pos
+        shift += 7
+
+
+_FIXED_SIZE = {1: 8, 5: 4}
+
+
+def field_spans(data: memoryview, number: int) -> Iterator[memoryview]:
+    """The encoded occurrences of the length-delimited top-level field
+    `number` of one serialized message, in order; ValueError when the bytes
+    are not a well-formed message.
+
+    This lets the command line read one part of a large answer (the status of
+    a system state, one record set at a time) without parsing all of it.
+    """
+    pos, end = 0, len(data)
+    while pos < end:
+        key, pos = _varint(data, pos)
+        wire = key & 7
+        if wire == 0:
+            _, pos = _varint(data, pos)
+        elif wire == 2:
+            length, pos = _varint(data, pos)
+            if pos + length > end:
+                raise ValueError(_WIRE_TRUNCATED)
+            if key >> 3 == number:
+                yield data[pos:pos + length]
+            pos += length
+        elif wire in _FIXED_SIZE:
+            pos += _FIXED_SIZE[wire]
+        else:
+            raise ValueError("unexpected wire type %d" % wire)
+        if pos > end:
+            raise ValueError(_WIRE_TRUNCATED)
 
 
 # Files --------------------------------------------------------------------
 
-def read_project(path):
+def read_project(path: str, api: Api) -> Any:
     """A ProjectSnapshot from a protobuf JSON file; CliError when unusable."""
-    _, json_format, _, _, project_pb2, *_ = _api()
+    import json
+
     try:
         with open(path, encoding="utf-8") as handle:
             text = handle.read()
     except OSError as error:
-        raise CliError("cannot read %s: %s" % (path, error.strerror or error))
+        raise CliError(READ_FAILED_TEXT % (path, error.strerror or error)) from None
     except UnicodeDecodeError:
-        raise CliError("cannot read %s: not UTF-8 text" % path)
+        raise CliError(NOT_UTF8_TEXT % path) from None
     try:
         data = json.loads(text)
+    except RecursionError:
+        raise CliError(TOO_DEEP_TEXT % path) from None
     except ValueError as error:
-        raise CliError("%s is not valid JSON: %s" % (path, error))
+        raise CliError(NOT_JSON_TEXT % (path, error)) from None
     if not isinstance(data, dict):
-        raise CliError("%s is not a valid project: expected a JSON object, found %s"
-                       % (path, type(data).__name__))
+        raise CliError(NOT_OBJECT_TEXT % (path, type(data).__name__))
+    parser = json_format()
     try:
-        return json_format.ParseDict(data, project_pb2.ProjectSnapshot())
-    except (json_format.ParseError, ValueError, TypeError, AttributeError) as error:
-        message = " ".join(str(error).split()).rstrip(".")
-        raise CliError("%s is not a valid project: %s" % (path, message))
+        return parser.ParseDict(data, api.project.ProjectSnapshot())
+    except (parser.ParseError, ValueError, TypeError, AttributeError, RecursionError) as error:
+        raise CliError(NOT_PROJECT_TEXT % (path, json_parse_error_text(error))) from None
 
 
-def to_json(message):
-    _, json_format, *_ = _api()
-    return json_format.MessageToJson(message, preserving_proto_field_name=True, indent=2)
+class OutputFile:
+    """A text file written in full or not at all: a regular file (or a new
+    one) is written beside its place and moved there when complete, so an
+    error half-way leaves the earlier file as it was; anything else (a
+    device, a pipe) is written directly."""
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+        self._final = os.path.realpath(path)
+        self._direct = os.path.exists(self._final) and not os.path.isfile(self._final)
+        self._written = self._final if self._direct else "%s.%d.partial" % (self._final, os.getpid())
+        self._handle: Optional[IO[str]] = None
+
+    def __enter__(self) -> IO[str]:
+        try:
+            self._handle = open(self._written, "w", encoding="utf-8")
+        except OSError as error:
+            raise CliError(WRITE_FAILED_TEXT % (self.path, error.strerror or error)) from None
+        return self._handle
+
+    def __exit__(self, kind: Optional[type], error: Optional[BaseException], trace: Any) -> None:
+        handle, self._handle = self._handle, None
+        try:
+            if handle is not None:
+                handle.close()
+            if error is None and not self._direct:
+                os.replace(self._written, self._final)
+        except OSError as failure:
+            if error is None:
+                raise CliError(WRITE_FAILED_TEXT % (self.path, failure.strerror or failure)) from None
+        finally:
+            if not self._direct and os.path.exists(self._written):
+                os.unlink(self._written)
 
 
-def write_text(path, text):
+def write_text(path: str, text: str) -> None:
     try:
-        with open(path, "w", encoding="utf-8") as handle:
+        with OutputFile(path) as handle:
             handle.write(text + "\n")
     except OSError as error:
-        raise CliError("cannot write %s: %s" % (path, error.strerror or error))
+        raise CliError(WRITE_FAILED_TEXT % (path, error.strerror or error)) from None
+
+
+class RecordsJson:
+    """Writes the JSON of a DataRecords one record set at a time, as
+    json_format would write the whole message at once. `path` names the
+    file in the error of a failed write (None: standard output)."""
+
+    def __init__(self, stream: IO[str], path: Optional[str] = None) -> None:
+        self.stream = stream
+        self.path = path
+        self.count = 0
+
+    def add(self, record_set_json: str) -> None:
+        self._write(',\n    ' if self.count else '{\n  "records": [\n    ')
+        self._write(record_set_json.replace("\n", "\n    "))
+        self.count += 1
+
+    def close(self) -> None:
+        self._write("\n  ]\n}\n" if self.count else "{}\n")
+
+    def _write(self, text: str) -> None:
+        if self.path is None:
+            self.stream.write(text)
+            return
+        try:
+            self.stream.write(text)
+        except OSError as error:
+            raise CliError(WRITE_FAILED_TEXT % (self.path, error.strerror or error)) from None
 
 
 # Text output ------------------------------------------------------------------
 
-def _code_name(common_pb2, code):
-    return common_pb2.Code.Name(code) if code in common_pb2.Code.values() else str(code)
-
-
-def _status_line(common_pb2, status):
-    return "%s: %s" % (_code_name(common_pb2, status.code), status.message)
-
-
-def _ns_time(ns):
+def _ns_time(ns: int) -> str:
     if not ns:
         return "-"
     return time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(ns / 1e9)) + ".%03d" % (ns // 1_000_000 % 1000)
 
 
-def _joints(vector):
+def _joints(vector: Any) -> str:
     return "[" + ", ".join("%.3f" % v for v in vector.data) + "]"
 
 
-def describe_project(project):
+def describe_project(project: Any) -> str:
     config = project.workspace.config
     lines = ["project %s" % (project.version or "(no version)")]
     for label, keys in (("robots", config.robots), ("effectors", config.effectors), ("items", config.items),
@@ -110,8 +311,8 @@ def describe_project(project):
     return "\n".join(lines)
 
 
-def describe_state(common_pb2, state):
-    lines = ["status: %s" % _status_line(common_pb2, state.status)]
+def describe_state(api: Api, state: Any) -> str:
+    lines = ["status: %s" % api.status_line(state.status)]
     workspace = state.workspace
     for key in sorted(workspace.robots):
         lines.append("  robot %s: joints %s" % (key, _joints(workspace.robots[key].joint_positions)))
@@ -137,75 +338,116 @@ def describe_state(common_pb2, state):
     return "\n".join(lines)
 
 
-def describe_records(common_pb2, records):
-    if not records.records:
-        return "no records"
-    lines = []
-    for record in records.records:
-        failed = sum(1 for e in record.events if e.status and e.status[-1].code == common_pb2.FAILURE)
-        kinds = {}
-        for product in record.products:
-            kind = product.WhichOneof("type") or "none"
-            kinds[kind] = kinds.get(kind, 0) + 1
-        seconds = (record.stop_timestamp_ns - record.start_timestamp_ns) / 1e9
-        lines.append("%s  %s  %.3f s  %d events (%d failed)  products: %s"
-                     % (_ns_time(record.start_timestamp_ns), record.description or "(no description)",
-                        seconds, len(record.events), failed,
-                        ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items())) or "none"))
-    return "\n".join(lines)
+def describe_record_set(api: Api, record: Any) -> str:
+    failed = sum(1 for e in record.events if e.status and e.status[-1].code == api.common.FAILURE)
+    kinds: Dict[str, int] = {}
+    for product in record.products:
+        kind = product.WhichOneof("type") or "none"
+        kinds[kind] = kinds.get(kind, 0) + 1
+    seconds = (record.stop_timestamp_ns - record.start_timestamp_ns) / 1e9
+    return "%s  %s  %.3f s  %d events (%d failed)  products: %s" % (
+        _ns_time(record.start_timestamp_ns), record.description or "(no description)", seconds,
+        len(record.events), failed, ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items())) or "none")
+
+
+# Service calls --------------------------------------------------------------
+
+class Client:
+    def __init__(self, target: str, timeout: float) -> None:
+        self.api = Api()
+        self.target = target
+        self.timeout = timeout
+        self.channel: Any = self.api.grpc.insecure_channel(target, options=CHANNEL_OPTIONS)
+        self.stub: Any = self.api.service.OstrelStub(self.channel)
+
+    def call(self, method: str, request: Any) -> Any:
+        """The answer of `method`, parsed."""
+        return self._guarded(method, lambda: getattr(self.stub, method)(request, timeout=self.timeout))
+
+    def call_raw(self, method: str, request: Any) -> memoryview:
+        """The answer of `method` as its serialized bytes, not parsed."""
+        unparsed = self.channel.unary_unary(METHOD_PATH % method, request_serializer=type(request).SerializeToString,
+                                            response_deserializer=None)
+        return memoryview(self._guarded(method, lambda: unparsed(request, timeout=self.timeout)))
+
+    def _guarded(self, method: str, call: Callable[[], Any]) -> Any:
+        grpc = self.api.grpc
+        try:
+            return call()
+        except grpc.RpcError as error:
+            code = error.code() if hasattr(error, "code") else None
+            details = str(error.details() if hasattr(error, "details") else error)
+            if code == grpc.StatusCode.UNAVAILABLE:
+                raise CliError(UNREACHABLE_TEXT % (self.target, "unavailable")) from None
+            if code == grpc.StatusCode.DEADLINE_EXCEEDED:
+                raise CliError(NO_ANSWER_TEXT % (self.target, self.timeout)) from None
+            if details.startswith("Failed to create channel"):
+                raise CliError(BAD_TARGET_TEXT % (self.target, details.partition("':")[2].strip())) from None
+            raise CliError(CALL_FAILED_TEXT % (method, code.name if code else "error", details)) from None
+
+    def close(self) -> None:
+        self.channel.close()
+
+
+def current_status(client: Client) -> Any:
+    """The status of the system state, without parsing the rest of it (the
+    state carries the latest images, which the status line never shows)."""
+    method = "pullSystemState"
+    answer = client.call_raw(method, client.api.requests.GenericRequest())
+    try:
+        return client.api.common.Status.FromString(b"".join(field_spans(answer, 1)))
+    except Exception as error:  # ValueError from the scan, DecodeError from the runtime
+        raise CliError(MALFORMED_TEXT % (method, error)) from None
+
+
+def poll_pauses(longest: float) -> Iterator[float]:
+    """Pauses between state polls: FIRST_POLL_S, doubling up to `longest`."""
+    pause = min(FIRST_POLL_S, longest)
+    while True:
+        yield pause
+        pause = min(pause * 2, longest)
+
+
+def wait_for_end(client: Client, behavior: str, longest: float, give_up: Optional[float]) -> Any:
+    """The status that ends the running program; CliError after `give_up` s."""
+    deadline = time.monotonic() + give_up if give_up is not None else None
+    for pause in poll_pauses(longest):
+        status = current_status(client)
+        if status.code != client.api.common.RUNNING:
+            return status
+        if deadline is not None:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise CliError(STILL_RUNNING_TEXT % (behavior, give_up))
+            pause = min(pause, left)
+        time.sleep(pause)
+    raise AssertionError("poll_pauses never ends")
 
 
 # Commands -----------------------------------------------------------------
 
-class Client:
-    def __init__(self, target, timeout):
-        grpc, _, _, _, _, self.service_pb2, service_pb2_grpc, _ = _api()
-        self.grpc = grpc
-        self.target = target
-        self.timeout = timeout
-        # Records grow with every recording; take answers of any size.
-        self.channel = grpc.insecure_channel(target, options=[("grpc.max_receive_message_length", -1)])
-        self.stub = service_pb2_grpc.OstrelStub(self.channel)
-
-    def call(self, method, request):
-        try:
-            return getattr(self.stub, method)(request, timeout=self.timeout)
-        except self.grpc.RpcError as error:
-            code = error.code() if hasattr(error, "code") else None
-            if code in (self.grpc.StatusCode.UNAVAILABLE, self.grpc.StatusCode.DEADLINE_EXCEEDED):
-                raise CliError("cannot reach the Ostrel server at %s (%s); is ostrel-server running?"
-                               % (self.target, code.name.lower().replace("_", " ")))
-            details = error.details() if hasattr(error, "details") else str(error)
-            raise CliError("%s failed: %s: %s" % (method, code.name if code else "error", details))
-
-    def close(self):
-        self.channel.close()
-
-
-def _emit_status(args, common_pb2, status):
+def _emit_status(args: argparse.Namespace, api: Api, status: Any) -> int:
     if args.json:
         print(to_json(status))
-    elif status.code == common_pb2.FAILURE:
-        print("%s: error: %s" % (PROG, status.message), file=sys.stderr)
+    elif status.code == api.common.FAILURE:
+        print("%s: error: %s" % (PROG, one_line(status.message)), file=sys.stderr)
     else:
-        print(_status_line(common_pb2, status))
-    return 0 if status.code != common_pb2.FAILURE else EXIT_FAILURE
+        print(api.status_line(status))
+    return EXIT_FAILURE if status.code == api.common.FAILURE else 0
 
 
-def cmd_connect(args, client):
-    common_pb2 = _api()[2]
-    status = client.call("connect", client.service_pb2.ConnectRequest(client=args.client))
-    return _emit_status(args, common_pb2, status)
+def cmd_connect(args: argparse.Namespace, client: Client) -> int:
+    status = client.call("connect", client.api.requests.ConnectRequest(client=args.client))
+    return _emit_status(args, client.api, status)
 
 
-def cmd_push(args, client):
-    common_pb2 = _api()[2]
-    project = read_project(args.project)
-    return _emit_status(args, common_pb2, client.call("pushProjectSnapshot", project))
+def cmd_push(args: argparse.Namespace, client: Client) -> int:
+    project = read_project(args.project, client.api)
+    return _emit_status(args, client.api, client.call("pushProjectSnapshot", project))
 
 
-def cmd_pull(args, client):
-    project = client.call("pullProjectSnapshot", client.service_pb2.GenericRequest())
+def cmd_pull(args: argparse.Namespace, client: Client) -> int:
+    project = client.call("pullProjectSnapshot", client.api.requests.GenericRequest())
     if args.out:
         write_text(args.out, to_json(project))
         if not args.json:
@@ -215,134 +457,210 @@ def cmd_pull(args, client):
     return 0
 
 
-def cmd_run(args, client):
-    common_pb2 = _api()[2]
-    status = client.call("runProgram", client.service_pb2.ProgramRequest(behavior=args.behavior))
-    if status.code == common_pb2.FAILURE or not args.wait:
-        return _emit_status(args, common_pb2, status)
+def cmd_run(args: argparse.Namespace, client: Client) -> int:
+    api = client.api
+    status = client.call("runProgram", api.requests.ProgramRequest(behavior=args.behavior))
+    if status.code == api.common.FAILURE or not args.wait:
+        return _emit_status(args, api, status)
     if not args.json:
-        print(_status_line(common_pb2, status))
-    deadline = time.monotonic() + args.wait_timeout if args.wait_timeout else None
-    while True:
-        state = client.call("pullSystemState", client.service_pb2.GenericRequest())
-        if state.status.code != common_pb2.RUNNING:
-            return _emit_status(args, common_pb2, state.status)
-        if deadline is not None and time.monotonic() > deadline:
-            raise CliError("program '%s' still running after %g s" % (args.behavior, args.wait_timeout))
-        time.sleep(args.poll)
+        print(api.status_line(status), flush=True)
+    return _emit_status(args, api, wait_for_end(client, args.behavior, args.poll, args.wait_timeout))
 
 
-def cmd_state(args, client):
-    common_pb2 = _api()[2]
-    state = client.call("pullSystemState", client.service_pb2.GenericRequest())
-    print(to_json(state) if args.json else describe_state(common_pb2, state))
+def cmd_state(args: argparse.Namespace, client: Client) -> int:
+    state = client.call("pullSystemState", client.api.requests.GenericRequest())
+    print(to_json(state) if args.json else describe_state(client.api, state))
     return 0
 
 
-def cmd_records(args, client):
-    common_pb2 = _api()[2]
-    request = client.service_pb2.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
-    records = client.call("pullDataRecords", request)
+def cmd_records(args: argparse.Namespace, client: Client) -> int:
+    api = client.api
+    method = "pullDataRecords"
+    answer = client.call_raw(method, api.requests.RecordsRequest(descriptions=args.description or [],
+                                                                 since_ns=args.since))
+    try:
+        record_sets = list(field_spans(answer, 1))  # the whole answer is checked before anything is written
+    except ValueError as error:
+        raise CliError(MALFORMED_TEXT % (method, error)) from None
     if args.out:
-        write_text(args.out, to_json(records))
-    if args.json:
-        print(to_json(records))
+        with OutputFile(args.out) as handle:
+            count = _stream_records(args, api, record_sets, RecordsJson(handle, args.out))
+        if not args.json:
+            print("%d record sets written to %s" % (count, args.out))
     else:
-        print(describe_records(common_pb2, records))
-        if args.out:
-            print("%d record sets written to %s" % (len(records.records), args.out))
+        _stream_records(args, api, record_sets, None)
     return 0
 
 
-def _positive(text):
-    value = float(text)
-    if value <= 0:
-        raise argparse.ArgumentTypeError("must be more than 0, got %s" % text)
+def _stream_records(args: argparse.Namespace, api: Api, record_sets: List[memoryview],
+                    out: Optional[RecordsJson]) -> int:
+    """Parses, shows and writes one record set at a time."""
+    writers = [out] if out is not None else []
+    if args.json:
+        writers.append(RecordsJson(sys.stdout))
+    for encoded in record_sets:
+        record = api.data.RecordSet.FromString(encoded)
+        if not args.json:
+            print(describe_record_set(api, record))
+        if writers:
+            text = to_json(record)
+            for writer in writers:
+                writer.add(text)
+    if not record_sets and not args.json:
+        print("no records")
+    for writer in writers:
+        writer.close()
+    return len(record_sets)
+
+
+# Arguments ----------------------------------------------------------------
+
+def _seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = float("nan")
+    if not MIN_SECONDS <= value <= MAX_SECONDS:  # also refuses nan
+        raise argparse.ArgumentTypeError(SECONDS_TEXT % (MIN_SECONDS, MAX_SECONDS, text))
     return value
 
 
-def _since(text):
-    value = int(text)
+def _since(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = -1
     if not 0 <= value < 2**64:
-        raise argparse.ArgumentTypeError("must be a count of nanoseconds, got %s" % text)
+        raise argparse.ArgumentTypeError(SINCE_TEXT % text)
     return value
+
+
+def _target(text: str) -> str:
+    if not text:
+        raise argparse.ArgumentTypeError(TARGET_EMPTY_TEXT)
+    if len(text) > MAX_TARGET_CHARS:
+        raise argparse.ArgumentTypeError(TARGET_LONG_TEXT)
+    if not text.isprintable() or any(c.isspace() for c in text):
+        raise argparse.ArgumentTypeError(TARGET_CHARS_TEXT % text)
+    return text
+
+
+def _help_width() -> int:
+    """The terminal's width as argparse would take it, without importing
+    shutil while the parser is being built."""
+    try:
+        columns = int(os.environ.get("COLUMNS", "0"))
+        if not columns and sys.__stdout__ is not None:
+            columns = os.get_terminal_size(sys.__stdout__.fileno()).columns
+    except (ValueError, OSError):
+        columns = 0
+    columns = columns or 80
+    return max(columns - 2, 20)
+
+
+class _Formatter(argparse.HelpFormatter):
+    def __init__(self, prog: str, indent_increment: int = 2, max_help_position: int = 24,
+                 width: Optional[int] = None) -> None:
+        super().__init__(prog, indent_increment, max_help_position, _help_width() if width is None else width)
 
 
 class _Parser(argparse.ArgumentParser):
-    def error(self, message):
-        self.exit(EXIT_ERROR, "%s: error: %s\n" % (self.prog, message))
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        kwargs.setdefault("formatter_class", _Formatter)
+        super().__init__(*args, **kwargs)
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(EXIT_ERROR, "%s: error: %s\n" % (self.prog, one_line(message)))
 
 
-def _common_options(parser, default):
-    """Options taken before or after the command: `ostrel --json state` or `ostrel state --json`."""
-    parser.add_argument("--target", default=default(os.environ.get("OSTREL_TARGET", "localhost:50051")),
-                        help="server address host:port (default: $OSTREL_TARGET or localhost:50051)")
-    parser.add_argument("--json", action="store_true", default=default(False),
-                        help="print protobuf JSON instead of text")
-    parser.add_argument("--timeout", type=_positive, default=default(10.0),
-                        help="seconds per call (default: 10)")
+Argument = Tuple[Tuple[str, ...], Dict[str, Any]]
 
 
-def build_parser():
+def arg(*flags: str, **options: Any) -> Argument:
+    return flags, options
+
+
+class Command(NamedTuple):
+    name: str
+    help: str
+    handler: Callable[[argparse.Namespace, Client], int]
+    arguments: Tuple[Argument, ...] = ()
+
+
+OUT_HELP = "write the %s as JSON to FILE"
+
+COMMANDS: Tuple[Command, ...] = (
+    Command("connect", "check that the server answers", cmd_connect, (
+        arg("--client", default="ostrel-cli", help="name to give the server"),)),
+    Command("push", "send a project (protobuf JSON file) to the server", cmd_push, (
+        arg("project", metavar="PROJECT.json"),)),
+    Command("pull", "show the server's project", cmd_pull, (
+        arg("--out", metavar="FILE", help=OUT_HELP % "project"),)),
+    Command("run", "run a behavior of the project", cmd_run, (
+        arg("behavior", metavar="BEHAVIOR"),
+        arg("--wait", action="store_true", help="wait for the program to end"),
+        arg("--poll", type=_seconds, default=1.0, metavar="SECONDS",
+            help="longest pause between state polls; polls start %g s apart and back off (default: 1)"
+                 % FIRST_POLL_S),
+        arg("--wait-timeout", type=_seconds, default=None, metavar="SECONDS",
+            help="give up waiting after this many seconds"))),
+    Command("state", "show the system state", cmd_state),
+    Command("records", "show recorded data sets", cmd_records, (
+        arg("--out", metavar="FILE", help=OUT_HELP % "records"),
+        arg("--description", action="append", metavar="TEXT",
+            help="only record sets with this description (repeatable)"),
+        arg("--since", type=_since, default=0, metavar="NS",
+            help="only record sets started at or after this time (ns since the epoch)"))),
+)
+
+COMMON_OPTIONS: Tuple[Argument, ...] = (
+    arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET", "localhost:50051"),
+        help="server address host:port (default: $OSTREL_TARGET or localhost:50051)"),
+    arg("--json", action="store_true", default=False, help="print protobuf JSON instead of text"),
+    arg("--timeout", type=_seconds, default=10.0, metavar="SECONDS", help="seconds per call (default: 10)"),
+)
+
+
+def _add(parser: argparse.ArgumentParser, arguments: Sequence[Argument], suppress: bool = False) -> None:
+    for flags, options in arguments:
+        if suppress:
+            options = dict(options, default=argparse.SUPPRESS)
+        parser.add_argument(*flags, **options)
+
+
+def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="Client of the Ostrel work-cell service.")
-    _common_options(parser, lambda value: value)
+    _add(parser, COMMON_OPTIONS)
+    # Common options are taken before or after the command: `ostrel --json state` or `ostrel state --json`.
     common = _Parser(add_help=False)
-    _common_options(common, lambda value: argparse.SUPPRESS)
-    commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
-    commands.required = True
-
-    def command(name, help):
-        return commands.add_parser(name, parents=[common], help=help)
-
-    sub = command("connect", help="check that the server answers")
-    sub.add_argument("--client", default="ostrel-cli", help="name to give the server")
-    sub.set_defaults(handler=cmd_connect)
-
-    sub = command("push", help="send a project (protobuf JSON file) to the server")
-    sub.add_argument("project", metavar="PROJECT.json")
-    sub.set_defaults(handler=cmd_push)
-
-    sub = command("pull", help="show the server's project")
-    sub.add_argument("--out", metavar="FILE", help="write the project as JSON to FILE")
-    sub.set_defaults(handler=cmd_pull)
-
-    sub = command("run", help="run a behavior of the project")
-    sub.add_argument("behavior", metavar="BEHAVIOR")
-    sub.add_argument("--wait", action="store_true", help="wait for the program to end")
-    sub.add_argument("--poll", type=_positive, default=0.2, help="seconds between state polls (default: 0.2)")
-    sub.add_argument("--wait-timeout", type=_positive, default=None, help="give up waiting after this many seconds")
-    sub.set_defaults(handler=cmd_run)
-
-    sub = command("state", help="show the system state")
-    sub.set_defaults(handler=cmd_state)
-
-    sub = command("records", help="show recorded data sets")
-    sub.add_argument("--out", metavar="FILE", help="write the records as JSON to FILE")
-    sub.add_argument("--description", action="append", metavar="TEXT",
-                     help="only record sets with this description (repeatable)")
-    sub.add_argument("--since", type=_since, default=0, metavar="NS",
-                     help="only record sets started at or after this time (ns since the epoch)")
-    sub.set_defaults(handler=cmd_records)
+    _add(common, COMMON_OPTIONS, suppress=True)
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
+    sub.required = True
+    for command in commands:
+        command_parser = sub.add_parser(command.name, parents=[common], help=command.help)
+        _add(command_parser, command.arguments)
+        command_parser.set_defaults(handler=command.handler)
     return parser
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     client = None
     try:
         client = Client(args.target, args.timeout)
-        return args.handler(args, client)
+        return int(args.handler(args, client))
     except CliError as error:
-        print("%s: error: %s" % (PROG, error), file=sys.stderr)
+        print("%s: error: %s" % (PROG, one_line(str(error))), file=sys.stderr)
         return EXIT_ERROR
     except BrokenPipeError:  # output piped into a reader that stopped, as `head`
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return EXIT_ERROR
     except KeyboardInterrupt:
         print("%s: interrupted" % PROG, file=sys.stderr)
-        return 130
+        return EXIT_INTERRUPTED
     except Exception as error:  # still one line: a fault of the client itself
-        print("%s: error: unexpected %s: %s" % (PROG, type(error).__name__, error), file=sys.stderr)
+        print("%s: error: %s" % (PROG, one_line("unexpected %s: %s" % (type(error).__name__, error))),
+              file=sys.stderr)
         return EXIT_ERROR
     finally:
         if client is not None:
