@@ -27,7 +27,8 @@ EXIT_FAILURE = 1  # the service answered FAILURE, or a waited program failed
 EXIT_ERROR = 2  # the command could not be carried out (usage, file, connection)
 EXIT_INTERRUPTED = 130
 
-MAX_ERROR_CHARS = 300  # an error line longer than this is cut in the middle
+MAX_ERROR_CHARS = 400  # an error line longer than this is cut in the middle
+MAX_REASON_CHARS = 200  # the same for the reason of a JSON parse error
 MIN_SECONDS = 0.01
 MAX_SECONDS = 1e6
 MAX_TARGET_CHARS = 1024
@@ -83,22 +84,38 @@ _PARSE_SUFFIX = " field: "
 _PATH_HEAD, _PATH_TAIL = 3, 3
 
 
-def json_parse_error_text(error: Exception) -> str:
-    """The runtime's JSON parse error as `in a.b.c: reason`, with a long
-    chain of nested fields shortened to its ends and its depth."""
+def _short_path(fields: List[str]) -> str:
+    if len(fields) <= _PATH_HEAD + _PATH_TAIL:
+        return ".".join(fields)
+    return "%s ... %s (%d fields deep)" % (".".join(fields[:_PATH_HEAD]), ".".join(fields[-_PATH_TAIL:]),
+                                          len(fields))
+
+
+def _cut_field_path(text: str, root: str) -> Tuple[str, Optional[str]]:
+    """`text` without its ` at "Root.a.b"` (or unquoted) part, and that path."""
+    for opener, closer in ((' at "%s.' % root, '"'), (" at %s." % root, " ")):
+        start = text.rfind(opener)
+        if start >= 0:
+            path_start = start + len(opener) - len(root) - 1
+            stop = text.find(closer, path_start)
+            stop = len(text) if stop < 0 else stop
+            return text[:start] + text[stop + len(closer.strip()):], text[path_start:stop].rstrip(".")
+    return text, None
+
+
+def json_parse_error_text(error: Exception, root: str = "ProjectSnapshot") -> str:
+    """The runtime's JSON parse error as `in a.b.c: reason`, with a long path
+    of nested fields shortened to its ends and its depth."""
     text = " ".join(str(error).split()).rstrip(".")
     fields: List[str] = []
     while text.startswith(_PARSE_PREFIX) and _PARSE_SUFFIX in text:
         field, text = text[len(_PARSE_PREFIX):].split(_PARSE_SUFFIX, 1)
         fields.append(field)
-    if not fields:
-        return text
-    if len(fields) > _PATH_HEAD + _PATH_TAIL:
-        path = "%s ... %s (%d fields deep)" % (".".join(fields[:_PATH_HEAD]), ".".join(fields[-_PATH_TAIL:]),
-                                              len(fields))
-    else:
-        path = ".".join(fields)
-    return "in %s: %s" % (path, text)
+    text, path = _cut_field_path(text, root)
+    if path is not None:
+        fields = path.split(".")
+    text = one_line(text.rstrip(". "), MAX_REASON_CHARS)
+    return "in %s: %s" % (_short_path(fields), text) if fields else text
 
 
 # Modules ----------------------------------------------------------------------
@@ -613,12 +630,14 @@ COMMANDS: Tuple[Command, ...] = (
             help="only record sets started at or after this time (ns since the epoch)"))),
 )
 
-COMMON_OPTIONS: Tuple[Argument, ...] = (
-    arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET", "localhost:50051"),
-        help="server address host:port (default: $OSTREL_TARGET or localhost:50051)"),
-    arg("--json", action="store_true", default=False, help="print protobuf JSON instead of text"),
-    arg("--timeout", type=_seconds, default=10.0, metavar="SECONDS", help="seconds per call (default: 10)"),
-)
+def common_options() -> Tuple[Argument, ...]:
+    """Options of every command; the default target is read when the parser is built."""
+    return (
+        arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET", "localhost:50051"),
+            help="server address host:port (default: $OSTREL_TARGET or localhost:50051)"),
+        arg("--json", action="store_true", default=False, help="print protobuf JSON instead of text"),
+        arg("--timeout", type=_seconds, default=10.0, metavar="SECONDS", help="seconds per call (default: 10)"),
+    )
 
 
 def _add(parser: argparse.ArgumentParser, arguments: Sequence[Argument], suppress: bool = False) -> None:
@@ -630,10 +649,10 @@ def _add(parser: argparse.ArgumentParser, arguments: Sequence[Argument], suppres
 
 def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="Client of the Ostrel work-cell service.")
-    _add(parser, COMMON_OPTIONS)
+    _add(parser, common_options())
     # Common options are taken before or after the command: `ostrel --json state` or `ostrel state --json`.
     common = _Parser(add_help=False)
-    _add(common, COMMON_OPTIONS, suppress=True)
+    _add(common, common_options(), suppress=True)
     sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
     sub.required = True
     for command in commands:

@@ -10,16 +10,24 @@ stores the recorded data in SQLite::
 
 import logging
 from concurrent import futures
-
-import grpc
-
-from ostrel.api import service_pb2_grpc
-from ostrel.server.servicer import OstrelService
-from ostrel.server.store import RecordStore, default_db_path
+from typing import Any
 
 __all__ = ["OstrelServer", "OstrelService", "RecordStore", "default_db_path"]
 
 log = logging.getLogger(__name__)
+
+# gRPC and the API modules are imported on first use, so that `ostrel-server
+# --help` (which imports this package before its __main__) starts fast.
+_LAZY = {"OstrelService": "ostrel.server.servicer", "RecordStore": "ostrel.server.store",
+         "default_db_path": "ostrel.server.store"}
+
+
+def __getattr__(name: str) -> Any:
+    if name not in _LAZY:
+        raise AttributeError("module %r has no attribute %r" % (__name__, name))
+    import importlib
+
+    return getattr(importlib.import_module(_LAZY[name]), name)
 
 
 def _bracketed(host):
@@ -33,6 +41,12 @@ class OstrelServer:
     """
 
     def __init__(self, db=None, host="127.0.0.1", port=50051, time_scale=1.0, seed=None, max_workers=8):
+        import grpc
+
+        from ostrel.api import service_pb2_grpc
+        from ostrel.server.servicer import OstrelService
+        from ostrel.server.store import RecordStore, default_db_path
+
         self.host = host
         self.store = RecordStore(db or default_db_path())
         self.service = OstrelService(self.store, time_scale=time_scale, seed=seed)

@@ -1,39 +1,42 @@
 """ostrel-server: run the reference server of the Ostrel service."""
 
+# Only the standard library is imported before the arguments are read, so
+# --help and argument errors need neither gRPC nor the API modules.
 import argparse
 import logging
 import signal
 import sys
 import threading
-
-from ostrel.server.store import default_db_path
+from typing import Any, Optional, Sequence
 
 log = logging.getLogger("ostrel.server")
 
+DB_HELP = ("SQLite file for the project and the records (default: ostrel/server.sqlite3 "
+           "in $XDG_DATA_HOME, else in ~/.local/share)")
 
-def _positive_or_zero(text):
+
+def _positive_or_zero(text: str) -> float:
     value = float(text)
     if value < 0:
         raise argparse.ArgumentTypeError("must be 0 or more, got %s" % text)
     return value
 
 
-def _port(text):
+def _port(text: str) -> int:
     value = int(text)
     if not 0 <= value <= 65535:
         raise argparse.ArgumentTypeError("must be 0 to 65535, got %s" % text)
     return value
 
 
-def build_parser():
+def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="ostrel-server",
         description="Serve the Ostrel service with a simulated work cell, for local development.")
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on (default: %(default)s)")
     parser.add_argument("--port", type=_port, default=50051,
                         help="port to listen on; 0 picks a free one (default: %(default)s)")
-    parser.add_argument("--db", default=None,
-                        help="SQLite file for the project and the records (default: %s)" % default_db_path())
+    parser.add_argument("--db", default=None, help=DB_HELP)
     parser.add_argument("--time-scale", type=_positive_or_zero, default=1.0,
                         help="factor on every simulated duration and sleep; 0.01 runs a program "
                              "100 times faster (default: %(default)s)")
@@ -42,7 +45,7 @@ def build_parser():
     return parser
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     logging.basicConfig(level=args.log_level, format="%(asctime)s %(levelname)s %(name)s: %(message)s")
     try:
@@ -59,7 +62,7 @@ def main(argv=None):
 
     stopping = threading.Event()
 
-    def on_signal(signum, frame):
+    def on_signal(signum: int, frame: Any) -> None:
         log.info("received %s, stopping", signal.Signals(signum).name)
         stopping.set()
 
