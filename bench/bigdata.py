@@ -305,7 +305,7 @@ def run(args):
         for variant in order:
             results[variant] = one_variant(variant, args.work, str(r), project, crops)
             print("round %d %s: %s" % (r, variant, "  ".join(
-                "%s %.2f s %.0f MB" % (op, results[variant][op]["s"], results[variant][op]["peak"] / 2**20)
+                "%s %.2f s %.0f MiB" % (op, results[variant][op]["s"], results[variant][op]["peak"] / 2**20)
                 for op in OPS)), file=sys.stderr)
         rounds.append({"order": order, "results": results})
     document = {"size": size, "rounds": rounds, "python": sys.version.split()[0]}
@@ -339,7 +339,7 @@ def report(document):
              "| held after, ours | held after, minimal |",
              "|---|---|---|---|---|---|---|---|---|"]
     for op in OPS:
-        lines.append("| %s | %s s | %s s | %.2f | %s MB | %s MB | %.2f | %.0f MB | %.0f MB |" % (
+        lines.append("| %s | %s s | %s s | %.2f | %s MiB | %s MiB | %.2f | %.0f MiB | %.0f MiB |" % (
             op, spread(per("ours", op, "s"), "%.2f"), spread(per("minimal", op, "s"), "%.2f"), ratio(op, "s"),
             spread(mb(per("ours", op, "peak")), "%.0f"), spread(mb(per("minimal", op, "peak")), "%.0f"),
             ratio(op, "peak"), _median(mb(per("ours", op, "held"))), _median(mb(per("minimal", op, "held")))))

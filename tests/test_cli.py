@@ -226,11 +226,12 @@ def test_streamed_records_are_the_json_of_the_whole_answer(tmp_path, count):
     records = data_pb2.DataRecords(records=[record_set(i) for i in range(count)])
     path = tmp_path / "records.json"
     with open(path, "w") as handle:
-        writer = cli.RecordsJson(handle, str(path))
+        writer = cli.RecordsJson(handle)
         for record in records.records:
-            writer.add(cli.to_json(record))
+            writer.add(record)
         writer.close()
-    assert path.read_text() == cli.to_json(records) + "\n"
+    whole = json_format.MessageToJson(records, preserving_proto_field_name=True, indent=2)
+    assert path.read_text() == whole + "\n" and cli.to_json(records) == whole
     assert json_format.Parse(path.read_text(), data_pb2.DataRecords()) == records
 
 
@@ -242,11 +243,11 @@ def test_a_failed_write_keeps_the_earlier_file_and_leaves_no_partial_one(tmp_pat
             handle.write("half")
             raise RuntimeError("stop")
     assert path.read_text() == "earlier" and os.listdir(tmp_path) == ["records.json"]
-    cli.write_text(str(path), "later")
-    assert path.read_text() == "later\n" and os.listdir(tmp_path) == ["records.json"]
-    cli.write_text(os.devnull, "to a device, directly")
+    cli.write_file(str(path), lambda handle: handle.write("later"))
+    assert path.read_text() == "later" and os.listdir(tmp_path) == ["records.json"]
+    cli.write_file(os.devnull, lambda handle: handle.write("to a device, directly"))
     with pytest.raises(cli.CliError, match="cannot write"):
-        cli.write_text(str(tmp_path / "missing" / "f.json"), "x")
+        cli.write_file(str(tmp_path / "missing" / "f.json"), lambda handle: handle.write("x"))
 
 
 # Start-up -------------------------------------------------------------------

@@ -150,8 +150,24 @@ def json_format() -> Any:
     return module
 
 
+def json_chunks(message: Any) -> Iterator[str]:
+    """The protobuf JSON of `message` (as json_format.MessageToJson writes it,
+    indent 2) in pieces, so a large message is written without also holding
+    its whole text."""
+    import json
+
+    as_dict = json_format().MessageToDict(message, preserving_proto_field_name=True)
+    return json.JSONEncoder(indent=2).iterencode(as_dict)
+
+
 def to_json(message: Any) -> str:
-    return str(json_format().MessageToJson(message, preserving_proto_field_name=True, indent=2))
+    return "".join(json_chunks(message))
+
+
+def write_json(stream: IO[str], message: Any) -> None:
+    for chunk in json_chunks(message):
+        stream.write(chunk)
+    stream.write("\n")
 
 
 # Wire format ------------------------------------------------------------------
@@ -267,40 +283,34 @@ class OutputFile:
                 os.unlink(self._written)
 
 
-def write_text(path: str, text: str) -> None:
-    try:
-        with OutputFile(path) as handle:
-            handle.write(text + "\n")
-    except OSError as error:
-        raise CliError(WRITE_FAILED_TEXT % (path, error.strerror or error)) from None
+def write_file(path: str, write: Callable[[IO[str]], None]) -> None:
+    """Writes the file at `path` in full or not at all; CliError on failure."""
+    with OutputFile(path) as handle:
+        try:
+            write(handle)
+        except BrokenPipeError:  # standard output, written beside the file
+            raise
+        except OSError as error:
+            raise CliError(WRITE_FAILED_TEXT % (path, error.strerror or error)) from None
 
 
 class RecordsJson:
     """Writes the JSON of a DataRecords one record set at a time, as
-    json_format would write the whole message at once. `path` names the
-    file in the error of a failed write (None: standard output)."""
+    json_format would write the whole message at once."""
 
-    def __init__(self, stream: IO[str], path: Optional[str] = None) -> None:
+    def __init__(self, stream: IO[str]) -> None:
         self.stream = stream
-        self.path = path
         self.count = 0
 
-    def add(self, record_set_json: str) -> None:
-        self._write(',\n    ' if self.count else '{\n  "records": [\n    ')
-        self._write(record_set_json.replace("\n", "\n    "))
+    def add(self, record_set: Any) -> None:
+        write = self.stream.write
+        write(',\n    ' if self.count else '{\n  "records": [\n    ')
+        for chunk in json_chunks(record_set):
+            write(chunk.replace("\n", "\n    "))
         self.count += 1
 
     def close(self) -> None:
-        self._write("\n  ]\n}\n" if self.count else "{}\n")
-
-    def _write(self, text: str) -> None:
-        if self.path is None:
-            self.stream.write(text)
-            return
-        try:
-            self.stream.write(text)
-        except OSError as error:
-            raise CliError(WRITE_FAILED_TEXT % (self.path, error.strerror or error)) from None
+        self.stream.write("\n  ]\n}\n" if self.count else "{}\n")
 
 
 # Text output ------------------------------------------------------------------
@@ -445,7 +455,7 @@ def wait_for_end(client: Client, behavior: str, longest: float, give_up: Optiona
 
 def _emit_status(args: argparse.Namespace, api: Api, status: Any) -> int:
     if args.json:
-        print(to_json(status))
+        write_json(sys.stdout, status)
     elif status.code == api.common.FAILURE:
         print("%s: error: %s" % (PROG, one_line(status.message)), file=sys.stderr)
     else:
@@ -466,11 +476,14 @@ def cmd_push(args: argparse.Namespace, client: Client) -> int:
 def cmd_pull(args: argparse.Namespace, client: Client) -> int:
     project = client.call("pullProjectSnapshot", client.api.requests.GenericRequest())
     if args.out:
-        write_text(args.out, to_json(project))
+        write_file(args.out, lambda handle: write_json(handle, project))
         if not args.json:
             print("project %s written to %s" % (project.version or "(no version)", args.out))
         return 0
-    print(to_json(project) if args.json else describe_project(project))
+    if args.json:
+        write_json(sys.stdout, project)
+    else:
+        print(describe_project(project))
     return 0
 
 
@@ -486,48 +499,42 @@ def cmd_run(args: argparse.Namespace, client: Client) -> int:
 
 def cmd_state(args: argparse.Namespace, client: Client) -> int:
     state = client.call("pullSystemState", client.api.requests.GenericRequest())
-    print(to_json(state) if args.json else describe_state(client.api, state))
+    if args.json:
+        write_json(sys.stdout, state)
+    else:
+        print(describe_state(client.api, state))
     return 0
 
 
 def cmd_records(args: argparse.Namespace, client: Client) -> int:
     api = client.api
-    method = "pullDataRecords"
-    answer = client.call_raw(method, api.requests.RecordsRequest(descriptions=args.description or [],
-                                                                 since_ns=args.since))
-    try:
-        record_sets = list(field_spans(answer, 1))  # the whole answer is checked before anything is written
-    except ValueError as error:
-        raise CliError(MALFORMED_TEXT % (method, error)) from None
+    request = api.requests.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
+    # Parsed once by the runtime, which frees the wire bytes; from here on one
+    # record set at a time is turned into text.
+    records = client.call("pullDataRecords", request).records
     if args.out:
-        with OutputFile(args.out) as handle:
-            count = _stream_records(args, api, record_sets, RecordsJson(handle, args.out))
+        write_file(args.out, lambda handle: _show_records(args, api, records, RecordsJson(handle)))
         if not args.json:
-            print("%d record sets written to %s" % (count, args.out))
+            print("%d record sets written to %s" % (len(records), args.out))
     else:
-        _stream_records(args, api, record_sets, None)
+        _show_records(args, api, records, None)
     return 0
 
 
-def _stream_records(args: argparse.Namespace, api: Api, record_sets: List[memoryview],
-                    out: Optional[RecordsJson]) -> int:
-    """Parses, shows and writes one record set at a time."""
+def _show_records(args: argparse.Namespace, api: Api, records: Sequence[Any], out: Optional[RecordsJson]) -> None:
+    """Shows and writes one record set at a time."""
     writers = [out] if out is not None else []
     if args.json:
         writers.append(RecordsJson(sys.stdout))
-    for encoded in record_sets:
-        record = api.data.RecordSet.FromString(encoded)
+    for record in records:
         if not args.json:
             print(describe_record_set(api, record))
-        if writers:
-            text = to_json(record)
-            for writer in writers:
-                writer.add(text)
-    if not record_sets and not args.json:
+        for writer in writers:
+            writer.add(record)
+    if not records and not args.json:
         print("no records")
     for writer in writers:
         writer.close()
-    return len(record_sets)
 
 
 # Arguments ----------------------------------------------------------------
