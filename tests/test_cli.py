@@ -163,6 +163,37 @@ def test_field_spans_refuse_malformed_bytes(data):
         list(cli.field_spans(memoryview(data), 1))
 
 
+def merged_product_record_set():
+    """A record set whose one product carries two members of its oneof on
+    the wire, images then planner: parsed, planner is the one set."""
+    product = (data_pb2.ProductRecord(timestamp_ns=5, images={}).SerializeToString()
+               + data_pb2.ProductRecord(planner={}).SerializeToString())
+    return b"\x2a" + bytes([len(product)]) + product
+
+
+def failed_record_set():
+    record = data_pb2.RecordSet(description="d", start_timestamp_ns=10**18, stop_timestamp_ns=10**18 + 10**9)
+    record.events.add(name="a").status.add(code=C.SUCCESS)
+    event = record.events.add(name="b")
+    event.status.add(code=C.RUNNING)
+    event.status.add(code=C.FAILURE)
+    record.events.add(name="no status")
+    record.products.add(timestamp_ns=1)  # no member
+    record.products.add().images.images.add(data=bytes(1000))
+    record.products.add().controller.time_s = 1.0
+    record.project.version = "p"
+    return record.SerializeToString()
+
+
+@pytest.mark.parametrize("encoded", [
+    b"", merged_product_record_set(), failed_record_set(), failed_record_set() + merged_product_record_set(),
+])
+def test_record_set_summary_from_the_wire_matches_the_parsed_one(encoded):
+    api = cli.Api()
+    parsed = cli.describe_record_set(api, data_pb2.RecordSet.FromString(encoded))
+    assert cli.describe_encoded_record_set(api, memoryview(encoded)) == parsed
+
+
 # Polling --------------------------------------------------------------------
 
 class FakeClock:

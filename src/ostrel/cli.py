@@ -191,33 +191,47 @@ def _varint(data: memoryview, pos: int) -> Tuple[int, int]:
 _FIXED_SIZE = {1: 8, 5: 4}
 
 
-def field_spans(data: memoryview, number: int) -> Iterator[memoryview]:
-    """The encoded occurrences of the length-delimited top-level field
-    `number` of one serialized message, in order; ValueError when the bytes
-    are not a well-formed message.
+class WireField(NamedTuple):
+    number: int
+    wire: int
+    start: int  # of the tag
+    value: int  # of the value (after the length of a length-delimited field)
+    end: int
 
-    This lets the command line read one part of a large answer (the status of
-    a system state, one record set at a time) without parsing all of it.
+
+def wire_fields(data: memoryview) -> Iterator[WireField]:
+    """The top-level fields of one serialized message, in order; ValueError
+    when the bytes are not a well-formed message.
+
+    This lets the command line read parts of a large answer (the status of a
+    system state, the summary of a record set) without parsing all of it.
     """
     pos, end = 0, len(data)
     while pos < end:
+        start = pos
         key, pos = _varint(data, pos)
         wire = key & 7
         if wire == 0:
+            value = pos
             _, pos = _varint(data, pos)
         elif wire == 2:
-            length, pos = _varint(data, pos)
-            if pos + length > end:
-                raise ValueError(_WIRE_TRUNCATED)
-            if key >> 3 == number:
-                yield data[pos:pos + length]
-            pos += length
+            length, value = _varint(data, pos)
+            pos = value + length
         elif wire in _FIXED_SIZE:
+            value = pos
             pos += _FIXED_SIZE[wire]
         else:
             raise ValueError("unexpected wire type %d" % wire)
         if pos > end:
             raise ValueError(_WIRE_TRUNCATED)
+        yield WireField(key >> 3, wire, start, value, pos)
+
+
+def field_spans(data: memoryview, number: int) -> Iterator[memoryview]:
+    """The values of the length-delimited top-level field `number`, in order."""
+    for field in wire_fields(data):
+        if field.number == number and field.wire == 2:
+            yield data[field.value:field.end]
 
 
 # Files --------------------------------------------------------------------
@@ -365,16 +379,43 @@ def describe_state(api: Api, state: Any) -> str:
     return "\n".join(lines)
 
 
-def describe_record_set(api: Api, record: Any) -> str:
-    failed = sum(1 for e in record.events if e.status and e.status[-1].code == api.common.FAILURE)
+def product_kinds(api: Api, products: Any) -> Dict[str, int]:
     kinds: Dict[str, int] = {}
-    for product in record.products:
+    for product in products:
         kind = product.WhichOneof("type") or "none"
         kinds[kind] = kinds.get(kind, 0) + 1
+    return kinds
+
+
+def describe_record_set(api: Api, record: Any, kinds: Optional[Dict[str, int]] = None) -> str:
+    """One line on a record set; `kinds` counts its products by kind when
+    `record` was read without them."""
+    if kinds is None:
+        kinds = product_kinds(api, record.products)
+    failed = sum(1 for e in record.events if e.status and e.status[-1].code == api.common.FAILURE)
     seconds = (record.stop_timestamp_ns - record.start_timestamp_ns) / 1e9
     return "%s  %s  %.3f s  %d events (%d failed)  products: %s" % (
         _ns_time(record.start_timestamp_ns), record.description or "(no description)", seconds,
         len(record.events), failed, ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items())) or "none")
+
+
+def describe_encoded_record_set(api: Api, encoded: memoryview) -> str:
+    """describe_record_set of a serialized record set, parsing its events but
+    neither its products (only their kind is read) nor its project."""
+    products = api.data.RecordSet.DESCRIPTOR.fields_by_name["products"].number
+    project = api.data.RecordSet.DESCRIPTOR.fields_by_name["project"].number
+    kind_of = {f.number: f.name for f in api.data.ProductRecord.DESCRIPTOR.oneofs_by_name["type"].fields}
+    kept: List[memoryview] = []
+    kinds: Dict[str, int] = {}
+    for field in wire_fields(encoded):
+        if field.number == products and field.wire == 2:
+            kind = "none"  # the last member given is the one set, as when parsed
+            for member in wire_fields(encoded[field.value:field.end]):
+                kind = kind_of.get(member.number, kind)
+            kinds[kind] = kinds.get(kind, 0) + 1
+        elif field.number != project:
+            kept.append(encoded[field.start:field.end])
+    return describe_record_set(api, api.data.RecordSet.FromString(b"".join(kept)), kinds)
 
 
 # Service calls --------------------------------------------------------------
@@ -508,10 +549,20 @@ def cmd_state(args: argparse.Namespace, client: Client) -> int:
 
 def cmd_records(args: argparse.Namespace, client: Client) -> int:
     api = client.api
+    method = "pullDataRecords"
     request = api.requests.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
+    if not (args.out or args.json):
+        # A summary: read off the wire bytes, the images are never parsed.
+        answer = client.call_raw(method, request)
+        try:
+            lines = [describe_encoded_record_set(api, encoded) for encoded in field_spans(answer, 1)]
+        except Exception as error:  # ValueError from the scan, DecodeError from the runtime
+            raise CliError(MALFORMED_TEXT % (method, error)) from None
+        print("\n".join(lines) or "no records")
+        return 0
     # Parsed once by the runtime, which frees the wire bytes; from here on one
     # record set at a time is turned into text.
-    records = client.call("pullDataRecords", request).records
+    records = client.call(method, request).records
     if args.out:
         write_file(args.out, lambda handle: _show_records(args, api, records, RecordsJson(handle)))
         if not args.json:
