@@ -11,8 +11,8 @@ Variants, each a server in a process of its own on 127.0.0.1, same runtimes:
            answers records with a prepared DataRecords of the same bytes
            that ours answered
 
-Per round the variants run one after the other in a shuffled order, each on a
-fresh server and database:
+Per round the variants run one after the other, each on a fresh server and
+database, in a shuffled order and in the reverse order the next round:
   small    sequential `connect` calls for about a second: calls/s and p50
   push     pushProjectSnapshot of ~100 MB (100 motion limits x 131072 doubles)
   pull     pullProjectSnapshot of the same
@@ -299,8 +299,8 @@ def run(args):
     print("project %.1f MB, records %.1f MB" % (size["project"] / 1e6, size["records"] / 1e6), file=sys.stderr)
     rounds = []
     for r in range(args.rounds):
-        order = list(args.variants)
-        random.shuffle(order)
+        # A shuffled order, then the reverse: each variant goes first as often.
+        order = list(reversed(rounds[-1]["order"])) if r % 2 else random.sample(args.variants, len(args.variants))
         results = {}
         for variant in order:
             results[variant] = one_variant(variant, args.work, str(r), project, crops)
