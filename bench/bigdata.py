@@ -1,11 +1,14 @@
 """Big data through the reference server against a minimal gRPC server.
 
-    python bench/bigdata.py --work DIR [--rounds 3] [-o bigdata.json]
+    python bench/bigdata.py --work DIR [--rounds 3] [--before SRC] [-o bigdata.json]
     python bench/bigdata.py --report bigdata.json
 
 Variants, each a server in a process of its own on 127.0.0.1, same runtimes:
   ours     the reference server (`ostrel-server`'s own start-up, logging at
            INFO to a file, SQLite database in DIR, time scale 0)
+  before   (with --before SRC) the same server from another revision: SRC is
+           its `src` folder, whose `ostrel/api` is the installed one, so
+           only the Python of the server and its package differ
   minimal  the six methods on our servicer base with nothing around them:
            keeps the pushed request by reference and answers pulls with it,
            answers records with a prepared DataRecords of the same bytes
@@ -46,6 +49,7 @@ CROP_SIDE = 4096
 SMALL_SECONDS = 1.0
 UNLIMITED = [("grpc.max_receive_message_length", -1), ("grpc.max_send_message_length", -1)]
 OPS = ("push", "pull", "records")
+SERVES = {"ours": "ours", "before": "ours", "minimal": "minimal"}  # which serve_* a variant runs
 SAMPLE = os.path.join(os.path.dirname(HERE), "examples", "pick_and_place.json")
 
 
@@ -123,9 +127,11 @@ def serve_minimal(work):
 class Server:
     """One server process of a variant; `port` once it listens."""
 
-    def __init__(self, variant, work, db):
+    def __init__(self, variant, work, db, before=None):
         env = dict(os.environ, PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION="upb", GRPC_VERBOSITY="ERROR")
-        self.proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--serve", variant,
+        if variant == "before":
+            env["PYTHONPATH"] = before
+        self.proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--serve", SERVES[variant],
                                       "--work", work, "--db", db],
                                      stdout=subprocess.PIPE, text=True, env=env)
         line = self.proc.stdout.readline()
@@ -243,9 +249,9 @@ def timed(server, call):
     return answer, {"s": seconds, "peak": server.memory("VmHWM"), "held": server.memory("VmRSS")}
 
 
-def one_variant(variant, work, tag, project, crops):
+def one_variant(variant, work, tag, project, crops, before=None):
     db = os.path.join(work, "%s-%s.sqlite3" % (variant, tag))
-    server = Server(variant, work, db)
+    server = Server(variant, work, db, before)
     client = None
     try:
         client = Client(server.port)
@@ -256,7 +262,7 @@ def one_variant(variant, work, tag, project, crops):
         pulled, result["pull"] = timed(server, lambda: client.stub.pullProjectSnapshot(generic, timeout=300))
         assert pulled.ByteSize() == project.ByteSize() and pulled.version == project.version
         del pulled
-        if variant == "ours":
+        if SERVES[variant] == "ours":
             client.record_crops(crops)
         request = client.requests.RecordsRequest()
         records, result["records"] = timed(server, lambda: client.stub.pullDataRecords(request, timeout=300))
@@ -303,12 +309,12 @@ def run(args):
         order = list(reversed(rounds[-1]["order"])) if r % 2 else random.sample(args.variants, len(args.variants))
         results = {}
         for variant in order:
-            results[variant] = one_variant(variant, args.work, str(r), project, crops)
+            results[variant] = one_variant(variant, args.work, str(r), project, crops, args.before)
             print("round %d %s: %s" % (r, variant, "  ".join(
                 "%s %.2f s %.0f MiB" % (op, results[variant][op]["s"], results[variant][op]["peak"] / 2**20)
                 for op in OPS)), file=sys.stderr)
         rounds.append({"order": order, "results": results})
-    document = {"size": size, "rounds": rounds, "python": sys.version.split()[0]}
+    document = {"size": size, "rounds": rounds, "python": sys.version.split()[0], "variants": args.variants}
     with open(args.output, "w") as handle:
         json.dump(document, handle, indent=1)
     print(report(document))
@@ -322,34 +328,40 @@ def _median(values):
 
 def report(document):
     rounds = document["rounds"]
+    variants = document.get("variants", ["ours", "minimal"])
 
-    def per(variant, op, key):
+    def values(variant, op, key):
         return [r["results"][variant][op][key] for r in rounds]
 
-    def ratio(op, key):
-        return _median([r["results"]["ours"][op][key] / r["results"]["minimal"][op][key] for r in rounds])
+    def ratio(variant, op, key):
+        return _median([r["results"][variant][op][key] / r["results"]["minimal"][op][key] for r in rounds])
 
-    def spread(values, fmt):
-        return "%s (%s-%s)" % (fmt % _median(values), fmt % min(values), fmt % max(values))
+    def spread(numbers, fmt):
+        return "%s (%s-%s)" % (fmt % _median(numbers), fmt % min(numbers), fmt % max(numbers))
 
-    mb = lambda values: [v / 2**20 for v in values]  # noqa: E731
-    lines = ["Project %.1f MB, records %.1f MB; %d rounds, variants interleaved; median (min-max)."
+    def mib(numbers):
+        return [n / 2**20 for n in numbers]
+
+    lines = ["Project %.1f MB, records %.1f MB; %d rounds, variants interleaved; median (min-max); "
+             "ratios: the variant / minimal, per round, median."
              % (document["size"]["project"] / 1e6, document["size"]["records"] / 1e6, len(rounds)), "",
-             "| call | ours | minimal | ours/minimal | peak RSS ours | peak RSS minimal | ours/minimal "
-             "| held after, ours | held after, minimal |",
-             "|---|---|---|---|---|---|---|---|---|"]
+             "| call | server | time | time ratio | peak RSS | peak RSS ratio | held after |",
+             "|---|---|---|---|---|---|---|"]
     for op in OPS:
-        lines.append("| %s | %s s | %s s | %.2f | %s MiB | %s MiB | %.2f | %.0f MiB | %.0f MiB |" % (
-            op, spread(per("ours", op, "s"), "%.2f"), spread(per("minimal", op, "s"), "%.2f"), ratio(op, "s"),
-            spread(mb(per("ours", op, "peak")), "%.0f"), spread(mb(per("minimal", op, "peak")), "%.0f"),
-            ratio(op, "peak"), _median(mb(per("ours", op, "held"))), _median(mb(per("minimal", op, "held")))))
-    small = {v: [r["results"][v]["small"] for r in rounds] for v in ("ours", "minimal")}
-    lines += ["", "| small calls (`connect`) | ours | minimal | ours/minimal |", "|---|---|---|---|"]
-    for key, label, scale, unit in (("calls_per_s", "calls/s", 1, ""), ("p50_s", "p50", 1e6, " µs")):
-        o = [s[key] * scale for s in small["ours"]]
-        m = [s[key] * scale for s in small["minimal"]]
-        lines.append("| %s | %.0f%s | %.0f%s | %.2f |" % (label, _median(o), unit, _median(m), unit,
-                                                        _median([a / b for a, b in zip(o, m)])))
+        for variant in variants:
+            lines.append("| %s | %s | %s s | %.2f | %s MiB | %.2f | %.0f MiB |" % (
+                op, variant, spread(values(variant, op, "s"), "%.2f"), ratio(variant, op, "s"),
+                spread(mib(values(variant, op, "peak")), "%.0f"), ratio(variant, op, "peak"),
+                _median(mib(values(variant, op, "held")))))
+    lines += ["", "| small calls (`connect`) | server | calls/s | ratio | p50 | ratio |", "|---|---|---|---|---|---|"]
+    for variant in variants:
+        small = [r["results"][variant]["small"] for r in rounds]
+        base = [r["results"]["minimal"]["small"] for r in rounds]
+        lines.append("| | %s | %.0f | %.2f | %.0f µs | %.2f |" % (
+            variant, _median([s["calls_per_s"] for s in small]),
+            _median([s["calls_per_s"] / b["calls_per_s"] for s, b in zip(small, base)]),
+            _median([s["p50_s"] * 1e6 for s in small]),
+            _median([s["p50_s"] / b["p50_s"] for s, b in zip(small, base)])))
     return "\n".join(lines)
 
 
@@ -357,7 +369,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--work", help="folder for databases, logs and the prepared records")
     parser.add_argument("--rounds", type=int, default=3)
-    parser.add_argument("--variants", type=lambda s: s.split(","), default=["ours", "minimal"])
+    parser.add_argument("--before", metavar="SRC", help="also run the server found in SRC (variant before)")
     parser.add_argument("-o", "--output", default="bigdata.json")
     parser.add_argument("--report", metavar="JSON", help="print the table of a finished run")
     parser.add_argument("--serve", choices=("ours", "minimal"), help=argparse.SUPPRESS)
@@ -369,6 +381,7 @@ def main():
         return 0
     if not args.work:
         parser.error("--work is required")
+    args.variants = ["ours", "before", "minimal"] if args.before else ["ours", "minimal"]
     if args.serve == "ours":
         return serve_ours(args.work, args.db)
     if args.serve == "minimal":

@@ -20,7 +20,8 @@
 #
 # runs only the big-data benchmark (bench/bigdata.py: ~100 MB push, pull and
 # records through the reference server against a minimal gRPC server) in the
-# same venv and prints its table.
+# same venv and prints its table; with BEFORE=<revision>, that revision's
+# server (its Python, on the modules installed now) runs as a third variant.
 #
 #   BIG_ROUNDS   interleaved rounds of the big-data benchmark (default: 3)
 set -euo pipefail
@@ -66,8 +67,19 @@ cd "$OUT"
 if [ "$MODE" = bigdata ]; then
   echo "== big data" >&2
   cut -d' ' -f1-3 /proc/loadavg > "$OUT/loadavg.start"
-  "$PY" "$ROOT/bench/bigdata.py" --work "$OUT/bigdata" --rounds "${BIG_ROUNDS:-3}" -o "$OUT/bigdata.json" \
-    | tee "$OUT/bigdata.md"
+  BIG_EXTRA=()
+  if [ -n "${BEFORE:-}" ]; then
+    # The server is Python: that revision's src/ostrel on the installed modules.
+    rm -rf "$OUT/before-server"
+    mkdir -p "$OUT/before-server"
+    git -C "$ROOT" archive "$BEFORE" src/ostrel | tar -x -C "$OUT/before-server"
+    rm -rf "$OUT/before-server/src/ostrel/api"
+    ln -s "$("$PY" -c 'import os, ostrel.api as a; print(os.path.dirname(a.__file__))')" \
+      "$OUT/before-server/src/ostrel/api"
+    BIG_EXTRA=(--before "$OUT/before-server/src")
+  fi
+  "$PY" "$ROOT/bench/bigdata.py" --work "$OUT/bigdata" --rounds "${BIG_ROUNDS:-3}" \
+    ${BIG_EXTRA[@]+"${BIG_EXTRA[@]}"} -o "$OUT/bigdata.json" | tee "$OUT/bigdata.md"
   echo "Load average before / after: $(cat "$OUT/loadavg.start") / $(cut -d' ' -f1-3 /proc/loadavg)" \
     | tee -a "$OUT/bigdata.md"
   echo "results: $OUT/bigdata.json (table again: python bench/bigdata.py --report $OUT/bigdata.json)" >&2
