@@ -5,14 +5,17 @@
 //
 //   protoc --plugin=protoc-gen-ostrel=... --ostrel_out=DIR -I schema FILE.proto
 //
-// writes DIR/<path without .proto>_pb2.cc. A file that a table cannot
-// represent is refused with an error and nothing is written.
+// writes DIR/<path without .proto>_pb2.cc and, beside it, the module's typing
+// stub DIR/<path without .proto>_pb2.pyi (compiler/stubs.cc). A file that a
+// table cannot represent is refused with an error and nothing is written.
 
 #include <google/protobuf/compiler/code_generator.h>
 #include <google/protobuf/compiler/plugin.h>
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/descriptor.pb.h>
 #include <google/protobuf/io/zero_copy_stream.h>
+
+#include "stubs.h"
 
 #include <algorithm>
 #include <array>
@@ -410,6 +413,33 @@ void clear_json_names(FileDescriptorProto& file) {
   for (DescriptorProto& message : *file.mutable_message_type()) clear_json_names(message);
 }
 
+void write_file(GeneratorContext* context, const std::string& path, const std::string& body) {
+  std::unique_ptr<google::protobuf::io::ZeroCopyOutputStream> stream(context->Open(path));
+  void* data;
+  int size;
+  size_t written = 0;
+  while (written < body.size() && stream->Next(&data, &size)) {
+    const size_t n = std::min(static_cast<size_t>(size), body.size() - written);
+    std::memcpy(data, body.data() + written, n);
+    written += n;
+    if (n < static_cast<size_t>(size)) stream->BackUp(size - static_cast<int>(n));
+  }
+}
+
+// Import names of the file's module and of the modules of its imports (the
+// file itself has passed module_names already, and so have its imports when
+// the table was written).
+ostrel::stubs::ImportNames import_names(const FileDescriptor& file) {
+  ostrel::stubs::ImportNames names;
+  std::string unused;
+  for (int i = -1; i < file.dependency_count(); ++i) {
+    const FileDescriptor& f = i < 0 ? file : *file.dependency(i);
+    ModuleNames n;
+    if (module_names(f.name(), &n, &unused)) names[f.name()] = n.import_name;
+  }
+  return names;
+}
+
 class Generator : public google::protobuf::compiler::CodeGenerator {
  public:
   bool Generate(const FileDescriptor* file, const std::string& /*parameter*/,
@@ -432,18 +462,9 @@ class Generator : public google::protobuf::compiler::CodeGenerator {
     std::ostringstream text;
     if (!TableWriter(proto, names).write(serialized, text, error)) return false;
 
-    const std::string path = replace_all(names.import_name, ".", "/") + ".cc";
-    std::unique_ptr<google::protobuf::io::ZeroCopyOutputStream> stream(context->Open(path));
-    const std::string body = text.str();
-    void* data;
-    int size;
-    size_t written = 0;
-    while (written < body.size() && stream->Next(&data, &size)) {
-      const size_t n = std::min(static_cast<size_t>(size), body.size() - written);
-      std::memcpy(data, body.data() + written, n);
-      written += n;
-      if (n < static_cast<size_t>(size)) stream->BackUp(size - static_cast<int>(n));
-    }
+    const std::string stem = replace_all(names.import_name, ".", "/");
+    write_file(context, stem + ".cc", text.str());
+    write_file(context, stem + ".pyi", ostrel::stubs::module_stub(*file, import_names(*file)));
     return true;
   }
 };

@@ -19,8 +19,8 @@ from ostrel.api import common_pb2, project_pb2, service_pb2, service_pb2_grpc
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0] if __doc__ else None)
     parser.add_argument("project", nargs="?", default=os.path.join(HERE, "pick_and_place.json"))
     parser.add_argument("behavior", nargs="?", default="pick_and_place")
     parser.add_argument("--target", default="localhost:50051")

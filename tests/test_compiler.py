@@ -1,6 +1,8 @@
 """The schema compiler refuses what a module table cannot represent, with a
-clear error, and writes nothing for it."""
+clear error, and writes nothing for it; for what it accepts it writes the
+module table and the typing stub."""
 
+import ast
 import glob
 import os
 import shutil
@@ -66,7 +68,54 @@ def test_writes_one_table_named_after_the_module(tmp_path):
     proc, written = compile_schema(tmp_path, "pkg/my-cell.proto",
                                    HEADER + "message A { map<string, A> m = 1; }\nenum E { Z = 0; }")
     assert proc.returncode == 0, proc.stderr
-    assert written == ["pkg/my_cell_pb2.cc"]
+    assert written == ["pkg/my_cell_pb2.cc", "pkg/my_cell_pb2.pyi"]
     table = (tmp_path / "out" / written[0]).read_text()
     for text in ('"pkg.my_cell_pb2"', '"my_cell_pb2"', '"_A_MENTRY"', "OSTREL_MESSAGE_MODULE(my_cell_pb2"):
         assert text in table
+
+
+# Shapes the API's own schema files lack, each with lines its stub must hold.
+STUB_CASES = [
+    ("two oneofs",
+     "message A { oneof x { int32 a = 1; } oneof y { string b = 2; A c = 3; } }",
+     ['    @typing.overload\n    def WhichOneof(self, oneof_group: typing.Literal["x"]) -> typing.Literal["a"] | None: ...',
+      '    @typing.overload\n    def WhichOneof(self, oneof_group: typing.Literal["y"]) -> typing.Literal["b", "c"] | None: ...',
+      'def HasField(self, field_name: typing.Literal["a", "b", "c", "x", "y"]) -> builtins.bool: ...']),
+    ("keyword field names",
+     "message A { int32 from = 1; string name = 2; }",
+     ["    FROM_FIELD_NUMBER: builtins.int\n", '        name: builtins.str = ...,\n    ) -> None: ...',
+      'def ClearField(self, field_name: typing.Literal["from", "name"]) -> None: ...']),
+    ("enum containers and bytes",
+     "enum E { Z = 0; }\nmessage A { map<string, E> m = 1; bytes data = 2; repeated E es = 3; map<int64, A> n = 4; }",
+     ["def m(self) -> google.protobuf.internal.containers.ScalarMap[builtins.str, _E.ValueType]: ...",
+      "    data: builtins.bytes\n",
+      "def es(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[_E.ValueType]: ...",
+      "def n(self) -> google.protobuf.internal.containers.MessageMap[builtins.int, _A]: ...",
+      "        es: collections.abc.Iterable[_E.ValueType] | None = ...,",
+      "Z: E.ValueType  # 0\n"]),
+    ("empty message",
+     "message A {}",
+     ["    def __init__(self) -> None: ...\n",
+      "def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...",
+      "def ClearField(self, field_name: typing.NoReturn) -> None: ...",
+      "def WhichOneof(self, oneof_group: typing.NoReturn) -> None: ..."]),
+]
+
+
+@pytest.mark.parametrize("body,lines", [c[1:] for c in STUB_CASES], ids=[c[0] for c in STUB_CASES])
+def test_stub_of_each_shape(tmp_path, body, lines):
+    proc, written = compile_schema(tmp_path, "pkg/shape.proto", HEADER + body)
+    assert proc.returncode == 0, proc.stderr
+    stub = (tmp_path / "out" / "pkg" / "shape_pb2.pyi").read_text()
+    ast.parse(stub)
+    assert [line for line in lines if line not in stub] == []
+
+
+def test_stub_carries_schema_comments_as_docstrings_that_stay_strings(tmp_path):
+    comment = 'Ends in quotes: """x""" and a backslash \\ then "'
+    proc, _ = compile_schema(tmp_path, "pkg/doc.proto", HEADER + "// %s\nmessage A {\n  // Field.\n  int32 f = 1;\n}" % comment)
+    assert proc.returncode == 0, proc.stderr
+    tree = ast.parse((tmp_path / "out" / "pkg" / "doc_pb2.pyi").read_text())
+    message = next(node for node in tree.body if isinstance(node, ast.ClassDef) and node.name == "A")
+    assert ast.get_docstring(message).rstrip() == comment
+    assert any(isinstance(n, ast.Expr) and n.value.value == "Field." for n in message.body)

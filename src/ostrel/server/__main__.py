@@ -7,7 +7,8 @@ import logging
 import signal
 import sys
 import threading
-from typing import Any, Optional, Sequence
+from types import FrameType
+from typing import List, Optional
 
 log = logging.getLogger("ostrel.server")
 
@@ -45,7 +46,7 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def main(argv: Optional[Sequence[str]] = None) -> int:
+def main(argv: Optional[List[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     logging.basicConfig(level=args.log_level, format="%(asctime)s %(levelname)s %(name)s: %(message)s")
     try:
@@ -62,7 +63,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
 
     stopping = threading.Event()
 
-    def on_signal(signum: int, frame: Any) -> None:
+    def on_signal(signum: int, frame: Optional[FrameType]) -> None:
         log.info("received %s, stopping", signal.Signals(signum).name)
         stopping.set()
 

@@ -8,23 +8,53 @@ reachable, since reaching a pose needs inverse kinematics.
 """
 
 import math
+import random
 import threading
+from typing import Dict, Iterable, List, Optional, Sequence, Tuple, Type, TypedDict, TypeVar, Union
+
+from google.protobuf import message as _message
+from google.protobuf.internal import containers
 
 from ostrel.api import (
+    camera_pb2,
     control_pb2,
     data_pb2,
     execution_pb2,
+    fiducial_pb2,
     image_pb2,
     linkage_pb2,
     math_pb2,
     motion_pb2,
     perception_pb2,
     planning_pb2,
+    probability_pb2,
     project_pb2,
+    robot_pb2,
     simulation_pb2,
+    task_pb2,
     trajectory_pb2,
+    variable_pb2,
     workspace_pb2,
 )
+
+Quaternion = Tuple[float, float, float, float]
+Point = Tuple[float, float, float]
+# What a step hands back: (kind, products) pairs, kind naming a member of
+# ProductRecord.type, and the step's nominal duration in simulated seconds.
+Product = Union[perception_pb2.ImagesProducts, perception_pb2.PerceptionProducts,
+                planning_pb2.PlannerProducts, control_pb2.ControllerProducts,
+                simulation_pb2.SimulatorProducts]
+Products = List[Tuple[str, Product]]
+StepResult = Tuple[Products, float]
+ActionClass = Union[Type[perception_pb2.PerceptionAction], Type[planning_pb2.PlannerAction],
+                    Type[control_pb2.ControllerAction], Type[simulation_pb2.SimulatorAction],
+                    Type[data_pb2.DatalinkAction]]
+_M = TypeVar("_M", bound=_message.Message)
+
+
+class Controller(TypedDict):
+    tool: str
+    time_s: float
 
 
 class StepFailed(Exception):
@@ -32,7 +62,7 @@ class StepFailed(Exception):
 
 
 # Leaf step (member of Behavior.type) -> (agent, action message class).
-AGENTS = {}
+AGENTS: Dict[str, Tuple[str, ActionClass]] = {}
 for _case in ("initialize_perception", "shutdown_perception", "calibrate_camera_from_markers",
               "record_images", "perspective_crop_image"):
     AGENTS[_case] = ("perception", perception_pb2.PerceptionAction)
@@ -48,7 +78,7 @@ for _case in ("start_recording_data", "stop_recording_data"):
 
 ROBOT_DOF = {"franka_panda_robot": 7, "ur_3e_robot": 6, "ur_5e_robot": 6, "ur_10e_robot": 6}
 # Effector model -> (open positions, closed positions, per-joint upper bound).
-EFFECTOR_POSITIONS = {
+EFFECTOR_POSITIONS: Dict[str, Tuple[List[float], List[float], float]] = {
     "robotiq_gripper_2f85": ([0.0], [0.8], 0.8),
     "franka_hand": ([0.04, 0.04], [0.0, 0.0], 0.04),
 }
@@ -72,13 +102,19 @@ NOMINAL_S = {
 
 # Small geometry on Pose3 messages -------------------------------------------
 
-def _quat(pose):
-    q = (pose.qw, pose.qx, pose.qy, pose.qz)
-    n = math.sqrt(sum(c * c for c in q))
-    return (1.0, 0.0, 0.0, 0.0) if n == 0.0 else tuple(c / n for c in q)
+def copy_of(message: _M) -> _M:
+    copy = type(message)()
+    copy.CopyFrom(message)
+    return copy
 
 
-def _qmul(a, b):
+def _quat(pose: math_pb2.Pose3) -> Quaternion:
+    w, x, y, z = pose.qw, pose.qx, pose.qy, pose.qz
+    n = math.sqrt(w * w + x * x + y * y + z * z)
+    return (1.0, 0.0, 0.0, 0.0) if n == 0.0 else (w / n, x / n, y / n, z / n)
+
+
+def _qmul(a: Quaternion, b: Quaternion) -> Quaternion:
     aw, ax, ay, az = a
     bw, bx, by, bz = b
     return (aw * bw - ax * bx - ay * by - az * bz,
@@ -87,16 +123,17 @@ def _qmul(a, b):
             aw * bz + ax * by - ay * bx + az * bw)
 
 
-def _rotate(q, v):
-    w, x, y, z = _qmul(_qmul(q, (0.0,) + tuple(v)), (q[0], -q[1], -q[2], -q[3]))
+def _rotate(q: Quaternion, v: Sequence[float]) -> Point:
+    vx, vy, vz = v
+    _, x, y, z = _qmul(_qmul(q, (0.0, vx, vy, vz)), (q[0], -q[1], -q[2], -q[3]))
     return (x, y, z)
 
 
-def _vec(v):
+def _vec(v: math_pb2.Vector3) -> Point:
     return (v.x, v.y, v.z)
 
 
-def _compose(a, b):
+def _compose(a: math_pb2.Pose3, b: math_pb2.Pose3) -> math_pb2.Pose3:
     """The pose b given in the frame of pose a, expressed in a's parent frame."""
     qa = _quat(a)
     p = tuple(pa + pb for pa, pb in zip(_vec(a.position), _rotate(qa, _vec(b.position))))
@@ -105,26 +142,26 @@ def _compose(a, b):
                           qw=q[0], qx=q[1], qy=q[2], qz=q[3])
 
 
-def _inverse_point(pose, point):
+def _inverse_point(pose: math_pb2.Pose3, point: Point) -> Point:
     """A point of pose's parent frame, expressed in the frame of pose."""
     q = _quat(pose)
     d = tuple(c - p for c, p in zip(point, _vec(pose.position)))
     return _rotate((q[0], -q[1], -q[2], -q[3]), d)
 
 
-def _translation(x, y, z):
+def _translation(x: float, y: float, z: float) -> math_pb2.Pose3:
     return math_pb2.Pose3(position=math_pb2.Vector3(x=x, y=y, z=z), qw=1.0)
 
 
-def _vector(values):
+def _vector(values: Iterable[float]) -> math_pb2.VectorX:
     return math_pb2.VectorX(data=list(values))
 
 
-def _norm(values):
+def _norm(values: Iterable[float]) -> float:
     return math.sqrt(sum(v * v for v in values))
 
 
-def _wrap(angle):
+def _wrap(angle: float) -> float:
     return math.atan2(math.sin(angle), math.cos(angle))
 
 
@@ -136,7 +173,7 @@ class Cell:
     read while a program runs.
     """
 
-    def __init__(self, project):
+    def __init__(self, project: project_pb2.ProjectSnapshot) -> None:
         self.project = project_pb2.ProjectSnapshot()
         self.project.CopyFrom(project)
         self.config = self.project.workspace.config
@@ -145,27 +182,21 @@ class Cell:
         self.state.CopyFrom(self.project.workspace.state)
         self.linkages = workspace_pb2.WorkspaceLinkages()
         self.linkages.CopyFrom(self.project.workspace.linkages)
-        self.controllers = {}  # robot key -> {"tool": str, "time_s": float}
+        self.controllers: Dict[str, Controller] = {}  # by robot key
         self.perception_on = False
-        self.latest = {}  # "images", "perception", ... -> the agent's last products
+        self.latest: Dict[str, Product] = {}  # "images", "perception", ... -> the agent's last products
         self.lock = threading.RLock()
 
     # Reading --------------------------------------------------------------
 
-    def snapshot(self):
+    def snapshot(self) -> Tuple[workspace_pb2.WorkspaceState, Dict[str, Product]]:
         """(workspace state, latest products by agent), copied under the lock."""
         with self.lock:
-            state = workspace_pb2.WorkspaceState()
-            state.CopyFrom(self.state)
-            latest = {}
-            for kind, products in self.latest.items():
-                latest[kind] = type(products)()
-                latest[kind].CopyFrom(products)
-            return state, latest
+            return copy_of(self.state), {kind: copy_of(p) for kind, p in self.latest.items()}
 
     # Steps ------------------------------------------------------------------
 
-    def execute(self, case, step, rng):
+    def execute(self, case: str, step: _message.Message, rng: random.Random) -> StepResult:
         """Carry out one leaf step.
 
         Returns (products, nominal_s): a list of (kind, message) with kind one
@@ -173,27 +204,28 @@ class Cell:
         simulated seconds. Raises StepFailed when the step cannot be done.
         """
         with self.lock:
-            products, nominal_s = getattr(self, "_" + case)(step, rng)
+            result: StepResult = getattr(self, "_" + case)(step, rng)
+            products, nominal_s = result
             for kind, message in products:
                 self.latest[kind] = message
             return products, nominal_s
 
     # Lookups that name the missing key -------------------------------------
 
-    def _robot(self, key):
+    def _robot(self, key: str) -> robot_pb2.RobotConfig:
         if not key:
             raise StepFailed("the step names no robot")
         if key not in self.config.robots:
             raise StepFailed("robot '%s' is not in the workspace" % key)
         return self.config.robots[key]
 
-    def _tool(self, robot_key, tool):
+    def _tool(self, robot_key: str, tool: str) -> robot_pb2.RobotConfig:
         robot = self._robot(robot_key)
         if tool and tool not in robot.tool_frames:
             raise StepFailed("tool '%s' is not a tool frame of robot '%s'" % (tool, robot_key))
         return robot
 
-    def _effector(self, key):
+    def _effector(self, key: str) -> str:
         if not key:
             raise StepFailed("the step names no effector")
         if key not in self.config.effectors:
@@ -203,20 +235,20 @@ class Cell:
             raise StepFailed("effector '%s' names no model" % key)
         return model
 
-    def _item(self, key):
+    def _item(self, key: str) -> None:
         if not key:
             raise StepFailed("the step names no item")
         if key not in self.config.items:
             raise StepFailed("item '%s' is not in the workspace" % key)
 
-    def _camera(self, key):
+    def _camera(self, key: str) -> camera_pb2.CameraConfig:
         if not key:
             raise StepFailed("the step names no camera")
         if key not in self.config.cameras:
             raise StepFailed("camera '%s' is not in the workspace" % key)
         return self.config.cameras[key]
 
-    def _marker(self, key):
+    def _marker(self, key: str) -> fiducial_pb2.VisualMarker:
         if key not in self.config.fiducials:
             raise StepFailed("marker '%s' is not in the workspace" % key)
         fiducial = self.config.fiducials[key]
@@ -224,26 +256,26 @@ class Cell:
             raise StepFailed("fiducial '%s' is not a visual marker" % key)
         return fiducial.visual_marker
 
-    def _task_region(self, key):
+    def _task_region(self, key: str) -> task_pb2.TaskRegionConfig:
         if not key:
             raise StepFailed("the step names no task region")
         if key not in self.config.task_regions:
             raise StepFailed("task region '%s' is not in the workspace" % key)
         return self.config.task_regions[key]
 
-    def _motion_limits(self, key):
+    def _motion_limits(self, key: str) -> Optional[variable_pb2.MotionLimits]:
         if not key:
             return None
         if key not in self.variables.motion_limits:
             raise StepFailed("motion limits '%s' are not in the project's variables" % key)
         return self.variables.motion_limits[key]
 
-    def _generator(self, key):
+    def _generator(self, key: str) -> variable_pb2.TargetGenerator:
         if key not in self.variables.target_generators:
             raise StepFailed("target generator '%s' is not in the project's variables" % key)
         return self.variables.target_generators[key]
 
-    def _dof(self, key):
+    def _dof(self, key: str) -> int:
         robot = self._robot(key)
         model = robot.WhichOneof("type")
         if model is None:
@@ -252,25 +284,25 @@ class Cell:
             return len(robot.custom_robot.dof_names)
         return ROBOT_DOF[model]
 
-    def _joints(self, key, dof):
+    def _joints(self, key: str, dof: int) -> List[float]:
         if key in self.state.robots:
             q = list(self.state.robots[key].joint_positions.data)
             if len(q) == dof:
                 return q
         return [0.0] * dof
 
-    def _controller(self, key):
+    def _controller(self, key: str) -> Controller:
         if key not in self.controllers:
             raise StepFailed("the controller of robot '%s' is not initialized" % key)
         return self.controllers[key]
 
-    def _require_perception(self):
+    def _require_perception(self) -> None:
         if not self.perception_on:
             raise StepFailed("perception is not initialized")
 
     # Target generators ------------------------------------------------------
 
-    def _draw(self, distribution, what, rng):
+    def _draw(self, distribution: probability_pb2.Distribution, what: str, rng: random.Random) -> List[float]:
         kind = distribution.WhichOneof("type")
         if kind == "deterministic":
             return list(distribution.deterministic.data)
@@ -286,37 +318,38 @@ class Cell:
             return [rng.gauss(m, math.sqrt(max(v, 0.0))) for m, v in zip(mean, var)]
         raise StepFailed("%s has no distribution" % what)
 
-    def _region_pose(self, generator, rng):
+    def _region_pose(self, generator: variable_pb2.PoseGenerator, rng: random.Random) -> math_pb2.Pose3:
         region = self._task_region(generator.task_region)
         lo, hi = region.min.linear, region.max.linear
         if generator.sample:
             local = [rng.uniform(a, b) for a, b in zip(_vec(lo), _vec(hi))]
         else:
             local = [(a + b) / 2.0 for a, b in zip(_vec(lo), _vec(hi))]
-        pose = _compose(region.pose, _translation(*local))
+        pose = _compose(region.pose, _translation(local[0], local[1], local[2]))
         return _compose(pose, generator.offset_pose)
 
-    def _proposal(self, key, dof, q0, rng, chain=()):
+    def _proposal(self, key: str, dof: int, q0: List[float], rng: random.Random,
+                  chain: Tuple[str, ...] = ()) -> planning_pb2.Target:
         if key in chain:
             raise StepFailed("target generator '%s' refers to itself (%s)" % (key, " -> ".join(chain + (key,))))
         generator = self._generator(key)
         kind = generator.WhichOneof("type")
         what = "target generator '%s'" % key
         if kind == "joint_position_target":
-            target = generator.joint_position_target
-            q = self._draw(target.joint_positions, what, rng)
+            joint_target = generator.joint_position_target
+            q = self._draw(joint_target.joint_positions, what, rng)
             if len(q) != dof:
                 raise StepFailed("%s gives %d joint positions for a robot of %d" % (what, len(q), dof))
-            if target.wrap_rotations:
+            if joint_target.wrap_rotations:
                 q = [_wrap(v) for v in q]
             travel = _norm([b - a for a, b in zip(q0, q)])
             return planning_pb2.Target(position=_vector(q), reachable=True, l2_joint_travel=travel)
         if kind == "task_region_target":
-            target = generator.task_region_target
-            pose = self._region_pose(target.pose_generator, rng)
+            region_target = generator.task_region_target
+            pose = self._region_pose(region_target.pose_generator, rng)
             seed = q0
-            if target.HasField("seed_joint_positions"):
-                seed = self._draw(target.seed_joint_positions, what, rng)
+            if region_target.HasField("seed_joint_positions"):
+                seed = self._draw(region_target.seed_joint_positions, what, rng)
                 if len(seed) != dof:
                     raise StepFailed("%s gives %d seed positions for a robot of %d" % (what, len(seed), dof))
             # Without inverse kinematics the seed stands in for the position.
@@ -336,7 +369,8 @@ class Cell:
             return self._proposal(chosen, dof, q0, rng, chain + (key,))
         raise StepFailed("%s is empty" % what)
 
-    def _proposals(self, keys, count, dof, q0, rng):
+    def _proposals(self, keys: List[str], count: int, dof: int, q0: List[float],
+                   rng: random.Random) -> List[planning_pb2.Target]:
         if not keys:
             raise StepFailed("the step names no target generator")
         for key in keys:
@@ -347,13 +381,14 @@ class Cell:
     # Trajectories -------------------------------------------------------------
 
     @staticmethod
-    def _limits(values, dof, default):
-        values = list(values)
-        if len(values) != dof:
+    def _limits(values: Iterable[float], dof: int, default: float) -> List[float]:
+        given = list(values)
+        if len(given) != dof:
             return [default] * dof
-        return [v if v > 0 else default for v in values]
+        return [v if v > 0 else default for v in given]
 
-    def _trajectory(self, q0, q1, limits):
+    def _trajectory(self, q0: List[float], q1: List[float],
+                    limits: Optional[variable_pb2.MotionLimits]) -> Tuple[trajectory_pb2.Trajectory, float]:
         dof = len(q0)
         vmax = self._limits(limits.joint_velocity.data if limits else (), dof, DEFAULT_JOINT_VELOCITY)
         amax = self._limits(limits.joint_acceleration.data if limits else (), dof, DEFAULT_JOINT_ACCELERATION)
@@ -375,13 +410,13 @@ class Cell:
         return trajectory, duration
 
     @staticmethod
-    def _check_termination(termination, duration):
+    def _check_termination(termination: execution_pb2.TerminationCriteria, duration: float) -> None:
         window = termination.timeout_window_s
         if window > 0 and duration > window:
             raise StepFailed("the motion takes %.2f s, longer than the timeout window of %.2f s"
                              % (duration, window))
 
-    def _move(self, robot_key, q1, duration):
+    def _move(self, robot_key: str, q1: List[float], duration: float) -> control_pb2.ControllerProducts:
         """Put the robot at q1 and report it as the controller would."""
         controller = self.controllers[robot_key]
         controller["time_s"] += duration
@@ -393,7 +428,7 @@ class Cell:
 
     # Planner ----------------------------------------------------------------
 
-    def _goto_target_positions(self, step, rng):
+    def _goto_target_positions(self, step: execution_pb2.GotoTargetPositions, rng: random.Random) -> StepResult:
         self._tool(step.robot, step.tool)
         limits = self._motion_limits(step.motion_limits)
         dof = self._dof(step.robot)
@@ -423,7 +458,7 @@ class Cell:
         moved = self._move(step.robot, list(target.position.data), duration)
         return [("planner", products), ("controller", moved)], duration
 
-    def _screw_along_last_axis(self, step, rng):
+    def _screw_along_last_axis(self, step: execution_pb2.ScrewAlongLastAxis, rng: random.Random) -> StepResult:
         self._tool(step.robot, step.tool)
         limits = self._motion_limits(step.motion_limits)
         dof = self._dof(step.robot)
@@ -442,7 +477,7 @@ class Cell:
             interpolation=trajectory_pb2.JOINT)
         return [("planner", products), ("controller", self._move(step.robot, q1, duration))], duration
 
-    def _generate_target_poses(self, step, rng):
+    def _generate_target_poses(self, step: execution_pb2.GenerateTargetPoses, rng: random.Random) -> StepResult:
         self._tool(step.robot, step.tool)
         dof = self._dof(step.robot)
         if not step.target_generator:
@@ -456,7 +491,7 @@ class Cell:
 
     # Controller ---------------------------------------------------------------
 
-    def _initialize_controller(self, step, rng):
+    def _initialize_controller(self, step: execution_pb2.InitializeController, rng: random.Random) -> StepResult:
         self._tool(step.robot, step.tool)
         q = self._joints(step.robot, self._dof(step.robot))
         self.controllers[step.robot] = {"tool": step.tool, "time_s": 0.0}
@@ -466,35 +501,35 @@ class Cell:
             reference=motion_pb2.State(joint=joint), feedback=motion_pb2.State(joint=joint))
         return [("controller", products)], NOMINAL_S["initialize_controller"]
 
-    def _shutdown_controller(self, step, rng):
-        products = [("controller", control_pb2.ControllerProducts(
+    def _shutdown_controller(self, step: execution_pb2.ShutdownController, rng: random.Random) -> StepResult:
+        products: Products = [("controller", control_pb2.ControllerProducts(
             metrics=control_pb2.ControllerMetrics(), robot=key, time_s=c["time_s"]))
             for key, c in sorted(self.controllers.items())]
         self.controllers.clear()
         return products, NOMINAL_S["shutdown_controller"]
 
-    def _owner(self, effector):
+    def _owner(self, effector: str) -> str:
         for key in sorted(self.config.robots):
             if self.config.robots[key].effector == effector:
                 return key
         return ""
 
-    def _set_gripper(self, key, positions):
+    def _set_gripper(self, key: str, positions: List[float]) -> control_pb2.ControllerProducts:
         self.state.effectors[key].joint_positions.CopyFrom(_vector(positions))
         state = motion_pb2.State(effector=motion_pb2.EffectorState(positions=_vector(positions)))
         return control_pb2.ControllerProducts(
             metrics=control_pb2.ControllerMetrics(), robot=self._owner(key),
             reference=state, feedback=state)
 
-    def _open_gripper(self, step, rng):
+    def _open_gripper(self, step: execution_pb2.OpenGripper, rng: random.Random) -> StepResult:
         opened = EFFECTOR_POSITIONS[self._effector(step.effector)][0]
         return [("controller", self._set_gripper(step.effector, opened))], NOMINAL_S["open_gripper"]
 
-    def _close_gripper(self, step, rng):
+    def _close_gripper(self, step: execution_pb2.CloseGripper, rng: random.Random) -> StepResult:
         closed = EFFECTOR_POSITIONS[self._effector(step.effector)][1]
         return [("controller", self._set_gripper(step.effector, closed))], NOMINAL_S["close_gripper"]
 
-    def _set_effector_positions(self, step, rng):
+    def _set_effector_positions(self, step: execution_pb2.SetEffectorPositions, rng: random.Random) -> StepResult:
         model = self._effector(step.effector)
         opened, _, upper = EFFECTOR_POSITIONS[model]
         positions = list(step.positions.data)
@@ -508,24 +543,24 @@ class Cell:
 
     # Simulator ----------------------------------------------------------------
 
-    def _simulator_products(self):
+    def _simulator_products(self) -> simulation_pb2.SimulatorProducts:
         return simulation_pb2.SimulatorProducts(
             metrics=simulation_pb2.SimulatorMetrics(),
             workspace_state=self.state, workspace_linkages=self.linkages)
 
-    def _align_item_to_tool(self, step, rng):
+    def _align_item_to_tool(self, step: execution_pb2.AlignItemToTool, rng: random.Random) -> StepResult:
         self._item(step.item)
         self._tool(step.robot, step.tool)
         return [("simulator", self._simulator_products())], NOMINAL_S["align_item_to_tool"]
 
-    def _holder(self, robot_key):
+    def _holder(self, robot_key: str) -> str:
         effector = self._robot(robot_key).effector
         if not effector:
             raise StepFailed("robot '%s' has no effector" % robot_key)
         self._effector(effector)
         return effector
 
-    def _attach_item_to_tool(self, step, rng):
+    def _attach_item_to_tool(self, step: execution_pb2.AttachItemToTool, rng: random.Random) -> StepResult:
         self._item(step.item)
         effector = self._holder(step.robot)
         if step.item in self.linkages.grasped_items:
@@ -535,7 +570,7 @@ class Cell:
             effector=effector, item=step.item, effector_to_item=math_pb2.Pose3(qw=1.0)))
         return [("simulator", self._simulator_products())], NOMINAL_S["attach_item_to_tool"]
 
-    def _detach_item_from_tool(self, step, rng):
+    def _detach_item_from_tool(self, step: execution_pb2.DetachItemFromTool, rng: random.Random) -> StepResult:
         self._item(step.item)
         effector = self._holder(step.robot)
         held = self.linkages.grasped_items
@@ -546,19 +581,22 @@ class Cell:
 
     # Perception ---------------------------------------------------------------
 
-    def _initialize_perception(self, step, rng):
+    def _initialize_perception(self, step: execution_pb2.InitializePerception, rng: random.Random) -> StepResult:
         self.perception_on = True
         products = perception_pb2.PerceptionProducts(metrics=perception_pb2.PerceptionMetrics())
         return [("perception", products)], NOMINAL_S["initialize_perception"]
 
-    def _shutdown_perception(self, step, rng):
+    def _shutdown_perception(self, step: execution_pb2.ShutdownPerception, rng: random.Random) -> StepResult:
         self.perception_on = False
         return [], NOMINAL_S["shutdown_perception"]
 
-    def _pose_of(self, states, key):
+    def _pose_of(self, states: Union["containers.MessageMap[str, camera_pb2.CameraState]",
+                                      "containers.MessageMap[str, fiducial_pb2.FiducialState]"],
+                 key: str) -> math_pb2.Pose3:
         return states[key].base_pose if key in states else math_pb2.Pose3(qw=1.0)
 
-    def _project_marker(self, camera_key, camera, marker_key, marker):
+    def _project_marker(self, camera_key: str, camera: camera_pb2.CameraConfig, marker_key: str,
+                        marker: fiducial_pb2.VisualMarker) -> Optional[List[math_pb2.Vector2]]:
         """Image corners of a marker seen by a pinhole camera (z forward), or None."""
         k = camera.intrinsics
         if not (k.width and k.height and k.focal_length_x and k.focal_length_y):
@@ -566,7 +604,7 @@ class Cell:
         camera_pose = self._pose_of(self.state.cameras, camera_key)
         marker_pose = self._pose_of(self.state.fiducials, marker_key)
         h = marker.marker_length_m / 2.0
-        corners = []
+        corners: List[math_pb2.Vector2] = []
         for x, y in ((-h, h), (h, h), (h, -h), (-h, -h)):
             world = _vec(_compose(marker_pose, _translation(x, y, 0.0)).position)
             cx, cy, cz = _inverse_point(camera_pose, world)
@@ -579,7 +617,8 @@ class Cell:
             corners.append(math_pb2.Vector2(x=u, y=v))
         return corners
 
-    def _calibrate_camera_from_markers(self, step, rng):
+    def _calibrate_camera_from_markers(self, step: execution_pb2.CalibrateCameraFromMarkers,
+                                       rng: random.Random) -> StepResult:
         self._require_perception()
         camera = self._camera(step.camera)
         if not step.markers:
@@ -596,7 +635,7 @@ class Cell:
         products.camera_poses[step.camera].CopyFrom(self._pose_of(self.state.cameras, step.camera))
         return [("perception", products)], NOMINAL_S["calibrate_camera_from_markers"]
 
-    def _record_images(self, step, rng):
+    def _record_images(self, step: execution_pb2.RecordImages, rng: random.Random) -> StepResult:
         self._require_perception()
         if not self.config.cameras:
             raise StepFailed("the workspace has no cameras")
@@ -609,7 +648,7 @@ class Cell:
                                 step=width, data=pixels)
         return [("images", products)], NOMINAL_S["record_images"]
 
-    def _perspective_crop_image(self, step, rng):
+    def _perspective_crop_image(self, step: execution_pb2.PerspectiveCropImage, rng: random.Random) -> StepResult:
         self._require_perception()
         self._camera(step.camera)
         self._task_region(step.task_region)

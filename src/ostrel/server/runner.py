@@ -2,12 +2,18 @@
 
 import logging
 import random
+import threading
 import time
+from typing import TYPE_CHECKING, Iterable, Optional, Tuple
 
 from google.protobuf import any_pb2
+from google.protobuf import message as _message
 
-from ostrel.api import common_pb2, data_pb2
-from ostrel.server.cell import AGENTS, StepFailed
+from ostrel.api import common_pb2, data_pb2, execution_pb2, perception_pb2
+from ostrel.server.cell import AGENTS, Cell, Products, StepFailed
+
+if TYPE_CHECKING:
+    from ostrel.server.store import RecordStore
 
 log = logging.getLogger(__name__)
 
@@ -16,7 +22,7 @@ class Stopped(Exception):
     """The server is stopping; the program ends where it is."""
 
 
-def now_ns():
+def now_ns() -> int:
     return time.time_ns()
 
 
@@ -34,7 +40,9 @@ class ProgramRun:
     still open when the program ends is closed and stored then.
     """
 
-    def __init__(self, cell, behavior, tree, store, time_scale=1.0, stop_event=None, seed=None):
+    def __init__(self, cell: Cell, behavior: str, tree: execution_pb2.Behavior, store: "RecordStore",
+                 time_scale: float = 1.0, stop_event: Optional[threading.Event] = None,
+                 seed: Optional[int] = None) -> None:
         self.cell = cell
         self.behavior = behavior
         self.tree = tree
@@ -42,11 +50,11 @@ class ProgramRun:
         self.time_scale = max(0.0, float(time_scale))
         self.stop_event = stop_event
         self.rng = random.Random(seed)
-        self.recording = None
+        self.recording: Optional[data_pb2.RecordSet] = None
         self.steps = 0
         self.failures = 0
 
-    def run(self):
+    def run(self) -> common_pb2.Status:
         """Run the tree to its end; returns the program's final Status."""
         log.info("program '%s' started", self.behavior)
         try:
@@ -72,7 +80,7 @@ class ProgramRun:
 
     # Walking the tree -----------------------------------------------------
 
-    def _wait(self, seconds):
+    def _wait(self, seconds: float) -> None:
         seconds *= self.time_scale
         if self.stop_event is None:
             if seconds > 0:
@@ -80,7 +88,7 @@ class ProgramRun:
         elif self.stop_event.wait(seconds if seconds > 0 else 0):
             raise Stopped()
 
-    def _children(self, children, allow_failure):
+    def _children(self, children: Iterable[execution_pb2.Behavior], allow_failure: bool) -> None:
         for child in children:
             try:
                 self._node(child)
@@ -90,7 +98,7 @@ class ProgramRun:
                 self.failures += 1
                 log.info("allowed failure: %s", failure)
 
-    def _node(self, node):
+    def _node(self, node: execution_pb2.Behavior) -> None:
         case = node.WhichOneof("type")
         if case == "sequence_routine":
             self._children(node.sequence_routine.behaviors, node.sequence_routine.allow_failure)
@@ -107,10 +115,10 @@ class ProgramRun:
 
     # Leaf steps ---------------------------------------------------------------
 
-    def _action(self, node, case):
+    def _action(self, node: execution_pb2.Behavior, case: str) -> Tuple[str, any_pb2.Any]:
         agent, action_class = AGENTS[case]
         action = action_class()
-        if agent != "datalink":
+        if not isinstance(action, data_pb2.DatalinkAction):
             action.name = node.name
             action.simulate = True
         getattr(action, case).CopyFrom(getattr(node, case))
@@ -118,15 +126,15 @@ class ProgramRun:
         packed.Pack(action)
         return agent, packed
 
-    def _step(self, node, case):
+    def _step(self, node: execution_pb2.Behavior, case: str) -> None:
         if self.stop_event is not None and self.stop_event.is_set():
             raise Stopped()
         label = "step '%s' (%s)" % (node.name, case) if node.name else "step %s" % case
         agent, packed = self._action(node, case)
         start = now_ns()
         self.steps += 1
-        products = []
-        failure = None
+        products: Products = []
+        failure: Optional[StepFailed] = None
         stopped = False
         try:
             if agent == "datalink":
@@ -141,8 +149,8 @@ class ProgramRun:
             failure = StepFailed("%s: stopped, the server is shutting down" % label)
         stop = now_ns()
         with self.cell.lock:
-            for kind, message in products:
-                if kind != "images":
+            for _, message in products:
+                if not isinstance(message, perception_pb2.ImagesProducts):
                     message.metrics.step_duration_ns = stop - start
         for kind, message in products:
             if self.recording is not None:
@@ -164,8 +172,8 @@ class ProgramRun:
             raise Stopped() if stopped else failure
         log.debug("%s done", label)
 
-    def _datalink(self, case, step, start):
-        if case == "start_recording_data":
+    def _datalink(self, case: str, step: _message.Message, start: int) -> None:
+        if isinstance(step, execution_pb2.StartRecordingData):
             if self.recording is not None:
                 raise StepFailed("recording '%s' is still open" % self.recording.description)
             self.recording = data_pb2.RecordSet(description=step.description, start_timestamp_ns=start)
@@ -174,8 +182,10 @@ class ProgramRun:
         elif self.recording is None:
             raise StepFailed("no recording is open")
 
-    def _close_recording(self, stop):
+    def _close_recording(self, stop: int) -> None:
         recording, self.recording = self.recording, None
+        if recording is None:
+            return
         recording.stop_timestamp_ns = stop
         self.store.add_record_set(recording)
         log.info("recording '%s' stored: %d events, %d products",

@@ -1,0 +1,87 @@
+# Typing stub of ostrel.api.common_pb2, written by protoc-gen-ostrel from
+# ostrel/api/common.proto. Do not edit: change the schema file instead.
+
+import builtins
+import google.protobuf.any_pb2
+import google.protobuf.descriptor
+import google.protobuf.internal.enum_type_wrapper
+import google.protobuf.message
+import typing
+import typing_extensions
+
+DESCRIPTOR: google.protobuf.descriptor.FileDescriptor
+
+class _Code:
+    ValueType = typing.NewType("ValueType", builtins.int)
+    V: typing_extensions.TypeAlias = ValueType
+
+class _CodeEnumTypeWrapper(google.protobuf.internal.enum_type_wrapper._EnumTypeWrapper[_Code.ValueType], builtins.type):  # pyright: ignore[reportPrivateUsage]
+    DESCRIPTOR: google.protobuf.descriptor.EnumDescriptor
+    RUNNING: _Code.ValueType  # 0
+    SUCCESS: _Code.ValueType  # 1
+    FAILURE: _Code.ValueType  # 2
+
+class Code(_Code, metaclass=_CodeEnumTypeWrapper): ...
+
+RUNNING: Code.ValueType  # 0
+SUCCESS: Code.ValueType  # 1
+FAILURE: Code.ValueType  # 2
+
+@typing.final
+class Metadata(google.protobuf.message.Message):
+    DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
+
+    TIMESTAMP_NS_FIELD_NUMBER: builtins.int
+    timestamp_ns: builtins.int
+    def __init__(
+        self,
+        *,
+        timestamp_ns: builtins.int = ...,
+    ) -> None: ...
+    def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
+    def ClearField(self, field_name: typing.Literal["timestamp_ns"]) -> None: ...
+    def WhichOneof(self, oneof_group: typing.NoReturn) -> None: ...
+
+_Metadata: typing_extensions.TypeAlias = Metadata
+
+@typing.final
+class Status(google.protobuf.message.Message):
+    DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
+
+    CODE_FIELD_NUMBER: builtins.int
+    MESSAGE_FIELD_NUMBER: builtins.int
+    code: _Code.ValueType
+    message: builtins.str
+    def __init__(
+        self,
+        *,
+        code: _Code.ValueType = ...,
+        message: builtins.str = ...,
+    ) -> None: ...
+    def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
+    def ClearField(self, field_name: typing.Literal["code", "message"]) -> None: ...
+    def WhichOneof(self, oneof_group: typing.NoReturn) -> None: ...
+
+_Status: typing_extensions.TypeAlias = Status
+
+@typing.final
+class Packet(google.protobuf.message.Message):
+    DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
+
+    METADATA_FIELD_NUMBER: builtins.int
+    PAYLOAD_FIELD_NUMBER: builtins.int
+    @property
+    def metadata(self) -> _Metadata: ...
+    @property
+    def payload(self) -> google.protobuf.any_pb2.Any: ...
+    def __init__(
+        self,
+        *,
+        metadata: _Metadata | None = ...,
+        payload: google.protobuf.any_pb2.Any | None = ...,
+    ) -> None: ...
+    def HasField(self, field_name: typing.Literal["metadata", "payload"]) -> builtins.bool: ...
+    def ClearField(self, field_name: typing.Literal["metadata", "payload"]) -> None: ...
+    def WhichOneof(self, oneof_group: typing.NoReturn) -> None: ...
+
+_Packet: typing_extensions.TypeAlias = Packet

@@ -1,0 +1,112 @@
+# Typing stub of ostrel.api.control_pb2, written by protoc-gen-ostrel from
+# ostrel/api/control.proto. Do not edit: change the schema file instead.
+
+import builtins
+import google.protobuf.descriptor
+import google.protobuf.message
+import ostrel.api.execution_pb2
+import ostrel.api.motion_pb2
+import ostrel.api.project_pb2
+import typing
+import typing_extensions
+
+DESCRIPTOR: google.protobuf.descriptor.FileDescriptor
+
+@typing.final
+class ControllerAction(google.protobuf.message.Message):
+    """A request to the controller: a new project or one control step."""
+    DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
+
+    NAME_FIELD_NUMBER: builtins.int
+    SIMULATE_FIELD_NUMBER: builtins.int
+    UPDATE_PROJECT_FIELD_NUMBER: builtins.int
+    INITIALIZE_CONTROLLER_FIELD_NUMBER: builtins.int
+    SHUTDOWN_CONTROLLER_FIELD_NUMBER: builtins.int
+    OPEN_GRIPPER_FIELD_NUMBER: builtins.int
+    CLOSE_GRIPPER_FIELD_NUMBER: builtins.int
+    SET_EFFECTOR_POSITIONS_FIELD_NUMBER: builtins.int
+    name: builtins.str
+    simulate: builtins.bool
+    @property
+    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot: ...
+    @property
+    def initialize_controller(self) -> ostrel.api.execution_pb2.InitializeController: ...
+    @property
+    def shutdown_controller(self) -> ostrel.api.execution_pb2.ShutdownController: ...
+    @property
+    def open_gripper(self) -> ostrel.api.execution_pb2.OpenGripper: ...
+    @property
+    def close_gripper(self) -> ostrel.api.execution_pb2.CloseGripper: ...
+    @property
+    def set_effector_positions(self) -> ostrel.api.execution_pb2.SetEffectorPositions: ...
+    def __init__(
+        self,
+        *,
+        name: builtins.str = ...,
+        simulate: builtins.bool = ...,
+        update_project: ostrel.api.project_pb2.ProjectSnapshot | None = ...,
+        initialize_controller: ostrel.api.execution_pb2.InitializeController | None = ...,
+        shutdown_controller: ostrel.api.execution_pb2.ShutdownController | None = ...,
+        open_gripper: ostrel.api.execution_pb2.OpenGripper | None = ...,
+        close_gripper: ostrel.api.execution_pb2.CloseGripper | None = ...,
+        set_effector_positions: ostrel.api.execution_pb2.SetEffectorPositions | None = ...,
+    ) -> None: ...
+    def HasField(self, field_name: typing.Literal["update_project", "initialize_controller", "shutdown_controller", "open_gripper", "close_gripper", "set_effector_positions", "type"]) -> builtins.bool: ...
+    def ClearField(self, field_name: typing.Literal["name", "simulate", "update_project", "initialize_controller", "shutdown_controller", "open_gripper", "close_gripper", "set_effector_positions", "type"]) -> None: ...
+    def WhichOneof(self, oneof_group: typing.Literal["type"]) -> typing.Literal["update_project", "initialize_controller", "shutdown_controller", "open_gripper", "close_gripper", "set_effector_positions"] | None: ...
+
+_ControllerAction: typing_extensions.TypeAlias = ControllerAction
+
+@typing.final
+class ControllerMetrics(google.protobuf.message.Message):
+    """Timing of one controller step."""
+    DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
+
+    STEP_DURATION_NS_FIELD_NUMBER: builtins.int
+    step_duration_ns: builtins.int
+    def __init__(
+        self,
+        *,
+        step_duration_ns: builtins.int = ...,
+    ) -> None: ...
+    def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
+    def ClearField(self, field_name: typing.Literal["step_duration_ns"]) -> None: ...
+    def WhichOneof(self, oneof_group: typing.NoReturn) -> None: ...
+
+_ControllerMetrics: typing_extensions.TypeAlias = ControllerMetrics
+
+@typing.final
+class ControllerProducts(google.protobuf.message.Message):
+    """Controller output: fault flag, driven robot, clock and motion states."""
+    DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
+
+    METRICS_FIELD_NUMBER: builtins.int
+    FAULTED_FIELD_NUMBER: builtins.int
+    ROBOT_FIELD_NUMBER: builtins.int
+    TIME_S_FIELD_NUMBER: builtins.int
+    REFERENCE_FIELD_NUMBER: builtins.int
+    FEEDBACK_FIELD_NUMBER: builtins.int
+    @property
+    def metrics(self) -> _ControllerMetrics: ...
+    faulted: builtins.bool
+    robot: builtins.str
+    time_s: builtins.float
+    @property
+    def reference(self) -> ostrel.api.motion_pb2.State: ...
+    @property
+    def feedback(self) -> ostrel.api.motion_pb2.State: ...
+    def __init__(
+        self,
+        *,
+        metrics: _ControllerMetrics | None = ...,
+        faulted: builtins.bool = ...,
+        robot: builtins.str = ...,
+        time_s: builtins.float = ...,
+        reference: ostrel.api.motion_pb2.State | None = ...,
+        feedback: ostrel.api.motion_pb2.State | None = ...,
+    ) -> None: ...
+    def HasField(self, field_name: typing.Literal["metrics", "reference", "feedback"]) -> builtins.bool: ...
+    def ClearField(self, field_name: typing.Literal["metrics", "faulted", "robot", "time_s", "reference", "feedback"]) -> None: ...
+    def WhichOneof(self, oneof_group: typing.NoReturn) -> None: ...
+
+_ControllerProducts: typing_extensions.TypeAlias = ControllerProducts

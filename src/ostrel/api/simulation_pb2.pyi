@@ -1,0 +1,95 @@
+# Typing stub of ostrel.api.simulation_pb2, written by protoc-gen-ostrel from
+# ostrel/api/simulation.proto. Do not edit: change the schema file instead.
+
+import builtins
+import google.protobuf.descriptor
+import google.protobuf.message
+import ostrel.api.execution_pb2
+import ostrel.api.project_pb2
+import ostrel.api.workspace_pb2
+import typing
+import typing_extensions
+
+DESCRIPTOR: google.protobuf.descriptor.FileDescriptor
+
+@typing.final
+class SimulatorAction(google.protobuf.message.Message):
+    """A request to the simulator: a new project or one simulation step."""
+    DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
+
+    NAME_FIELD_NUMBER: builtins.int
+    SIMULATE_FIELD_NUMBER: builtins.int
+    UPDATE_PROJECT_FIELD_NUMBER: builtins.int
+    ALIGN_ITEM_TO_TOOL_FIELD_NUMBER: builtins.int
+    ATTACH_ITEM_TO_TOOL_FIELD_NUMBER: builtins.int
+    DETACH_ITEM_FROM_TOOL_FIELD_NUMBER: builtins.int
+    name: builtins.str
+    simulate: builtins.bool
+    @property
+    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot: ...
+    @property
+    def align_item_to_tool(self) -> ostrel.api.execution_pb2.AlignItemToTool: ...
+    @property
+    def attach_item_to_tool(self) -> ostrel.api.execution_pb2.AttachItemToTool: ...
+    @property
+    def detach_item_from_tool(self) -> ostrel.api.execution_pb2.DetachItemFromTool: ...
+    def __init__(
+        self,
+        *,
+        name: builtins.str = ...,
+        simulate: builtins.bool = ...,
+        update_project: ostrel.api.project_pb2.ProjectSnapshot | None = ...,
+        align_item_to_tool: ostrel.api.execution_pb2.AlignItemToTool | None = ...,
+        attach_item_to_tool: ostrel.api.execution_pb2.AttachItemToTool | None = ...,
+        detach_item_from_tool: ostrel.api.execution_pb2.DetachItemFromTool | None = ...,
+    ) -> None: ...
+    def HasField(self, field_name: typing.Literal["update_project", "align_item_to_tool", "attach_item_to_tool", "detach_item_from_tool", "type"]) -> builtins.bool: ...
+    def ClearField(self, field_name: typing.Literal["name", "simulate", "update_project", "align_item_to_tool", "attach_item_to_tool", "detach_item_from_tool", "type"]) -> None: ...
+    def WhichOneof(self, oneof_group: typing.Literal["type"]) -> typing.Literal["update_project", "align_item_to_tool", "attach_item_to_tool", "detach_item_from_tool"] | None: ...
+
+_SimulatorAction: typing_extensions.TypeAlias = SimulatorAction
+
+@typing.final
+class SimulatorMetrics(google.protobuf.message.Message):
+    """Timing of one simulator step."""
+    DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
+
+    STEP_DURATION_NS_FIELD_NUMBER: builtins.int
+    step_duration_ns: builtins.int
+    def __init__(
+        self,
+        *,
+        step_duration_ns: builtins.int = ...,
+    ) -> None: ...
+    def HasField(self, field_name: typing.NoReturn) -> builtins.bool: ...
+    def ClearField(self, field_name: typing.Literal["step_duration_ns"]) -> None: ...
+    def WhichOneof(self, oneof_group: typing.NoReturn) -> None: ...
+
+_SimulatorMetrics: typing_extensions.TypeAlias = SimulatorMetrics
+
+@typing.final
+class SimulatorProducts(google.protobuf.message.Message):
+    """Simulator output: the simulated workspace state and linkages."""
+    DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
+
+    METRICS_FIELD_NUMBER: builtins.int
+    WORKSPACE_STATE_FIELD_NUMBER: builtins.int
+    WORKSPACE_LINKAGES_FIELD_NUMBER: builtins.int
+    @property
+    def metrics(self) -> _SimulatorMetrics: ...
+    @property
+    def workspace_state(self) -> ostrel.api.workspace_pb2.WorkspaceState: ...
+    @property
+    def workspace_linkages(self) -> ostrel.api.workspace_pb2.WorkspaceLinkages: ...
+    def __init__(
+        self,
+        *,
+        metrics: _SimulatorMetrics | None = ...,
+        workspace_state: ostrel.api.workspace_pb2.WorkspaceState | None = ...,
+        workspace_linkages: ostrel.api.workspace_pb2.WorkspaceLinkages | None = ...,
+    ) -> None: ...
+    def HasField(self, field_name: typing.Literal["metrics", "workspace_state", "workspace_linkages"]) -> builtins.bool: ...
+    def ClearField(self, field_name: typing.Literal["metrics", "workspace_state", "workspace_linkages"]) -> None: ...
+    def WhichOneof(self, oneof_group: typing.NoReturn) -> None: ...
+
+_SimulatorProducts: typing_extensions.TypeAlias = SimulatorProducts
