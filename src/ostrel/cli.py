@@ -420,6 +420,10 @@ def describe_encoded_record_set(api: Api, encoded: memoryview) -> str:
 
 # Service calls --------------------------------------------------------------
 
+def _serialize(message: Any) -> bytes:
+    return bytes(message.SerializeToString())
+
+
 class Client:
     def __init__(self, target: str, timeout: float) -> None:
         self.api = Api()
@@ -434,7 +438,7 @@ class Client:
 
     def call_raw(self, method: str, request: Any) -> memoryview:
         """The answer of `method` as its serialized bytes, not parsed."""
-        unparsed = self.channel.unary_unary(METHOD_PATH % method, request_serializer=type(request).SerializeToString,
+        unparsed = self.channel.unary_unary(METHOD_PATH % method, request_serializer=_serialize,
                                             response_deserializer=None)
         return memoryview(self._guarded(method, lambda: unparsed(request, timeout=self.timeout)))
 
