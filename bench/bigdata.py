@@ -32,9 +32,11 @@ set none (`_lift_receive_limit`), so both variants move the same bytes.
 """
 
 import argparse
+import glob
 import json
 import os
 import random
+import shutil
 import signal
 import statistics
 import subprocess
@@ -274,23 +276,32 @@ def one_variant(variant, work, tag, project, crops, before=None):
         if client is not None:
             client.close()
         server.stop()
-        for suffix in ("", "-wal", "-shm", "-journal"):
-            if os.path.exists(db + suffix):
-                os.remove(db + suffix)
+        remove_database(db)
+
+
+def remove_database(db):
+    """The database and whatever the server kept beside it."""
+    for path in glob.glob(glob.escape(db) + "*"):
+        if os.path.isdir(path):
+            shutil.rmtree(path)
+        else:
+            os.remove(path)
 
 
 def prepare_records(work, crops):
     """Run the crops program once on ours; keep the answer for minimal."""
     db = os.path.join(work, "prepare.sqlite3")
     server = Server("ours", work, db)
+    client = None
     try:
         client = Client(server.port)
         client.record_crops(crops)
         data = client.records_bytes()
-        client.close()
     finally:
+        if client is not None:
+            client.close()
         server.stop()
-        os.remove(db)
+        remove_database(db)
     with open(os.path.join(work, "records.bin"), "wb") as handle:
         handle.write(data)
     return len(data)
