@@ -5,10 +5,12 @@ or not at all, and what --help and a plain command import."""
 
 import json
 import os
+import re
 import socket
 import subprocess
 import sys
 
+import grpc
 import pytest
 from google.protobuf import json_format
 
@@ -239,6 +241,44 @@ def test_wait_polls_with_backoff_and_gives_up(monkeypatch, running, end, longest
     else:
         assert cli.wait_for_end(client, "job", longest, give_up).code == result
     assert clock.pauses == pytest.approx(pauses)
+
+
+class FailedCall(grpc.RpcError):
+    def __init__(self, code, details):
+        self._code, self._details = code, details
+
+    def code(self):
+        return self._code
+
+    def details(self):
+        return self._details
+
+
+@pytest.mark.parametrize("code, details, text", [
+    (grpc.StatusCode.UNAVAILABLE, "connection refused", "cannot reach the Ostrel server at"),
+    (grpc.StatusCode.DEADLINE_EXCEEDED, "Deadline Exceeded", "no answer from the Ostrel server at"),
+    (grpc.StatusCode.UNKNOWN, "Failed to create channel to 'x':the target uri is not valid: x",
+     "--target: the gRPC runtime cannot use"),
+    (grpc.StatusCode.RESOURCE_EXHAUSTED, "Received message larger than max",
+     "connect failed: RESOURCE_EXHAUSTED: Received message larger than max"),
+])
+def test_call_failures_become_one_error_naming_the_cause(code, details, text):
+    client = cli.Client(closed_target(), 1.5)
+    try:
+        def fail():
+            raise FailedCall(code, details)
+        with pytest.raises(cli.CliError, match=re.escape(text)):
+            client._guarded("connect", fail)
+    finally:
+        client.close()
+
+
+@pytest.mark.parametrize("answer", [b"\x0a\x05ab", b"\x0a\x01\x08"])  # cut short; a status cut short
+def test_a_malformed_state_is_an_error_not_a_status(answer):
+    client = FakeStates(0, C.SUCCESS)
+    client.call_raw = lambda method, request: memoryview(answer)
+    with pytest.raises(cli.CliError, match="pullSystemState answered with malformed data"):
+        cli.current_status(client)
 
 
 # Output ---------------------------------------------------------------------
