@@ -5,6 +5,14 @@ import textwrap
 
 import pytest
 
+# grpcio's fork support restarts gRPC's threads in a forked child; when the
+# test process runs gRPC servers or channels, the child can then abort
+# ("epoll_wait error: Bad file descriptor") while subprocess closes its
+# descriptors before exec. The tests' children are fresh interpreters that
+# need none of it. Read when grpc is first imported, so set before any test
+# module imports it.
+os.environ.setdefault("GRPC_ENABLE_FORK_SUPPORT", "0")
+
 
 def run_python(code, *args, check=True):
     """Runs `code` in a fresh interpreter of this host (same protobuf

@@ -221,7 +221,7 @@ class FakeStates:
     def call_raw(self, method, request):
         assert method == "pullSystemState"
         self.polls += 1
-        return memoryview(self.answers[min(self.polls, len(self.answers)) - 1].SerializeToString())
+        return self.answers[min(self.polls, len(self.answers)) - 1].SerializeToString()
 
 
 @pytest.mark.parametrize("running, end, longest, give_up, pauses, result", [
@@ -276,7 +276,7 @@ def test_call_failures_become_one_error_naming_the_cause(code, details, text):
 @pytest.mark.parametrize("answer", [b"\x0a\x05ab", b"\x0a\x01\x08"])  # cut short; a status cut short
 def test_a_malformed_state_is_an_error_not_a_status(answer):
     client = FakeStates(0, C.SUCCESS)
-    client.call_raw = lambda method, request: memoryview(answer)
+    client.call_raw = lambda method, request: answer
     with pytest.raises(cli.CliError, match="pullSystemState answered with malformed data"):
         cli.current_status(client)
 

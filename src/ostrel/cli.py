@@ -5,7 +5,8 @@
     ostrel pull [--out FILE]
     ostrel run BEHAVIOR [--wait]
     ostrel state
-    ostrel records [--out FILE] [--description TEXT ...] [--since NS]
+    ostrel records [--out FILE] [--export DIR] [--description TEXT ...] [--since NS]
+    ostrel report [--out FILE] [--description TEXT ...] [--since NS]
 
 Projects and records are read and written as protobuf JSON. Output is
 readable text, or JSON with --json. Errors are one line on stderr and a
@@ -436,11 +437,11 @@ class Client:
         """The answer of `method`, parsed."""
         return self._guarded(method, lambda: getattr(self.stub, method)(request, timeout=self.timeout))
 
-    def call_raw(self, method: str, request: Any) -> memoryview:
+    def call_raw(self, method: str, request: Any) -> bytes:
         """The answer of `method` as its serialized bytes, not parsed."""
         unparsed = self.channel.unary_unary(METHOD_PATH % method, request_serializer=_serialize,
                                             response_deserializer=None)
-        return memoryview(self._guarded(method, lambda: unparsed(request, timeout=self.timeout)))
+        return bytes(self._guarded(method, lambda: unparsed(request, timeout=self.timeout)))
 
     def _guarded(self, method: str, call: Callable[[], Any]) -> Any:
         grpc = self.api.grpc
@@ -465,7 +466,7 @@ def current_status(client: Client) -> Any:
     """The status of the system state, without parsing the rest of it (the
     state carries the latest images, which the status line never shows)."""
     method = "pullSystemState"
-    answer = client.call_raw(method, client.api.requests.GenericRequest())
+    answer = memoryview(client.call_raw(method, client.api.requests.GenericRequest()))
     try:
         return client.api.common.Status.FromString(b"".join(field_spans(answer, 1)))
     except Exception as error:  # ValueError from the scan, DecodeError from the runtime
@@ -552,12 +553,16 @@ def cmd_state(args: argparse.Namespace, client: Client) -> int:
 
 
 def cmd_records(args: argparse.Namespace, client: Client) -> int:
+    if args.export:
+        from ostrel import records_cli
+
+        return records_cli.export(args, client)
     api = client.api
     method = "pullDataRecords"
     request = api.requests.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
     if not (args.out or args.json):
         # A summary: read off the wire bytes, the images are never parsed.
-        answer = client.call_raw(method, request)
+        answer = memoryview(client.call_raw(method, request))
         try:
             lines = [describe_encoded_record_set(api, encoded) for encoded in field_spans(answer, 1)]
         except Exception as error:  # ValueError from the scan, DecodeError from the runtime
@@ -590,6 +595,18 @@ def _show_records(args: argparse.Namespace, api: Api, records: Sequence[Any], ou
         print("no records")
     for writer in writers:
         writer.close()
+
+
+def cmd_report(args: argparse.Namespace, client: Client) -> int:
+    from ostrel import records_cli
+
+    return records_cli.report(args, client)
+
+
+def check_report() -> None:
+    from ostrel import records_cli
+
+    records_cli.check_report()
 
 
 # Arguments ----------------------------------------------------------------
@@ -664,9 +681,16 @@ class Command(NamedTuple):
     help: str
     handler: Callable[[argparse.Namespace, Client], int]
     arguments: Tuple[Argument, ...] = ()
+    check: Optional[Callable[[], None]] = None  # the command's own checks, before any channel is opened
 
 
 OUT_HELP = "write the %s as JSON to FILE"
+RECORD_FILTERS: Tuple[Argument, ...] = (
+    arg("--description", action="append", metavar="TEXT",
+        help="only record sets with this description (repeatable)"),
+    arg("--since", type=_since, default=0, metavar="NS",
+        help="only record sets started at or after this time (ns since the epoch)"),
+)
 
 COMMANDS: Tuple[Command, ...] = (
     Command("connect", "check that the server answers", cmd_connect, (
@@ -686,10 +710,12 @@ COMMANDS: Tuple[Command, ...] = (
     Command("state", "show the system state", cmd_state),
     Command("records", "show recorded data sets", cmd_records, (
         arg("--out", metavar="FILE", help=OUT_HELP % "records"),
-        arg("--description", action="append", metavar="TEXT",
-            help="only record sets with this description (repeatable)"),
-        arg("--since", type=_since, default=0, metavar="NS",
-            help="only record sets started at or after this time (ns since the epoch)"))),
+        *RECORD_FILTERS,
+        arg("--export", metavar="DIR",
+            help="write each record set as CSV, PNG and JSON files to a folder under DIR"))),
+    Command("report", "write recorded data sets as one self-contained HTML page", cmd_report, (
+        arg("--out", metavar="FILE", default="report.html", help="the HTML file (default: report.html)"),
+        *RECORD_FILTERS), check=check_report),
 )
 
 def common_options() -> Tuple[Argument, ...]:
@@ -720,7 +746,7 @@ def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentPar
     for command in commands:
         command_parser = sub.add_parser(command.name, parents=[common], help=command.help)
         _add(command_parser, command.arguments)
-        command_parser.set_defaults(handler=command.handler)
+        command_parser.set_defaults(handler=command.handler, check=command.check)
     return parser
 
 
@@ -728,6 +754,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     client = None
     try:
+        if args.check is not None:
+            args.check()
         client = Client(args.target, args.timeout)
         return int(args.handler(args, client))
     except CliError as error:

@@ -1,0 +1,172 @@
+"""`ostrel records --export DIR`: each record set as a folder of plain files.
+
+    DIR/<nn>_<description>_<start ns>/
+        events.csv        one row per event: times, duration, final status, action
+        controller.csv    one row per controller product, columns per joint
+        simulator.csv     one row per simulator product (when the set has any)
+        <camera>_<ns>.png every image product (jpeg/png data as recorded)
+        project.json      the project the set was recorded with (protobuf JSON)
+
+Joint columns are named `<robot>.<joint>.<quantity>`, with the joint names of
+the robot's model in the recorded project. Record sets are read one at a
+time from the answer's bytes (see `ostrel.recordsets`).
+"""
+
+import csv
+import os
+from typing import Callable, Dict, Iterable, Iterator, List, NamedTuple, Sequence, Tuple
+
+from google.protobuf import json_format
+
+from ostrel import png, recordview
+from ostrel.api import data_pb2, project_pb2
+from ostrel.recordsets import LazySet, record_sets
+
+EVENT_COLUMNS = ("name", "step", "action_type", "start_ns", "stop_ns", "start_s", "stop_s", "duration_s",
+                 "status", "message")
+ERR_IMAGE = "%s: image %s: %s; its data is written as is to %s"
+ERR_NO_PROJECT = "%s: no project was recorded with it; project.json is not written"
+ERR_NO_PRODUCTS = "%s: no products were recorded"
+NO_RECORDS = "no record sets match the selection; nothing exported"
+
+
+class SetSummary(NamedTuple):
+    folder: str
+    events: int
+    controller_rows: int
+    simulator_rows: int
+    images: int
+    problems: int
+
+
+def folder_name(index: int, header: data_pb2.RecordSet) -> str:
+    return "%02d_%s_%d" % (index, recordview.safe_name(header.description, "record"),
+                           header.start_timestamp_ns)
+
+
+def _fmt(value: float) -> str:
+    return repr(float(value))
+
+
+def write_events(path: str, header: data_pb2.RecordSet) -> int:
+    rows = recordview.events(header)
+    with open(path, "w", newline="", encoding="utf-8") as handle:
+        writer = csv.writer(handle)
+        writer.writerow(EVENT_COLUMNS)
+        for e in rows:
+            writer.writerow((e.name, e.step, e.action_type, e.start_ns, e.stop_ns, _fmt(e.start_s),
+                             _fmt(e.stop_s), _fmt(e.duration_s), e.status, e.message))
+    return len(rows)
+
+
+Columns = List[Tuple[str, str, int]]  # (owner, quantity, joint index)
+
+
+def joint_columns(project: project_pb2.ProjectSnapshot, owners: Iterable[str],
+                  rows: Iterable[recordview.JointRow], quantities: Sequence[str]) -> Tuple[Columns, List[str]]:
+    """The joint columns of a CSV file: the given owners (robots of the
+    project), then any other owner in the data in order of appearance; as many
+    joints as the project names or the data holds, whichever is more."""
+    counts: Dict[str, int] = {owner: 0 for owner in owners}
+    for row in rows:
+        for owner, values in row.joints.items():
+            longest = max((len(v) for v in values.values()), default=0)
+            counts[owner] = max(counts.get(owner, 0), longest)
+    columns: Columns = []
+    names: List[str] = []
+    for owner, count in counts.items():
+        count = max(count, len(recordview.known_joints(project, owner)))
+        joints = recordview.joint_names(project, owner, count)
+        for quantity in quantities:
+            for i, joint in enumerate(joints):
+                columns.append((owner, quantity, i))
+                names.append("%s.%s.%s" % (owner, joint, quantity))
+    return columns, names
+
+
+def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot, owners: Iterable[str],
+                 rows: Callable[[], Iterator[recordview.JointRow]], scalars: Sequence[str],
+                 quantities: Sequence[str]) -> int:
+    """A CSV file with one row per product; `rows` is called twice (columns, then values)."""
+    columns, names = joint_columns(project, owners, rows(), quantities)
+    count = 0
+    with open(path, "w", newline="", encoding="utf-8") as handle:
+        writer = csv.writer(handle)
+        writer.writerow(["timestamp_ns", "time_s", *scalars, *names])
+        for row in rows():
+            cells: List[str] = [str(row.timestamp_ns), _fmt(recordview.seconds(row.timestamp_ns, origin_ns))]
+            cells.extend(row.scalars.get(s, "") for s in scalars)
+            for owner, quantity, i in columns:
+                values = row.joints.get(owner, {}).get(quantity, ())
+                cells.append(_fmt(values[i]) if i < len(values) else "")
+            writer.writerow(cells)
+            count += 1
+    return count
+
+
+def write_images(folder: str, label: str, records: LazySet, warn: recordview.Warn) -> Tuple[int, int]:
+    """Every image as a file; (files written, images written as is because unreadable)."""
+    written = problems = 0
+    for image in recordview.images(records):
+        try:
+            converted = recordview.image_file(image)
+            data, name = converted.data, image.name + converted.suffix
+        except png.ImageError as error:
+            data, name = image.message.data, image.name + ".bin"
+            warn(ERR_IMAGE % (label, recordview.image_label(image), error, name))
+            problems += 1
+        with open(os.path.join(folder, name), "wb") as handle:
+            handle.write(data)
+        written += 1
+    return written, problems
+
+
+def export_set(out_dir: str, index: int, records: LazySet, warn: recordview.Warn) -> SetSummary:
+    header = records.header
+    label = recordview.describe_set(header, index)
+    folder = os.path.join(out_dir, folder_name(index, header))
+    os.makedirs(folder, exist_ok=True)
+    problems = 0
+    events = write_events(os.path.join(folder, "events.csv"), header)
+    if not records.refs:
+        warn(ERR_NO_PRODUCTS % label)
+        problems += 1
+    origin = recordview.set_origin_ns(header)
+    config = header.project.workspace.config
+    controller = write_joints(os.path.join(folder, "controller.csv"), origin, header.project, sorted(config.robots),
+                              lambda: recordview.controller_rows(records), recordview.CONTROLLER_SCALARS,
+                              recordview.CONTROLLER_QUANTITIES)
+    simulator = 0
+    if records.count("simulator"):
+        owners = [*sorted(config.robots), *sorted(config.effectors)]
+        simulator = write_joints(os.path.join(folder, "simulator.csv"), origin, header.project, owners,
+                                 lambda: recordview.simulator_rows(records), (), recordview.SIMULATOR_QUANTITIES)
+    images, bad = write_images(folder, label, records, warn)
+    problems += bad
+    if header.HasField("project"):
+        with open(os.path.join(folder, "project.json"), "w", encoding="utf-8") as handle:
+            handle.write(json_format.MessageToJson(header.project, preserving_proto_field_name=True, indent=2))
+            handle.write("\n")
+    else:
+        warn(ERR_NO_PROJECT % label)
+        problems += 1
+    return SetSummary(folder, events, controller, simulator, images, problems)
+
+
+def export(answer: bytes, out_dir: str, warn: recordview.Warn) -> List[SetSummary]:
+    """Writes every record set of a serialized DataRecords under out_dir; each
+    set is dropped before the next one is read."""
+    os.makedirs(out_dir, exist_ok=True)
+    summaries: List[SetSummary] = []
+    for index, records in enumerate(record_sets(answer), 1):
+        summaries.append(export_set(out_dir, index, records, warn))
+        del records
+    if not summaries:
+        warn(NO_RECORDS)
+    return summaries
+
+
+def summary_line(summary: SetSummary) -> str:
+    return "%s: %d events, %d controller rows, %d simulator rows, %d images%s" % (
+        summary.folder, summary.events, summary.controller_rows, summary.simulator_rows, summary.images,
+        ", %d problems (see above)" % summary.problems if summary.problems else "")

@@ -1,0 +1,186 @@
+"""What the export and the report read out of a record set: events with
+their final status, joint names of the recorded robots, joint samples of
+controller and simulator products, and the images as files."""
+
+import re
+from typing import Callable, Dict, Iterator, List, NamedTuple, Sequence
+
+from google.protobuf import message_factory
+
+from ostrel import png
+from ostrel.api import common_pb2, data_pb2, image_pb2, project_pb2
+from ostrel.recordsets import LazySet
+
+Warn = Callable[[str], None]
+
+# Joint names of the robot models that the project names by model only.
+MODEL_JOINTS: Dict[str, Sequence[str]] = {
+    "ur_3e_robot": ("shoulder_pan", "shoulder_lift", "elbow", "wrist_1", "wrist_2", "wrist_3"),
+    "ur_5e_robot": ("shoulder_pan", "shoulder_lift", "elbow", "wrist_1", "wrist_2", "wrist_3"),
+    "ur_10e_robot": ("shoulder_pan", "shoulder_lift", "elbow", "wrist_1", "wrist_2", "wrist_3"),
+    "franka_panda_robot": tuple("joint%d" % i for i in range(1, 8)),
+}
+STATUS_NAMES = {common_pb2.RUNNING: "RUNNING", common_pb2.SUCCESS: "SUCCESS", common_pb2.FAILURE: "FAILURE"}
+NO_STATUS = "NONE"
+
+
+class Event(NamedTuple):
+    name: str
+    step: str  # the member of the action's oneof, as `goto_target_positions`
+    action_type: str  # full name of the packed action message
+    start_ns: int
+    stop_ns: int
+    start_s: float  # from the record set's start
+    stop_s: float
+    status: str
+    message: str
+
+    @property
+    def duration_s(self) -> float:
+        return (self.stop_ns - self.start_ns) / 1e9
+
+    @property
+    def failed(self) -> bool:
+        return self.status == "FAILURE"
+
+
+def set_origin_ns(record_set: data_pb2.RecordSet) -> int:
+    """The time that relative times count from: the set's start, else its first event."""
+    if record_set.start_timestamp_ns:
+        return int(record_set.start_timestamp_ns)
+    starts = [e.start_timestamp_ns for e in record_set.events if e.start_timestamp_ns]
+    return int(min(starts)) if starts else 0
+
+
+def seconds(ns: int, origin_ns: int) -> float:
+    return (int(ns) - origin_ns) / 1e9
+
+
+def _action_step(action_type: str, value: bytes) -> str:
+    """The oneof member set in a packed action, '' when the type is unknown."""
+    try:
+        descriptor = data_pb2.DESCRIPTOR.pool.FindMessageTypeByName(action_type)
+    except KeyError:
+        return ""
+    message = message_factory.GetMessageClass(descriptor).FromString(value)
+    for oneof in descriptor.oneofs:
+        case = message.WhichOneof(oneof.name)
+        if case:
+            return str(case)
+    return ""
+
+
+def events(record_set: data_pb2.RecordSet) -> List[Event]:
+    origin = set_origin_ns(record_set)
+    result: List[Event] = []
+    for event in record_set.events:
+        action_type = event.action.type_url.rsplit("/", 1)[-1] if event.HasField("action") else ""
+        step = _action_step(action_type, event.action.value) if action_type else ""
+        final = event.status[-1] if event.status else None
+        status = STATUS_NAMES.get(final.code, str(final.code)) if final is not None else NO_STATUS
+        result.append(Event(event.name, step, action_type, int(event.start_timestamp_ns),
+                            int(event.stop_timestamp_ns), seconds(event.start_timestamp_ns, origin),
+                            seconds(event.stop_timestamp_ns, origin), status,
+                            final.message if final is not None else ""))
+    return result
+
+
+def known_joints(project: project_pb2.ProjectSnapshot, robot: str) -> Sequence[str]:
+    """The joint names that the project gives a robot through its model."""
+    if robot not in project.workspace.config.robots:
+        return ()
+    config = project.workspace.config.robots[robot]
+    model = config.WhichOneof("type")
+    if model == "custom_robot":
+        return list(config.custom_robot.dof_names)
+    return MODEL_JOINTS.get(model or "", ())
+
+
+def joint_names(project: project_pb2.ProjectSnapshot, robot: str, count: int) -> List[str]:
+    """Names of a robot's first `count` joints: from the project's model,
+    `joint_<i>` for joints the project does not name."""
+    names = known_joints(project, robot)
+    return [names[i] if i < len(names) and names[i] else "joint_%d" % i for i in range(count)]
+
+
+class JointRow(NamedTuple):
+    """One controller or simulator product: joint values by owner (robot or
+    effector key) and quantity, one value per joint, plus a few scalars."""
+
+    timestamp_ns: int
+    scalars: Dict[str, str]
+    joints: Dict[str, Dict[str, Sequence[float]]]
+
+
+CONTROLLER_SCALARS = ("robot", "controller_time_s", "faulted")
+CONTROLLER_QUANTITIES = ("reference_position", "feedback_position", "reference_velocity", "feedback_velocity")
+SIMULATOR_QUANTITIES = ("position",)
+
+
+def controller_rows(records: LazySet) -> Iterator[JointRow]:
+    for product in records.products("controller"):
+        c = product.controller
+        scalars = {"robot": c.robot, "controller_time_s": "%.6g" % c.time_s, "faulted": str(int(c.faulted))}
+        yield JointRow(int(product.timestamp_ns), scalars, {c.robot: {
+            "reference_position": list(c.reference.joint.positions.data),
+            "feedback_position": list(c.feedback.joint.positions.data),
+            "reference_velocity": list(c.reference.joint.velocities.data),
+            "feedback_velocity": list(c.feedback.joint.velocities.data),
+        }})
+
+
+def simulator_rows(records: LazySet) -> Iterator[JointRow]:
+    for product in records.products("simulator"):
+        state = product.simulator.workspace_state
+        joints: Dict[str, Dict[str, Sequence[float]]] = {}
+        for owners in (state.robots, state.effectors):
+            for key in sorted(owners):
+                joints[key] = {"position": list(owners[key].joint_positions.data)}
+        yield JointRow(int(product.timestamp_ns), {}, joints)
+
+
+class ImageFile(NamedTuple):
+    camera: str
+    timestamp_ns: int
+    encoding: str
+    width: int
+    height: int
+    name: str  # file name without suffix: camera and time stamp
+    message: image_pb2.Image
+
+
+_UNSAFE = re.compile(r"[^A-Za-z0-9._-]+")
+
+
+def safe_name(text: str, fallback: str) -> str:
+    """A file-name part made of letters, digits, '.', '_' and '-' only."""
+    cleaned = _UNSAFE.sub("_", text).strip("._")
+    return cleaned or fallback
+
+
+def images(records: LazySet) -> Iterator[ImageFile]:
+    """Each recorded image with a file name unique within the set."""
+    seen: Dict[str, int] = {}
+    for product in records.products("images"):
+        for image in product.images.images:
+            stamp = int(image.timestamp_ns or product.timestamp_ns)
+            name = "%s_%d" % (safe_name(image.camera, "camera"), stamp)
+            seen[name] = seen.get(name, 0) + 1
+            if seen[name] > 1:
+                name += "_%d" % seen[name]
+            yield ImageFile(image.camera, stamp, image.encoding, image.width, image.height, name, image)
+
+
+def image_file(image: ImageFile, stride: int = 1) -> png.Converted:
+    """The image as a file (PNG or the recorded JPEG/PNG); png.ImageError when unreadable."""
+    m = image.message
+    return png.convert(m.encoding, m.width, m.height, m.step, m.data, stride)
+
+
+def image_label(image: ImageFile) -> str:
+    return "%s at %d ns (%dx%d %s)" % (image.camera or "(no camera)", image.timestamp_ns, image.width,
+                                      image.height, image.encoding or "no encoding")
+
+
+def describe_set(header: data_pb2.RecordSet, index: int) -> str:
+    return "record set %d '%s'" % (index, header.description or "(no description)")

@@ -1,0 +1,404 @@
+"""`ostrel report`: one self-contained HTML page per selection of record sets.
+
+For each record set: the events as a Gantt-style timeline (failed steps in
+red, with their messages), the joint positions per robot (controller
+reference against feedback), the planned trajectories, the detected markers
+and camera poses, and the images as thumbnails that open at full size.
+
+Plots are drawn by matplotlib as inline SVG; images are PNG data: URIs; the
+style sheet is inline and there is no script, so the page works offline and
+loads nothing. matplotlib comes with the optional extra `report`.
+"""
+
+import base64
+import html
+import io
+import time
+from typing import Any, Dict, List, Optional, Sequence, Tuple
+
+from ostrel import png, recordview
+from ostrel.api import data_pb2
+from ostrel.recordsets import LazySet, record_sets
+
+MISSING_PLOTTING = 'ostrel report needs matplotlib: pip install "ostrel[report]"'
+NO_RECORDS = "No record sets match the selection."
+NO_PRODUCTS = "No products were recorded in this set."
+NO_EVENTS = "No events were recorded in this set."
+NO_CONTROLLER = "No controller products: no joint positions to plot."
+ERR_IMAGE = "%s: image %s cannot be shown: %s"
+THUMBNAIL_BOX = 160  # pixels
+PLOT_WIDTH_IN = 9.0
+PLOT_ROW_IN = 1.25
+
+STYLE = """
+body{font:14px/1.4 system-ui,-apple-system,'Segoe UI',sans-serif;margin:0;color:#1b1f24;background:#f6f7f9}
+header.page{background:#1f2d3d;color:#fff;padding:14px 24px}
+header.page h1{margin:0;font-size:20px}
+main{padding:8px 24px 40px}
+section.set{background:#fff;border:1px solid #d8dde3;border-radius:6px;margin:16px 0;padding:12px 18px}
+h2{font-size:18px;margin:4px 0 8px}h3{font-size:15px;margin:18px 0 6px;color:#33475b}
+.facts{color:#4a5a6a;margin:0 0 8px}
+.problem{color:#a4161a;font-weight:600;margin:4px 0}
+.timeline{border-top:1px solid #e3e7eb}
+.axis{display:flex;justify-content:space-between;margin-left:220px;margin-right:90px;color:#6b7785;font-size:11px}
+.event{display:flex;align-items:center;border-bottom:1px solid #eef1f4;min-height:22px}
+.event .label{width:212px;padding-right:8px;white-space:nowrap;overflow:hidden;text-overflow:ellipsis;font-size:12px}
+.event .label small{color:#6b7785}
+.event .track{position:relative;flex:1;height:14px;background:#f2f4f7}
+.event .bar{position:absolute;top:0;bottom:0;min-width:2px;background:#2f7ed8;border-radius:2px}
+.event.FAILURE .bar{background:#d62828}.event.RUNNING .bar,.event.NONE .bar{background:#e9a23b}
+.event .dur{width:82px;text-align:right;font-size:12px;color:#4a5a6a;padding-left:8px}
+.event.FAILURE .label{color:#a4161a;font-weight:600}
+.event .why{flex-basis:100%;margin:0 0 4px 220px;color:#a4161a;font-size:12px}
+.event{flex-wrap:wrap}
+table{border-collapse:collapse;font-size:12px;margin:4px 0}
+td,th{border:1px solid #dfe3e8;padding:3px 8px;text-align:left}th{background:#f2f4f7}
+.plot svg{max-width:100%;height:auto}
+.shots{display:flex;flex-wrap:wrap;gap:10px}
+figure.shot{margin:0;text-align:center;font-size:11px;color:#4a5a6a}
+figure.shot img.thumb{display:block;max-width:160px;max-height:160px;border:1px solid #cfd6dd;image-rendering:pixelated;background:#fff}
+figure.shot .full{display:none}
+figure.shot:target .full{display:flex;position:fixed;inset:0;background:rgba(0,0,0,.85);align-items:center;justify-content:center;z-index:10}
+figure.shot:target .full img{max-width:95vw;max-height:95vh;image-rendering:pixelated;background:#fff}
+table.summary{margin:14px 0 4px;font-size:13px;background:#fff}table.summary tr.failed td{color:#a4161a}
+table.summary td{white-space:nowrap}table.summary td:last-child{white-space:normal}
+figure.shot .close{display:none}
+figure.shot.same:target img.thumb{position:fixed;inset:0;margin:auto;height:85vh;width:auto;max-width:95vw;
+ max-height:none;object-fit:contain;z-index:10;
+ box-shadow:0 0 0 100vmax rgba(0,0,0,.85)}
+figure.shot.same:target .close{display:block;position:fixed;top:12px;right:18px;z-index:11;color:#fff;font-size:16px}
+footer{color:#6b7785;font-size:12px;padding:0 24px 24px}
+"""
+
+
+def _esc(text: object) -> str:
+    return html.escape(str(text), quote=True)
+
+
+def _duration(seconds: float) -> str:
+    magnitude = abs(seconds)
+    if magnitude < 1e-3:
+        return "%.0f µs" % (seconds * 1e6)
+    if magnitude < 1:
+        return "%.1f ms" % (seconds * 1e3)
+    return "%.2f s" % seconds
+
+
+def _clock(ns: int) -> str:
+    if not ns:
+        return "-"
+    return time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(ns / 1e9)) + ".%03d UTC" % (ns // 1_000_000 % 1000)
+
+
+def load_plotting() -> Any:
+    """matplotlib's Figure class with the SVG backend; ImportError without the extra."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    from matplotlib.figure import Figure
+
+    return Figure
+
+
+class Page:
+    """Collects the sections of the page and the problems found on the way."""
+
+    def __init__(self, figure_class: Any, warn: recordview.Warn) -> None:
+        self.figure_class = figure_class
+        self.warn = warn
+        self.parts: List[str] = []
+        self.image_count = 0
+        self.summary: List[str] = []
+
+    def problem(self, text: str) -> None:
+        self.warn(text)
+        self.parts.append('<p class="problem">%s</p>' % _esc(text))
+
+    def svg(self, figure: Any) -> str:
+        import matplotlib
+
+        buffer = io.StringIO()
+        settings: Dict[str, Any] = {"svg.fonttype": "path", "svg.hashsalt": "ostrel"}
+        with matplotlib.rc_context(settings):  # pyright: ignore[reportUnknownMemberType]
+            figure.savefig(buffer, format="svg", bbox_inches="tight", metadata={"Date": None})
+        text = buffer.getvalue()
+        return '<div class="plot">%s</div>' % text[text.index("<svg"):]
+
+
+# Timeline -------------------------------------------------------------------
+
+def timeline(events: Sequence[recordview.Event], span_s: float) -> str:
+    span = max(span_s, max((e.stop_s for e in events), default=0.0), 1e-9)
+    ticks = "".join("<span>%s</span>" % _esc(_duration(span * i / 4)) for i in range(5))
+    rows: List[str] = []
+    for i, e in enumerate(events):
+        left = min(max(e.start_s / span, 0.0), 1.0) * 100
+        width = min(max(e.duration_s / span, 0.0), 1.0 - left / 100) * 100
+        title = "%s (%s): %s, %s - %s" % (e.name, e.step or e.action_type, e.status, _duration(e.start_s),
+                                          _duration(e.stop_s))
+        why = '<div class="why">%s</div>' % _esc(e.message) if e.failed else ""
+        rows.append(
+            '<div class="event %s" data-index="%d" title="%s"><div class="label">%s <small>%s</small></div>'
+            '<div class="track"><div class="bar" style="left:%.3f%%;width:%.3f%%"></div></div>'
+            '<div class="dur">%s</div>%s</div>'
+            % (_esc(e.status), i, _esc(title), _esc(e.name or "(no name)"), _esc(e.step), left, width,
+               _esc(_duration(e.duration_s)), why))
+    return '<div class="timeline"><div class="axis">%s</div>%s</div>' % (ticks, "".join(rows))
+
+
+# Joint plots -----------------------------------------------------------------
+
+Series = Dict[str, List[Tuple[float, Sequence[float]]]]  # quantity -> (time, values)
+
+
+Line = Tuple[str, Dict[str, Any], List[Tuple[float, Sequence[float]]]]  # label, plot style, samples
+REFERENCE_STYLE: Dict[str, Any] = {"color": "#2f7ed8", "linewidth": 3.0, "alpha": 0.45, "marker": "o",
+                                   "markersize": 4}
+FEEDBACK_STYLE: Dict[str, Any] = {"color": "#c4591b", "linewidth": 1.0, "linestyle": "--", "marker": "x",
+                                  "markersize": 4}
+PLAN_STYLE: Dict[str, Any] = {"linewidth": 1.2}
+
+
+def _joint_figure(page: Page, title: str, names: Sequence[str], lines: Sequence[Line],
+                  xlabel: str = "time from the start of the record set (s)") -> str:
+    """One subplot per joint, the lines drawn on each."""
+    figure = page.figure_class(figsize=(PLOT_WIDTH_IN, 0.6 + PLOT_ROW_IN * len(names)))
+    axes = figure.subplots(len(names), 1, sharex=True, squeeze=False)[:, 0]
+    for j, (ax, name) in enumerate(zip(axes, names)):
+        for label, style, samples in lines:
+            points = [(t, v[j]) for t, v in samples if j < len(v)]
+            if points:
+                ax.plot([p[0] for p in points], [p[1] for p in points], label=label, **style)
+        ax.set_ylabel(name, rotation=0, ha="right", va="center", fontsize=8)
+        ax.tick_params(labelsize=7)
+        ax.grid(True, linewidth=0.3)
+    axes[0].set_title(title, fontsize=10)
+    handles, labels = axes[0].get_legend_handles_labels()
+    if handles:
+        axes[0].legend(handles, labels, fontsize=6, loc="upper left", bbox_to_anchor=(1.01, 1.0))
+    axes[-1].set_xlabel(xlabel, fontsize=8)
+    return page.svg(figure)
+
+
+def joint_plots(page: Page, records: LazySet, origin: int) -> None:
+    series: Dict[str, Series] = {}
+    for row in recordview.controller_rows(records):
+        t = recordview.seconds(row.timestamp_ns, origin)
+        for robot, values in row.joints.items():
+            for quantity in ("reference_position", "feedback_position"):
+                series.setdefault(robot, {}).setdefault(quantity, []).append((t, values[quantity]))
+    if not series:
+        page.parts.append("<p>%s</p>" % _esc(NO_CONTROLLER))
+        return
+    for robot, by_quantity in series.items():
+        count = max(len(v) for samples in by_quantity.values() for _, v in samples)
+        names = recordview.joint_names(records.header.project, robot, count)
+        if not names:
+            continue
+        page.parts.append("<h3>Joint positions of %s (rad or m)</h3>" % _esc(robot))
+        page.parts.append(_joint_figure(page, robot, names, [
+            ("reference", REFERENCE_STYLE, by_quantity.get("reference_position", [])),
+            ("feedback", FEEDBACK_STYLE, by_quantity.get("feedback_position", []))]))
+
+
+def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
+    """Planned trajectories per robot over their own time axis (the planner's
+    seconds, which a sped-up simulated cell does not share with the clock)."""
+    plans: Dict[str, List[Tuple[float, List[Tuple[float, Sequence[float]]]]]] = {}
+    rows: List[str] = []
+    for product in records.products("planner"):
+        p = product.planner
+        start = recordview.seconds(product.timestamp_ns, origin)
+        samples: List[Tuple[float, Sequence[float]]] = [(float(t), list(state.joint.positions.data))
+                   for t, state in zip(p.trajectory.time_s, p.trajectory.reference)]
+        reachable = sum(1 for target in p.target_proposals if target.reachable)
+        rows.append("<tr><td>%s</td><td>%s</td><td>%s</td><td>%d (%d reachable)</td><td>%d</td><td>%s</td></tr>"
+                    % (_esc(_duration(start)), _esc(p.robot), _esc(p.tool), len(p.target_proposals), reachable,
+                       len(p.trajectory.reference),
+                       _esc(_duration(p.trajectory.time_s[-1]) if p.trajectory.time_s else "-")))
+        if samples:
+            plans.setdefault(p.robot, []).append((start, samples))
+    if not rows:
+        return
+    page.parts.append("<h3>Planner products</h3><table><tr><th>at</th><th>robot</th><th>tool</th>"
+                      "<th>target proposals</th><th>trajectory points</th><th>trajectory length</th></tr>%s</table>"
+                      % "".join(rows))
+    for robot, trajectories in plans.items():
+        count = max(len(v) for _, samples in trajectories for _, v in samples)
+        names = recordview.joint_names(records.header.project, robot, count)
+        page.parts.append("<h3>Planned trajectories of %s</h3>" % _esc(robot))
+        page.parts.append(_joint_figure(page, "%s: %d planned trajectories" % (robot, len(trajectories)), names,
+                                        [("planned at %s" % _duration(start), PLAN_STYLE, samples)
+                                         for start, samples in trajectories],
+                                        xlabel="time along the trajectory (s)"))
+
+
+# Markers ----------------------------------------------------------------------
+
+def marker_section(page: Page, records: LazySet, origin: int) -> None:
+    rows: List[str] = []
+    poses: List[str] = []
+    outlines: Dict[str, List[Tuple[int, List[Tuple[float, float]]]]] = {}
+    for product in records.products("perception"):
+        at = _duration(recordview.seconds(product.timestamp_ns, origin))
+        for marker in product.perception.detected_markers:
+            corners = [(c.x, c.y) for c in marker.corners]
+            outlines.setdefault(marker.camera, []).append((marker.id, corners))
+            rows.append("<tr><td>%s</td><td>%s</td><td>%d</td><td>%s</td></tr>" % (
+                _esc(at), _esc(marker.camera), marker.id,
+                _esc(" ".join("(%.1f, %.1f)" % c for c in corners))))
+        for camera in sorted(product.perception.camera_poses):
+            pose = product.perception.camera_poses[camera]
+            poses.append("<tr><td>%s</td><td>%s</td><td>%.4f %.4f %.4f</td><td>%.4f %.4f %.4f %.4f</td></tr>" % (
+                _esc(at), _esc(camera), pose.position.x, pose.position.y, pose.position.z,
+                pose.qw, pose.qx, pose.qy, pose.qz))
+    if not rows and not poses:
+        return
+    page.parts.append("<h3>Detected markers</h3>")
+    if rows:
+        page.parts.append("<table><tr><th>at</th><th>camera</th><th>id</th><th>corners (px)</th></tr>%s</table>"
+                          % "".join(rows))
+        page.parts.append(_marker_figure(page, records, outlines))
+    if poses:
+        page.parts.append("<table><tr><th>at</th><th>camera</th><th>position (m)</th>"
+                          "<th>orientation (w x y z)</th></tr>%s</table>" % "".join(poses))
+
+
+def _marker_figure(page: Page, records: LazySet,
+                   outlines: Dict[str, List[Tuple[int, List[Tuple[float, float]]]]]) -> str:
+    """The marker outlines as each camera saw them, in image pixels."""
+    figure = page.figure_class(figsize=(4.0 * len(outlines), 3.2))
+    axes = figure.subplots(1, len(outlines), squeeze=False)[0]
+    cameras = records.header.project.workspace.config.cameras
+    for ax, (camera, markers) in zip(axes, sorted(outlines.items())):
+        for marker_id, corners in markers:
+            if corners:
+                xs = [c[0] for c in corners] + [corners[0][0]]
+                ys = [c[1] for c in corners] + [corners[0][1]]
+                ax.plot(xs, ys, "-", linewidth=1.2)
+                ax.annotate(str(marker_id), (sum(xs[:-1]) / len(corners), sum(ys[:-1]) / len(corners)),
+                            fontsize=8, ha="center", va="center")
+        if camera in cameras and cameras[camera].intrinsics.width:
+            ax.set_xlim(0, cameras[camera].intrinsics.width)
+            ax.set_ylim(cameras[camera].intrinsics.height, 0)
+        else:
+            ax.invert_yaxis()
+        ax.set_aspect("equal")
+        ax.set_title(camera, fontsize=9)
+        ax.tick_params(labelsize=7)
+    return page.svg(figure)
+
+
+# Images -------------------------------------------------------------------------
+
+def _data_uri(mime: str, data: bytes) -> str:
+    return "data:%s;base64,%s" % (mime, base64.b64encode(data).decode("ascii"))
+
+
+def _shot(anchor: str, back: str, caption: str, full_uri: str, thumb_uri: Optional[str]) -> str:
+    """A thumbnail that opens the full-size image over the page (CSS :target,
+    no script). Without a separate thumbnail the one image is enlarged, so
+    its data is in the page once."""
+    text = _esc(caption)
+    if thumb_uri is None:
+        return ('<figure class="shot same" id="%s"><a href="#%s"><img class="thumb" alt="%s" src="%s"></a>'
+                '<a class="close" href="%s">close</a><figcaption>%s</figcaption></figure>'
+                % (anchor, anchor, text, full_uri, back, text))
+    return ('<figure class="shot" id="%s"><a href="#%s"><img class="thumb" alt="%s" src="%s"></a>'
+            '<a class="full" href="%s"><img alt="%s" src="%s"></a><figcaption>%s</figcaption></figure>'
+            % (anchor, anchor, text, thumb_uri, back, text, full_uri, text))
+
+
+def image_section(page: Page, records: LazySet, index: int, label: str, origin: int) -> None:
+    shots: List[str] = []
+    for image in recordview.images(records):
+        page.image_count += 1
+        anchor = "image-%d" % page.image_count
+        caption = "%s, %s, %dx%d %s" % (image.camera, _duration(recordview.seconds(image.timestamp_ns, origin)),
+                                      image.width, image.height, image.encoding)
+        try:
+            full = recordview.image_file(image)
+            stride = png.thumbnail_stride(image.width, image.height, THUMBNAIL_BOX)
+            thumb = recordview.image_file(image, stride) if stride > 1 and full.suffix == ".png" \
+                and image.encoding in png.LAYOUTS else full
+        except png.ImageError as error:
+            page.problem(ERR_IMAGE % (label, recordview.image_label(image), error))
+            continue
+        shots.append(_shot(anchor, "#set-%d-images" % index, caption, _data_uri(full.mime, full.data),
+                           None if thumb is full else _data_uri(thumb.mime, thumb.data)))
+    if shots:
+        page.parts.append('<h3 id="set-%d-images">Images</h3><div class="shots">%s</div>' % (index, "".join(shots)))
+
+
+# Page -----------------------------------------------------------------------------
+
+def set_section(page: Page, index: int, records: LazySet) -> List[recordview.Event]:
+    """Adds the record set's section; returns its events."""
+    header = records.header
+    label = recordview.describe_set(header, index)
+    origin = recordview.set_origin_ns(header)
+    events = recordview.events(header)
+    failed = sum(1 for e in events if e.failed)
+    span = recordview.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
+    page.parts.append('<section class="set" id="set-%d"><h2>%d. %s</h2>' % (index, index, _esc(
+        header.description or "(no description)")))
+    page.parts.append('<p class="facts">started %s, lasted %s; %d events (%d failed); %d products; project %s</p>'
+                      % (_esc(_clock(header.start_timestamp_ns)), _esc(_duration(span)), len(events), failed,
+                         len(records.refs), _esc(header.project.version or "-")))
+    if events:
+        page.parts.append("<h3>Timeline</h3>")
+        page.parts.append(timeline(events, span))
+    else:
+        page.problem("%s: %s" % (label, NO_EVENTS))
+    if not records.refs:
+        page.problem("%s: %s" % (label, NO_PRODUCTS))
+    else:
+        joint_plots(page, records, origin)
+        trajectory_plots(page, records, origin)
+        marker_section(page, records, origin)
+        image_section(page, records, index, label, origin)
+    page.parts.append("</section>")
+    return events
+
+
+def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[recordview.Event], products: int) -> str:
+    """One line of the table of contents, with the failed steps and their messages."""
+    failed = [e for e in events if e.failed]
+    origin = recordview.set_origin_ns(header)
+    span = recordview.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
+    why = "<br>".join("<b>%s</b>: %s" % (_esc(e.name), _esc(e.message)) for e in failed)
+    return ('<tr class="%s"><td><a href="#set-%d">%d. %s</a></td><td>%s</td><td>%s</td><td>%d</td><td>%d</td>'
+            "<td>%d</td><td>%s</td></tr>"
+            % ("failed" if failed else "ok", index, index, _esc(header.description or "(no description)"),
+               _esc(_clock(header.start_timestamp_ns)), _esc(_duration(span)), len(events), len(failed), products,
+               why or "-"))
+
+
+def render(answer: bytes, title: str, warn: recordview.Warn, figure_class: Optional[Any] = None) -> str:
+    """The whole HTML page for a serialized DataRecords; each record set is
+    rendered and dropped before the next one is read."""
+    page = Page(figure_class if figure_class is not None else load_plotting(), warn)
+    count = 0
+    for index, records in enumerate(record_sets(answer), 1):
+        events = set_section(page, index, records)
+        page.summary.append(summary_row(index, records.header, events, len(records.refs)))
+        count = index
+        del records
+    if not count:
+        page.problem(NO_RECORDS)
+    else:
+        page.parts.insert(0, '<table class="summary"><tr><th>record set</th><th>started</th><th>lasted</th>'
+                             "<th>events</th><th>failed</th><th>products</th><th>failed steps</th></tr>%s</table>"
+                          % "".join(page.summary))
+    return ('<!DOCTYPE html><html lang="en"><head><meta charset="utf-8">'
+            '<meta name="viewport" content="width=device-width,initial-scale=1">'
+            "<title>%s</title><style>%s</style></head><body>"
+            '<header class="page"><h1>%s</h1><div>%d record sets</div></header><main>%s</main>'
+            "<footer>made by ostrel report on %s</footer></body></html>\n"
+            % (_esc(title), STYLE, _esc(title), count, "".join(page.parts),
+               _esc(time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime()))))
+
+
+def records_from(message: data_pb2.DataRecords) -> bytes:
+    """The serialized form that `render` and the export read."""
+    return bytes(message.SerializeToString())
