@@ -10,7 +10,11 @@ stores the recorded data in SQLite::
 
 import logging
 from concurrent import futures
-from typing import Any
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from ostrel.server.servicer import OstrelService
+    from ostrel.server.store import RecordStore, default_db_path
 
 __all__ = ["OstrelServer", "OstrelService", "RecordStore", "default_db_path"]
 
