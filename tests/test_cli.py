@@ -346,3 +346,10 @@ print(sorted(m for m in {watched!r} if m in sys.modules and m not in before))
 def test_help_argument_faults_and_plain_commands_import_only_what_they_need(fresh, module, argv, watched):
     proc = fresh(IMPORTS_OF.format(argv=argv, module=module, watched=watched))
     assert proc.stdout.splitlines()[-1] == "[]", proc.stdout + proc.stderr
+
+
+def test_the_light_package_states_the_servers_default_message_size():
+    from ostrel import server
+    from ostrel.server import servicer
+
+    assert server.DEFAULT_MAX_MESSAGE_SIZE == servicer.DEFAULT_MAX_MESSAGE_SIZE

@@ -10,15 +10,19 @@ stores the recorded data in SQLite::
 
 import logging
 from concurrent import futures
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, Optional
 
 if TYPE_CHECKING:
     from ostrel.server.servicer import OstrelService
     from ostrel.server.store import RecordStore, default_db_path
 
-__all__ = ["OstrelServer", "OstrelService", "RecordStore", "default_db_path"]
+__all__ = ["DEFAULT_MAX_MESSAGE_SIZE", "OstrelServer", "OstrelService", "RecordStore", "default_db_path"]
 
 log = logging.getLogger(__name__)
+
+# gRPC's limits are C ints; protobuf parses no message of 2 GiB or more.
+MAX_MESSAGE_SIZE = 2**31 - 1
+DEFAULT_MAX_MESSAGE_SIZE = 1 << 30  # servicer.DEFAULT_MAX_MESSAGE_SIZE, without importing gRPC
 
 # gRPC and the API modules are imported on first use, so that `ostrel-server
 # --help` (which imports this package before its __main__) starts fast.
@@ -34,7 +38,7 @@ def __getattr__(name: str) -> Any:
     return getattr(importlib.import_module(_LAZY[name]), name)
 
 
-def _bracketed(host):
+def _bracketed(host: str) -> str:
     return "[%s]" % host if ":" in host and not host.startswith("[") else host
 
 
@@ -42,22 +46,34 @@ class OstrelServer:
     """A gRPC server with an OstrelService on one port.
 
     `port` 0 binds a free port; `port` tells which after `start`.
+    `max_message_size` bounds every request and answer, in bytes.
     """
 
-    def __init__(self, db=None, host="127.0.0.1", port=50051, time_scale=1.0, seed=None, max_workers=8):
+    def __init__(self, db: Optional[str] = None, host: str = "127.0.0.1", port: int = 50051,
+                 time_scale: float = 1.0, seed: Optional[int] = None, max_workers: int = 8,
+                 max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE) -> None:
         import grpc
 
-        from ostrel.api import service_pb2_grpc
-        from ostrel.server.servicer import OstrelService
+        from ostrel.server.servicer import OstrelService, handler
         from ostrel.server.store import RecordStore, default_db_path
 
+        if not 0 < max_message_size <= MAX_MESSAGE_SIZE:
+            raise ValueError("max_message_size must be 1 to %d bytes, got %d" % (MAX_MESSAGE_SIZE, max_message_size))
         self.host = host
         self.store = RecordStore(db or default_db_path())
-        self.service = OstrelService(self.store, time_scale=time_scale, seed=seed)
-        # No port sharing: a second server on a port in use must fail, not join it.
-        self._server = grpc.server(futures.ThreadPoolExecutor(max_workers=max_workers),
-                                   options=[("grpc.so_reuseport", 0)])
-        service_pb2_grpc.add_OstrelServicer_to_server(self.service, self._server)
+        try:
+            self.service = OstrelService(self.store, time_scale=time_scale, seed=seed,
+                                         max_message_size=max_message_size)
+        except BaseException:
+            self.store.close()
+            raise
+        options = [
+            ("grpc.so_reuseport", 0),  # a second server on a port in use must fail, not join it
+            ("grpc.max_receive_message_length", max_message_size),
+            ("grpc.max_send_message_length", max_message_size),
+        ]
+        self._server = grpc.server(futures.ThreadPoolExecutor(max_workers=max_workers), options=options)
+        self._server.add_generic_rpc_handlers((handler(self.service),))
         address = "%s:%d" % (_bracketed(host), port)
         try:
             self.port = self._server.add_insecure_port(address)
@@ -69,30 +85,30 @@ class OstrelServer:
             raise OSError("cannot listen on %s" % address)
 
     @property
-    def address(self):
+    def address(self) -> str:
         """host:port that the server listens on."""
         return "%s:%d" % (_bracketed(self.host), self.port)
 
     @property
-    def target(self):
+    def target(self) -> str:
         """host:port for a client on this machine."""
         host = _bracketed(self.host)
         return "%s:%d" % ("localhost" if host in ("0.0.0.0", "[::]") else host, self.port)
 
-    def start(self):
+    def start(self) -> "OstrelServer":
         self._server.start()
         log.info("listening on %s", self.address)
         return self
 
-    def stop(self, grace=1.0):
+    def stop(self, grace: float = 1.0) -> None:
         """Stop the running program, then the server, then close the store."""
         self.service.shutdown()
         self._server.stop(grace).wait()
         self.store.close()
         log.info("stopped")
 
-    def __enter__(self):
+    def __enter__(self) -> "OstrelServer":
         return self.start()
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> None:
         self.stop()

@@ -10,6 +10,8 @@ import threading
 from types import FrameType
 from typing import List, Optional
 
+from ostrel.server import DEFAULT_MAX_MESSAGE_SIZE
+
 log = logging.getLogger("ostrel.server")
 
 DB_HELP = ("SQLite file for the project and the records (default: ostrel/server.sqlite3 "
@@ -30,6 +32,22 @@ def _port(text: str) -> int:
     return value
 
 
+_SIZE_SUFFIXES = {"": 1, "K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
+
+
+def _message_size(text: str) -> int:
+    number, suffix = text[:-1], text[-1:].upper()
+    if suffix not in _SIZE_SUFFIXES:
+        number, suffix = text, ""
+    try:
+        value = int(number) * _SIZE_SUFFIXES[suffix]
+    except ValueError:
+        raise argparse.ArgumentTypeError("expected bytes such as 64M or 1G, got %r" % text) from None
+    if not 0 < value < 1 << 31:
+        raise argparse.ArgumentTypeError("must be 1 to 2G-1 bytes, got %s" % text)
+    return value
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="ostrel-server",
@@ -42,22 +60,34 @@ def build_parser() -> argparse.ArgumentParser:
                         help="factor on every simulated duration and sleep; 0.01 runs a program "
                              "100 times faster (default: %(default)s)")
     parser.add_argument("--seed", type=int, default=None, help="seed of the target sampling")
+    parser.add_argument("--max-message-size", type=_message_size, default=DEFAULT_MAX_MESSAGE_SIZE,
+                        help="largest request or answer, in bytes, with an optional K, M or G suffix "
+                             "(default: 1G, at most 2G-1)")
     parser.add_argument("--log-level", default="INFO", choices=["DEBUG", "INFO", "WARNING", "ERROR"])
     return parser
 
 
 def main(argv: Optional[List[str]] = None) -> int:
     args = build_parser().parse_args(argv)
-    logging.basicConfig(level=args.log_level, format="%(asctime)s %(levelname)s %(name)s: %(message)s")
+    from ostrel.server.logs import QueuedLogging
+
+    logs = QueuedLogging(args.log_level, sys.stderr)
+    try:
+        return _serve(args)
+    finally:
+        logs.stop()
+
+
+def _serve(args: argparse.Namespace) -> int:
     try:
         from ostrel.server import OstrelServer
 
-        server = OstrelServer(db=args.db, host=args.host, port=args.port,
-                              time_scale=args.time_scale, seed=args.seed)
+        server = OstrelServer(db=args.db, host=args.host, port=args.port, time_scale=args.time_scale,
+                              seed=args.seed, max_message_size=args.max_message_size)
     except ImportError as error:
         print("ostrel-server: error: cannot load the service modules: %s" % error, file=sys.stderr)
         return 1
-    except Exception as error:  # unusable database path, port in use, ...
+    except Exception as error:  # unusable database path, database in use, port in use, ...
         print("ostrel-server: error: %s" % error, file=sys.stderr)
         return 1
 

@@ -10,7 +10,7 @@ reachable, since reaching a pose needs inverse kinematics.
 import math
 import random
 import threading
-from typing import Dict, Iterable, List, Optional, Sequence, Tuple, Type, TypedDict, TypeVar, Union
+from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple, Type, TypedDict, TypeVar, Union
 
 from google.protobuf import message as _message
 from google.protobuf.internal import containers
@@ -88,6 +88,21 @@ TRAJECTORY_POINTS = 11
 MAX_PROPOSALS = 64
 MAX_CROP_PIXELS = 4096 * 4096
 PREVIEW_DIVISOR = 20  # recorded images are previews at 1/20 of the camera's size
+MAX_CAMERA_SIDE = 16384  # pixels of a camera's width or height
+MAX_PREVIEW_BYTES = 16 * 1024 * 1024  # all cameras' previews of one record_images step
+# Deepest nesting of messages, the outermost one counted, that the protobuf
+# runtime parses by default (a recursion limit of 100 below the outermost).
+MAX_READABLE_LEVELS = 101
+# A record set nests the project two levels deeper (DataRecords, RecordSet),
+# and the project nests each behavior two levels deeper (ProjectSnapshot, map entry).
+MAX_BEHAVIOR_LEVELS = MAX_READABLE_LEVELS - 4
+_GRADIENT = bytes(range(0, 256, 16))  # preview pixel (x, y) is 16 * (x + y) mod 256
+
+TOO_DEEP = ("behavior '%s' nests its messages %d levels deep in the records, more than the %d "
+            "that a client can read back (protobuf's recursion limit); flatten the tree")
+CAMERA_TOO_LARGE = "camera '%s' has intrinsics of %d x %d pixels; at most %d x %d are supported"
+PREVIEWS_TOO_LARGE = ("the cameras' previews come to %d bytes per record_images step, more than %d "
+                      "(from camera '%s' on)")
 
 # Nominal duration in seconds of steps that have no motion; scaled by the
 # server's time scale like every wait.
@@ -98,6 +113,57 @@ NOMINAL_S = {
     "open_gripper": 0.5, "close_gripper": 0.5, "set_effector_positions": 0.5,
     "align_item_to_tool": 0.02, "attach_item_to_tool": 0.02, "detach_item_from_tool": 0.02,
 }
+
+
+def preview_size(intrinsics: Any) -> Tuple[int, int]:
+    return (max(1, intrinsics.width // PREVIEW_DIVISOR), max(1, intrinsics.height // PREVIEW_DIVISOR))
+
+
+def preview_pixels(width: int, height: int) -> bytes:
+    """A mono8 gradient, built a row at a time from one repeated pattern."""
+    base = _GRADIENT * (width // len(_GRADIENT) + 2)
+    period = len(_GRADIENT)
+    rows = [base[y:y + width] for y in range(period)]
+    return b"".join(rows[y % period] for y in range(height))
+
+
+def message_levels(message: _message.Message) -> int:
+    """Depth of a message's nesting, the message itself counted as 1."""
+    deepest = 0
+    value: Any
+    for descriptor, value in message.ListFields():
+        if descriptor.message_type is None:
+            continue
+        if descriptor.message_type.GetOptions().map_entry:
+            values: List[_message.Message] = []
+            if descriptor.message_type.fields_by_name["value"].message_type is not None:
+                values = list(value.values())
+            deepest = max([deepest, 1] + [1 + message_levels(v) for v in values])
+        elif isinstance(value, _message.Message):
+            deepest = max(deepest, message_levels(value))
+        else:
+            deepest = max([deepest] + [message_levels(v) for v in value])
+    return deepest + 1
+
+
+def check_project(project: project_pb2.ProjectSnapshot) -> Optional[str]:
+    """Why the cell refuses a project, or None: sizes that would make a
+    step allocate without bound, trees deeper than a client can read back."""
+    for name in sorted(project.behaviors):
+        levels = message_levels(project.behaviors[name])
+        if levels > MAX_BEHAVIOR_LEVELS:
+            return TOO_DEEP % (name, levels + 4, MAX_READABLE_LEVELS)
+    total = 0
+    cameras = project.workspace.config.cameras
+    for key in sorted(cameras):
+        k = cameras[key].intrinsics
+        if k.width > MAX_CAMERA_SIDE or k.height > MAX_CAMERA_SIDE:
+            return CAMERA_TOO_LARGE % (key, k.width, k.height, MAX_CAMERA_SIDE, MAX_CAMERA_SIDE)
+        width, height = preview_size(k)
+        total += width * height
+        if total > MAX_PREVIEW_BYTES:
+            return PREVIEWS_TOO_LARGE % (total, MAX_PREVIEW_BYTES, key)
+    return None
 
 
 # Small geometry on Pose3 messages -------------------------------------------
@@ -168,31 +234,37 @@ def _wrap(angle: float) -> float:
 class Cell:
     """The simulated state of one work cell, built from a pushed project.
 
-    `execute` runs one leaf step of a behavior tree. It holds `lock` while it
-    changes the cell, and `snapshot` takes the same lock, so the state can be
-    read while a program runs.
+    The cell reads the project it is given and never changes it. `execute`
+    runs one leaf step of a behavior tree. It holds `lock` while it changes
+    the cell, and `snapshot` takes the same lock, so the state can be read
+    while a program runs; the agents' latest products are kept serialized,
+    so reading them costs no copy under the lock.
     """
 
     def __init__(self, project: project_pb2.ProjectSnapshot) -> None:
-        self.project = project_pb2.ProjectSnapshot()
-        self.project.CopyFrom(project)
-        self.config = self.project.workspace.config
-        self.variables = self.project.variables
+        self.project = project
+        self.config = project.workspace.config
+        self.variables = project.variables
         self.state = workspace_pb2.WorkspaceState()
-        self.state.CopyFrom(self.project.workspace.state)
+        self.state.CopyFrom(project.workspace.state)
         self.linkages = workspace_pb2.WorkspaceLinkages()
-        self.linkages.CopyFrom(self.project.workspace.linkages)
+        self.linkages.CopyFrom(project.workspace.linkages)
         self.controllers: Dict[str, Controller] = {}  # by robot key
         self.perception_on = False
-        self.latest: Dict[str, Product] = {}  # "images", "perception", ... -> the agent's last products
+        self.latest: Dict[str, bytes] = {}  # "images", "perception", ... -> the agent's last products, serialized
         self.lock = threading.RLock()
 
     # Reading --------------------------------------------------------------
 
-    def snapshot(self) -> Tuple[workspace_pb2.WorkspaceState, Dict[str, Product]]:
-        """(workspace state, latest products by agent), copied under the lock."""
+    def snapshot(self) -> Tuple[bytes, Dict[str, bytes]]:
+        """(serialized workspace state, serialized latest products by agent)."""
         with self.lock:
-            return copy_of(self.state), {kind: copy_of(p) for kind, p in self.latest.items()}
+            return self.state.SerializeToString(), dict(self.latest)
+
+    def publish(self, kind: str, products: bytes) -> None:
+        """Keep serialized products as the latest of their agent."""
+        with self.lock:
+            self.latest[kind] = products
 
     # Steps ------------------------------------------------------------------
 
@@ -205,10 +277,7 @@ class Cell:
         """
         with self.lock:
             result: StepResult = getattr(self, "_" + case)(step, rng)
-            products, nominal_s = result
-            for kind, message in products:
-                self.latest[kind] = message
-            return products, nominal_s
+            return result
 
     # Lookups that name the missing key -------------------------------------
 
@@ -641,11 +710,9 @@ class Cell:
             raise StepFailed("the workspace has no cameras")
         products = perception_pb2.ImagesProducts()
         for key in sorted(self.config.cameras):
-            k = self.config.cameras[key].intrinsics
-            width, height = max(1, k.width // PREVIEW_DIVISOR), max(1, k.height // PREVIEW_DIVISOR)
-            pixels = bytes((16 * (x + y)) % 256 for y in range(height) for x in range(width))
+            width, height = preview_size(self.config.cameras[key].intrinsics)
             products.images.add(camera=key, encoding="mono8", width=width, height=height,
-                                step=width, data=pixels)
+                                step=width, data=preview_pixels(width, height))
         return [("images", products)], NOMINAL_S["record_images"]
 
     def _perspective_crop_image(self, step: execution_pb2.PerspectiveCropImage, rng: random.Random) -> StepResult:

@@ -4,16 +4,19 @@ import logging
 import random
 import threading
 import time
-from typing import TYPE_CHECKING, Iterable, Optional, Tuple
+from typing import Iterable, Optional, Tuple
 
 from google.protobuf import any_pb2
 from google.protobuf import message as _message
 
 from ostrel.api import common_pb2, data_pb2, execution_pb2, perception_pb2
+from ostrel.server import wire
 from ostrel.server.cell import AGENTS, Cell, Products, StepFailed
+from ostrel.server.store import EVENT_FIELD, PRODUCT_FIELD, RecordStore
 
-if TYPE_CHECKING:
-    from ostrel.server.store import RecordStore
+PRODUCT_KINDS = {name: f.number for name, f in data_pb2.ProductRecord.DESCRIPTOR.fields_by_name.items()}
+TIMESTAMP_FIELD = PRODUCT_KINDS.pop("timestamp_ns")
+ANY_URL_PREFIX = "type.googleapis.com/"
 
 log = logging.getLogger(__name__)
 
@@ -26,6 +29,16 @@ def now_ns() -> int:
     return time.time_ns()
 
 
+class Recording:
+    """The open recording of a run: its row in the store and what it holds so far."""
+
+    def __init__(self, row: int, description: str) -> None:
+        self.row = row
+        self.description = description
+        self.events = 0
+        self.products = 0
+
+
 class ProgramRun:
     """One run of a behavior tree.
 
@@ -36,27 +49,30 @@ class ProgramRun:
     times the time scale; a node with no member does nothing.
 
     Each leaf step leaves an event in the open recording, if there is one,
-    and its products are kept as the agents' latest. A recording that is
-    still open when the program ends is closed and stored then.
+    and its products are kept as the agents' latest; both are stored as the
+    step ends. A recording that is still open when the program ends is
+    closed then.
     """
 
-    def __init__(self, cell: Cell, behavior: str, tree: execution_pb2.Behavior, store: "RecordStore",
+    def __init__(self, cell: Cell, behavior: str, tree: execution_pb2.Behavior, store: RecordStore,
                  time_scale: float = 1.0, stop_event: Optional[threading.Event] = None,
-                 seed: Optional[int] = None) -> None:
+                 seed: Optional[int] = None, project: Optional[str] = None) -> None:
         self.cell = cell
         self.behavior = behavior
         self.tree = tree
         self.store = store
+        self.project = project  # key of the stored project that recordings refer to
         self.time_scale = max(0.0, float(time_scale))
         self.stop_event = stop_event
         self.rng = random.Random(seed)
-        self.recording: Optional[data_pb2.RecordSet] = None
+        self.recording: Optional[Recording] = None
         self.steps = 0
         self.failures = 0
 
     def run(self) -> common_pb2.Status:
         """Run the tree to its end; returns the program's final Status."""
         log.info("program '%s' started", self.behavior)
+        program = self.store.begin_program(self.behavior, now_ns())
         try:
             self._node(self.tree)
             status = common_pb2.Status(
@@ -71,11 +87,16 @@ class ProgramRun:
                 code=common_pb2.FAILURE,
                 message="program '%s' stopped after %d steps: the server is shutting down"
                 % (self.behavior, self.steps))
+        except Exception as error:  # a fault of the server, not of the program
+            log.exception("program '%s' broke down", self.behavior)
+            status = common_pb2.Status(code=common_pb2.FAILURE,
+                                       message="program '%s' broke down: %s" % (self.behavior, error))
         finally:
             if self.recording is not None:
                 log.info("closing recording '%s' at the end of the program", self.recording.description)
                 self._close_recording(now_ns())
-        log.info("program '%s': %s", self.behavior, status.message)
+        self.store.end_program(program, now_ns(), status.code, status.message)
+        log.info("%s", status.message)
         return status
 
     # Walking the tree -----------------------------------------------------
@@ -96,7 +117,7 @@ class ProgramRun:
                 if not allow_failure:
                     raise
                 self.failures += 1
-                log.info("allowed failure: %s", failure)
+                log.debug("allowed failure: %s", failure)
 
     def _node(self, node: execution_pb2.Behavior) -> None:
         case = node.WhichOneof("type")
@@ -122,8 +143,9 @@ class ProgramRun:
             action.name = node.name
             action.simulate = True
         getattr(action, case).CopyFrom(getattr(node, case))
-        packed = any_pb2.Any()
-        packed.Pack(action)
+        # What Any.Pack does, spelled out: the packed message and its type URL.
+        packed = any_pb2.Any(type_url=ANY_URL_PREFIX + action.DESCRIPTOR.full_name,
+                             value=action.SerializeToString())
         return agent, packed
 
     def _step(self, node: execution_pb2.Behavior, case: str) -> None:
@@ -148,36 +170,44 @@ class ProgramRun:
             stopped = True
             failure = StepFailed("%s: stopped, the server is shutting down" % label)
         stop = now_ns()
-        with self.cell.lock:
-            for _, message in products:
-                if not isinstance(message, perception_pb2.ImagesProducts):
-                    message.metrics.step_duration_ns = stop - start
-        for kind, message in products:
-            if self.recording is not None:
-                record = self.recording.products.add(timestamp_ns=stop)
-                getattr(record, kind).CopyFrom(message)
+        self._keep_products(products, stop, stop - start)
         if self.recording is not None:
             end = common_pb2.Status(code=common_pb2.SUCCESS, message="%s done" % label)
             if failure is not None:
                 end = common_pb2.Status(code=common_pb2.FAILURE, message=str(failure))
-            self.recording.events.add(
+            event = data_pb2.EventRecord(
                 name=node.name or case, start_timestamp_ns=start, stop_timestamp_ns=stop,
                 action=packed,
                 status=[common_pb2.Status(code=common_pb2.RUNNING, message="%s started" % label), end],
                 status_metadata=[common_pb2.Metadata(timestamp_ns=start), common_pb2.Metadata(timestamp_ns=stop)])
+            self.store.append(self.recording.row, EVENT_FIELD, stop, event.SerializeToString())
+            self.recording.events += 1
         if case == "stop_recording_data" and failure is None:
             self._close_recording(stop)
         if failure is not None:
-            log.info("%s", failure)
+            log.debug("%s", failure)
             raise Stopped() if stopped else failure
         log.debug("%s done", label)
+
+    def _keep_products(self, products: Products, stamp_ns: int, duration_ns: int) -> None:
+        """Serialize each product once: as its agent's latest, and as a
+        ProductRecord of the open recording."""
+        for kind, message in products:
+            if not isinstance(message, perception_pb2.ImagesProducts):
+                message.metrics.step_duration_ns = duration_ns
+            data = message.SerializeToString()
+            self.cell.publish(kind, data)
+            if self.recording is not None:
+                record = wire.uint_field(TIMESTAMP_FIELD, stamp_ns) + wire.field(PRODUCT_KINDS[kind], data)
+                self.store.append(self.recording.row, PRODUCT_FIELD, stamp_ns, record)
+                self.recording.products += 1
 
     def _datalink(self, case: str, step: _message.Message, start: int) -> None:
         if isinstance(step, execution_pb2.StartRecordingData):
             if self.recording is not None:
                 raise StepFailed("recording '%s' is still open" % self.recording.description)
-            self.recording = data_pb2.RecordSet(description=step.description, start_timestamp_ns=start)
-            self.recording.project.CopyFrom(self.cell.project)
+            row = self.store.open_recording(step.description, start, self.project)
+            self.recording = Recording(row, step.description)
             log.info("recording '%s' opened", step.description)
         elif self.recording is None:
             raise StepFailed("no recording is open")
@@ -186,7 +216,6 @@ class ProgramRun:
         recording, self.recording = self.recording, None
         if recording is None:
             return
-        recording.stop_timestamp_ns = stop
-        self.store.add_record_set(recording)
+        self.store.close_recording(recording.row, stop)
         log.info("recording '%s' stored: %d events, %d products",
-                 recording.description, len(recording.events), len(recording.products))
+                 recording.description, recording.events, recording.products)

@@ -1,19 +1,68 @@
-"""The service: keeps the project, runs programs, answers state and records."""
+"""The service: keeps the project, runs programs, answers state and records.
+
+The big messages travel as bytes: a pushed project is kept as received
+(parsed once, for the cell), a pulled project is answered with those bytes,
+and the system state and the records are joined from serialized parts.
+`handler` registers these byte-level methods with a gRPC server; the
+message-level methods of OstrelServicer work too, at the cost of a parse
+or a serialization more.
+"""
 
 import logging
+import sqlite3
 import threading
+from typing import Any, Callable, Dict, NoReturn, Optional, Tuple
 
-from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2_grpc, system_pb2
-from ostrel.server.cell import Cell
+import grpc
+from google.protobuf.message import DecodeError
+
+from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
+from ostrel.server import wire
+from ostrel.server.cell import Cell, check_project
 from ostrel.server.runner import ProgramRun, now_ns
+from ostrel.server.store import RecordStore, TooLarge
 
 log = logging.getLogger(__name__)
 
 SERVER_NAME = "ostrel-server"
+SERVICE_NAME = "ostrel.api.service.Ostrel"
+DEFAULT_MAX_MESSAGE_SIZE = 1024 * 1024 * 1024
+
+STATE_FIELDS = {name: f.number for name, f in system_pb2.SystemState.DESCRIPTOR.fields_by_name.items()}
+LATEST_KINDS = ("images", "perception", "planner", "controller")
+
+IDLE = "idle: no program has run"
+BUSY_PUSH = "program '%s' is running; push the project when it has ended"
+BUSY_RUN = "program '%s' is still running; '%s' was not started"
+PUSHING = "a project is being stored; run '%s' when the push has ended"
+NO_PROJECT = "no project has been pushed"
+UNPARSED = "the project does not parse: %s"
+STORE_FAILED = "the project was not stored in %s: %s"
+RECORDS_TOO_LARGE = ("the records come to %d bytes, more than the server's message limit of %d "
+                     "(--max-message-size); narrow the request by descriptions or since_ns")
+RECORDS_FAILED = "cannot read the records from %s: %s"
+TOO_LARGE = ("the %s comes to %d bytes, more than the server's message limit of %d "
+             "(--max-message-size)")
+STORED_UNPARSED = "the project stored in %s does not parse (%s); push a project again"
+STORED_REFUSED = "the project stored in %s is refused: %s; push a project again"
 
 
-def _status(code, message):
+def _status(code: "common_pb2.Code.ValueType", message: str) -> common_pb2.Status:
     return common_pb2.Status(code=code, message=message)
+
+
+def _identity(data: bytes) -> bytes:
+    return data
+
+
+class _Project:
+    """The current project: as received, parsed, its key in the store and its cell."""
+
+    def __init__(self, data: bytes, parsed: project_pb2.ProjectSnapshot, key: Optional[str]) -> None:
+        self.data = data
+        self.parsed = parsed
+        self.key = key
+        self.cell = Cell(parsed)
 
 
 class OstrelService(service_pb2_grpc.OstrelServicer):
@@ -22,117 +71,249 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
     The project is stored when it is pushed and loaded again when the server
     starts, so a restart keeps it; the simulated cell starts from the
     project's workspace on each push and keeps its state from run to run.
+    `_lock` guards a few references and flags only: no handler does I/O,
+    logging or long work while holding it.
     """
 
-    def __init__(self, store, time_scale=1.0, seed=None):
+    def __init__(self, store: RecordStore, time_scale: float = 1.0, seed: Optional[int] = None,
+                 max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE) -> None:
         self.store = store
         self.time_scale = time_scale
         self.seed = seed
+        self.max_message_size = max_message_size
         self._lock = threading.Lock()
+        self._push_lock = threading.Lock()  # pushes take turns; no other handler takes it
+        self._pushing = False
         self._stop = threading.Event()
-        self._thread = None
+        self._thread: Optional[threading.Thread] = None
         self._running = ""
-        self._project = store.load_project()
-        self._cell = Cell(self._project) if self._project is not None else None
-        self._status = _status(common_pb2.SUCCESS, "idle: no program has run")
-        if self._project is not None:
-            log.info("loaded the stored project '%s'", self._project.version)
+        interrupted = store.close_interrupted(now_ns())
+        self._status = _status(common_pb2.FAILURE, interrupted) if interrupted else _status(common_pb2.SUCCESS, IDLE)
+        if interrupted:
+            log.warning("%s", interrupted)
+        self._project = self._load_project()
 
-    # Service methods ------------------------------------------------------
+    def _load_project(self) -> Optional[_Project]:
+        stored = self.store.load_project()
+        if stored is None:
+            return None
+        key, data = stored
+        try:
+            parsed = project_pb2.ProjectSnapshot.FromString(data)
+        except DecodeError as error:
+            self._refuse_stored(STORED_UNPARSED % (self.store.path, error))
+            return None
+        refusal = check_project(parsed)
+        if refusal is not None:
+            self._refuse_stored(STORED_REFUSED % (self.store.path, refusal))
+            return None
+        log.info("loaded the stored project '%s'", parsed.version)
+        return _Project(data, parsed, key)
 
-    def connect(self, request, context):
-        who = request.client or "a client"
-        log.info("%s connected from %s", who, context.peer())
+    def _refuse_stored(self, text: str) -> None:
+        log.warning("%s", text)
+        if self._status.code == common_pb2.SUCCESS:
+            self._status = _status(common_pb2.FAILURE, text)
+
+    # Byte-level methods -----------------------------------------------------
+
+    def push_project(self, data: bytes, context: Any = None) -> common_pb2.Status:
+        """Store and load a serialized project.
+
+        The project's file is written while the project is parsed and
+        checked; a push of the project held already stores nothing new.
+        """
         with self._lock:
-            project = self._project
-        held = ("project '%s' with %d behaviors" % (project.version, len(project.behaviors))
-                if project is not None else "no project yet")
-        return _status(common_pb2.SUCCESS, "%s at your service, %s; %s" % (SERVER_NAME, who, held))
-
-    def pushProjectSnapshot(self, request, context):
-        with self._lock:
-            if self._is_running():
-                return _status(common_pb2.FAILURE,
-                               "program '%s' is running; push the project when it has ended" % self._running)
-            self.store.save_project(request, now_ns())
-            self._project = project_pb2.ProjectSnapshot()
-            self._project.CopyFrom(request)
-            self._cell = Cell(self._project)
-        config = request.workspace.config
+            current = self._project
+        unchanged = current if current is not None and current.data == data else None
+        staged = self.store.stage_project(data) if unchanged is None else None
+        committed = False
+        try:
+            if unchanged is not None:
+                parsed = unchanged.parsed
+            else:
+                try:
+                    parsed = project_pb2.ProjectSnapshot.FromString(data)
+                except DecodeError as error:
+                    return self._refused_push(UNPARSED % error)
+            refusal = check_project(parsed)
+            if refusal is not None:
+                return self._refused_push(refusal)
+            with self._push_lock:
+                with self._lock:
+                    running = self._running if self._is_running() else ""
+                    self._pushing = not running
+                if running:
+                    return self._refused_push(BUSY_PUSH % running)
+                project: Optional[_Project] = None
+                try:
+                    if staged is not None:
+                        key = self.store.commit_project(staged, now_ns())
+                    else:
+                        assert unchanged is not None and unchanged.key is not None
+                        key = unchanged.key
+                        self.store.repush_project(key, now_ns())
+                    committed = True
+                    project = _Project(data, parsed, key)
+                except (OSError, sqlite3.Error) as error:
+                    return self._refused_push(STORE_FAILED % (self.store.path, error))
+                finally:
+                    with self._lock:
+                        if project is not None:
+                            self._project = project
+                        self._pushing = False
+        finally:
+            if staged is not None and not committed:
+                staged.discard()
+        config = parsed.workspace.config
         summary = "project '%s' stored: %d behaviors, %d robots, %d effectors, %d items, %d cameras" % (
-            request.version, len(request.behaviors), len(config.robots), len(config.effectors),
+            parsed.version, len(parsed.behaviors), len(config.robots), len(config.effectors),
             len(config.items), len(config.cameras))
         log.info("%s", summary)
         return _status(common_pb2.SUCCESS, summary)
 
-    def pullProjectSnapshot(self, request, context):
-        with self._lock:
-            project = project_pb2.ProjectSnapshot()
-            if self._project is not None:
-                project.CopyFrom(self._project)
-        return project
+    def _refused_push(self, text: str) -> common_pb2.Status:
+        log.info("refused a project: %s", text)
+        return _status(common_pb2.FAILURE, text)
 
-    def pullSystemState(self, request, context):
+    def pull_project(self, request: Any = None, context: Any = None) -> bytes:
+        """The current project, serialized as it was pushed."""
         with self._lock:
-            state = system_pb2.SystemState(status=self._status)
-            cell = self._cell
+            project = self._project
+        return self._within_limit(project.data if project is not None else b"", "project", context)
+
+    def pull_state(self, request: Any = None, context: Any = None) -> bytes:
+        """A serialized SystemState: status, workspace state and the agents' latest products."""
+        with self._lock:
+            status = self._status
+            cell = self._project.cell if self._project is not None else None
+        pieces = [wire.field(STATE_FIELDS["status"], status.SerializeToString())]
         if cell is not None:
-            workspace, latest = cell.snapshot()
-            state.workspace.CopyFrom(workspace)
-            for kind in ("images", "perception", "planner", "controller"):
+            state, latest = cell.snapshot()
+            pieces.append(wire.field(STATE_FIELDS["workspace"], state))
+            for kind in LATEST_KINDS:
                 if kind in latest:
-                    getattr(state, kind).CopyFrom(latest[kind])
-        return state
+                    pieces += [wire.field_head(STATE_FIELDS[kind], len(latest[kind])), latest[kind]]
+        return self._within_limit(b"".join(pieces), "system state", context)
 
-    def runProgram(self, request, context):
-        behavior = request.behavior
+    def _within_limit(self, answer: bytes, what: str, context: Any) -> bytes:
+        if len(answer) <= self.max_message_size:
+            return answer
+        self._abort(context, grpc.StatusCode.RESOURCE_EXHAUSTED,
+                    TOO_LARGE % (what, len(answer), self.max_message_size))
+
+    @staticmethod
+    def _abort(context: Any, code: grpc.StatusCode, text: str) -> NoReturn:
+        log.warning("%s", text)
+        if context is None:
+            raise RuntimeError(text)
+        context.abort(code, text)
+        raise AssertionError("abort returns by raising")  # pragma: no cover
+
+    def pull_records(self, request: service_pb2.RecordsRequest, context: Any = None) -> bytes:
+        """A serialized DataRecords, joined from the stored encodings."""
+        try:
+            return self.store.data_records(request.descriptions, request.since_ns, self.max_message_size)
+        except TooLarge as error:
+            self._abort(context, grpc.StatusCode.RESOURCE_EXHAUSTED,
+                        RECORDS_TOO_LARGE % (error.size, self.max_message_size))
+        except (OSError, sqlite3.Error) as error:
+            self._abort(context, grpc.StatusCode.INTERNAL, RECORDS_FAILED % (self.store.path, error))
+
+    # Service methods ------------------------------------------------------
+
+    def connect(self, request: service_pb2.ConnectRequest, context: Any) -> common_pb2.Status:
+        who = request.client or "a client"
+        if log.isEnabledFor(logging.DEBUG):
+            log.debug("%s connected from %s", who, context.peer())
         with self._lock:
-            if self._is_running():
-                log.warning("refused '%s': '%s' is running", behavior, self._running)
-                return _status(common_pb2.FAILURE, "program '%s' is still running; '%s' was not started"
-                               % (self._running, behavior))
-            if self._project is None:
-                return _status(common_pb2.FAILURE, "no project has been pushed")
-            if not behavior:
-                return _status(common_pb2.FAILURE, "the request names no behavior")
-            if behavior not in self._project.behaviors:
-                known = ", ".join(sorted(self._project.behaviors)) or "none"
-                return _status(common_pb2.FAILURE,
-                               "unknown behavior '%s'; the project has: %s" % (behavior, known))
-            run = ProgramRun(self._cell, behavior, self._project.behaviors[behavior], self.store,
-                             time_scale=self.time_scale, stop_event=self._stop, seed=self.seed)
-            self._running = behavior
-            self._status = _status(common_pb2.RUNNING, "program '%s' is running" % behavior)
-            self._thread = threading.Thread(target=self._run, args=(run,), name="program", daemon=True)
-            self._thread.start()
-        return _status(common_pb2.RUNNING, "program '%s' started" % behavior)
+            project = self._project
+        held = ("project '%s' with %d behaviors" % (project.parsed.version, len(project.parsed.behaviors))
+                if project is not None else "no project yet")
+        return _status(common_pb2.SUCCESS, "%s at your service, %s; %s" % (SERVER_NAME, who, held))
 
-    def pullDataRecords(self, request, context):
-        return data_pb2.DataRecords(records=self.store.record_sets(request.descriptions, request.since_ns))
+    def pushProjectSnapshot(self, request: project_pb2.ProjectSnapshot, context: Any) -> common_pb2.Status:
+        return self.push_project(request.SerializeToString(), context)
+
+    def pullProjectSnapshot(self, request: Any, context: Any) -> project_pb2.ProjectSnapshot:
+        return project_pb2.ProjectSnapshot.FromString(self.pull_project(request, context))
+
+    def pullSystemState(self, request: Any, context: Any) -> system_pb2.SystemState:
+        return system_pb2.SystemState.FromString(self.pull_state(request, context))
+
+    def pullDataRecords(self, request: service_pb2.RecordsRequest, context: Any) -> data_pb2.DataRecords:
+        return data_pb2.DataRecords.FromString(self.pull_records(request, context))
+
+    def runProgram(self, request: service_pb2.ProgramRequest, context: Any) -> common_pb2.Status:
+        behavior = request.behavior
+        refusal = None
+        with self._lock:
+            project = self._project
+            if self._is_running():
+                refusal = BUSY_RUN % (self._running, behavior)
+            elif self._pushing:
+                refusal = PUSHING % behavior
+            elif project is None:
+                refusal = NO_PROJECT
+            elif not behavior:
+                refusal = "the request names no behavior"
+            elif behavior not in project.parsed.behaviors:
+                known = ", ".join(sorted(project.parsed.behaviors)) or "none"
+                refusal = "unknown behavior '%s'; the project has: %s" % (behavior, known)
+            else:
+                run = ProgramRun(project.cell, behavior, project.parsed.behaviors[behavior], self.store,
+                                 time_scale=self.time_scale, stop_event=self._stop, seed=self.seed,
+                                 project=project.key)
+                self._running = behavior
+                self._status = _status(common_pb2.RUNNING, "program '%s' is running" % behavior)
+                self._thread = threading.Thread(target=self._run, args=(run,), name="program", daemon=True)
+                self._thread.start()
+        if refusal is not None:
+            log.info("refused to run '%s': %s", behavior, refusal)
+            return _status(common_pb2.FAILURE, refusal)
+        return _status(common_pb2.RUNNING, "program '%s' started" % behavior)
 
     # Program thread ---------------------------------------------------------
 
-    def _is_running(self):
+    def _is_running(self) -> bool:
         return self._thread is not None and self._thread.is_alive()
 
-    def _run(self, run):
+    def _run(self, run: ProgramRun) -> None:
         try:
             status = run.run()
-        except Exception as error:  # a fault of the server, not of the program
+        except Exception as error:  # the store failed before the program began
             log.exception("program '%s' broke down", run.behavior)
             status = _status(common_pb2.FAILURE, "program '%s' broke down: %s" % (run.behavior, error))
         with self._lock:
             self._status = status
 
-    def wait(self, timeout=None):
+    def wait(self, timeout: Optional[float] = None) -> bool:
         """Wait for the running program, if any; True when none is running."""
         thread = self._thread
         if thread is not None:
             thread.join(timeout)
         return not self._is_running()
 
-    def shutdown(self, timeout=5.0):
+    def shutdown(self, timeout: float = 5.0) -> None:
         """Stop the running program at its next step or wait, and wait for it."""
         self._stop.set()
         if not self.wait(timeout):
             log.warning("the program did not stop within %.1f s", timeout)
+
+
+def handler(service: OstrelService) -> grpc.GenericRpcHandler:
+    """The service's methods for a gRPC server, with the big messages
+    passed as bytes."""
+    C, S = common_pb2.Status, service_pb2
+    table: Dict[str, Tuple[Callable[..., Any], Callable[[bytes], Any], Callable[[Any], bytes]]] = {
+        "connect": (service.connect, S.ConnectRequest.FromString, C.SerializeToString),
+        "pushProjectSnapshot": (service.push_project, _identity, C.SerializeToString),
+        "pullProjectSnapshot": (service.pull_project, S.GenericRequest.FromString, _identity),
+        "pullSystemState": (service.pull_state, S.GenericRequest.FromString, _identity),
+        "runProgram": (service.runProgram, S.ProgramRequest.FromString, C.SerializeToString),
+        "pullDataRecords": (service.pull_records, S.RecordsRequest.FromString, _identity),
+    }
+    methods = {name: grpc.unary_unary_rpc_method_handler(method, request_deserializer=parse,
+                                                           response_serializer=serialize)
+               for name, (method, parse, serialize) in table.items()}
+    return grpc.method_handlers_generic_handler(SERVICE_NAME, methods)

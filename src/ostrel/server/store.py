@@ -1,107 +1,568 @@
-"""SQLite storage of the pushed project and the closed record sets."""
+"""Storage of the pushed project, the programs run and the recorded data.
 
+Rows live in one SQLite file (write-ahead log, so that readers never wait
+for the writer); payloads of BLOB_FILE_MIN bytes or more (large projects,
+images) live in files in a directory beside it, where
+they are written and read at file speed. A project is kept once per push,
+however many recordings refer to it.
+
+Every event and product of a recording is committed as it happens, so a
+server killed mid-run loses at most the step in flight; the next start
+closes such a recording as interrupted and keeps what it holds.
+"""
+
+import errno
+import fcntl
 import logging
 import os
+import shutil
 import sqlite3
+import tempfile
 import threading
+import uuid
 from pathlib import Path
+from typing import Dict, Iterable, List, Optional, Sequence, Set, Tuple, Union
 
-from ostrel.api import data_pb2, project_pb2
+from ostrel.api import data_pb2
+from ostrel.server import wire
 
 log = logging.getLogger(__name__)
 
 _MAX_SQLITE_INT = 2**63 - 1
+BLOB_FILE_MIN = 256 * 1024
+
+# Fields of RecordSet and DataRecords that answers are assembled from.
+RECORD_SET_FIELDS = {name: f.number for name, f in data_pb2.RecordSet.DESCRIPTOR.fields_by_name.items()}
+EVENT_FIELD = RECORD_SET_FIELDS["events"]
+PRODUCT_FIELD = RECORD_SET_FIELDS["products"]
+RECORDS_FIELD = data_pb2.DataRecords.DESCRIPTOR.fields_by_name["records"].number
+
+OPEN, CLOSED, INTERRUPTED = "open", "closed", "interrupted"
 
 _SCHEMA = """
-CREATE TABLE IF NOT EXISTS project (
-    id INTEGER PRIMARY KEY CHECK (id = 1),
-    pushed_ns INTEGER NOT NULL,
-    data BLOB NOT NULL
+CREATE TABLE IF NOT EXISTS projects (
+    key TEXT PRIMARY KEY,
+    size INTEGER NOT NULL,
+    data BLOB
 );
-CREATE TABLE IF NOT EXISTS record_sets (
+CREATE TABLE IF NOT EXISTS current_project (
+    id INTEGER PRIMARY KEY CHECK (id = 1),
+    key TEXT NOT NULL,
+    pushed_ns INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS programs (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    behavior TEXT NOT NULL,
+    start_ns INTEGER NOT NULL,
+    stop_ns INTEGER,
+    code INTEGER,
+    message TEXT
+);
+CREATE TABLE IF NOT EXISTS recordings (
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     description TEXT NOT NULL,
     start_ns INTEGER NOT NULL,
-    stop_ns INTEGER NOT NULL,
-    data BLOB NOT NULL
+    stop_ns INTEGER,
+    project TEXT,
+    state TEXT NOT NULL
 );
-CREATE INDEX IF NOT EXISTS record_sets_start ON record_sets (start_ns);
+CREATE INDEX IF NOT EXISTS recordings_start ON recordings (start_ns);
+CREATE TABLE IF NOT EXISTS entries (
+    recording INTEGER NOT NULL,
+    seq INTEGER NOT NULL,
+    field INTEGER NOT NULL,
+    stamp_ns INTEGER NOT NULL,
+    size INTEGER NOT NULL,
+    data BLOB,
+    blob TEXT,
+    PRIMARY KEY (recording, seq)
+);
 """
 
+# Tables this store reads, with the columns it needs. `project` and
+# `record_sets` are the layout of earlier versions: their rows are still read.
+_TABLES = {
+    "projects": ("key", "size", "data"),
+    "current_project": ("id", "key", "pushed_ns"),
+    "programs": ("id", "behavior", "start_ns", "stop_ns", "code", "message"),
+    "recordings": ("id", "description", "start_ns", "stop_ns", "project", "state"),
+    "entries": ("recording", "seq", "field", "stamp_ns", "size", "data", "blob"),
+    "project": ("id", "pushed_ns", "data"),
+    "record_sets": ("id", "description", "start_ns", "stop_ns", "data"),
+}
 
-def default_db_path():
+CANNOT_OPEN = "cannot open the database %s: %s"
+IN_USE = "the database %s is in use by another ostrel-server (pid %s); stop that server or give another --db"
+FOREIGN_FILE = ("%s is not a database of ostrel-server (it holds the tables %s); "
+                "give another --db or move that file away")
+FOREIGN_TABLE = ("%s is not a database of ostrel-server (its table '%s' has no column '%s'); "
+                 "give another --db or move that file away")
+MISSING_BLOB = "the database %s lacks its file %s; the directory %s was changed by hand"
+
+Blob = Tuple[Optional[bytes], Optional[str]]  # inline bytes, or the name of a blob file
+
+
+class StoreError(OSError):
+    """A database that cannot be used; the text names the file and what to do."""
+
+
+class TooLarge(Exception):
+    """An answer larger than the caller's limit; `size` says how large."""
+
+    def __init__(self, size: int) -> None:
+        super().__init__(size)
+        self.size = size
+
+
+def default_db_path() -> str:
     """Where the server keeps its database when no path is given."""
     base = os.environ.get("XDG_DATA_HOME") or os.path.join(Path.home(), ".local", "share")
     return os.path.join(base, "ostrel", "server.sqlite3")
 
 
-class RecordStore:
-    """The project and the record sets, kept in one SQLite file.
+def new_key() -> str:
+    return uuid.uuid4().hex
 
-    One connection is shared by the server's threads under a lock; every
-    write is committed at once, so a restart finds what was stored.
+
+def _error_text(error: BaseException) -> str:
+    return str(getattr(error, "strerror", None) or error)
+
+
+class _ProcessLock:
+    """An exclusive lock on `path` that names its holder's pid in the file."""
+
+    def __init__(self, path: str, db: str) -> None:
+        self._fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o644)
+        try:
+            fcntl.flock(self._fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except OSError as error:
+            holder = os.pread(self._fd, 32, 0).decode("ascii", "replace").strip() or "unknown"
+            os.close(self._fd)
+            if error.errno in (errno.EAGAIN, errno.EACCES):
+                raise StoreError(IN_USE % (db, holder)) from None
+            raise
+        os.ftruncate(self._fd, 0)
+        os.pwrite(self._fd, b"%d\n" % os.getpid(), 0)
+
+    def release(self) -> None:
+        if self._fd >= 0:
+            os.close(self._fd)  # closing drops the lock
+            self._fd = -1
+
+
+class RecordStore:
+    """The project, the programs and the record sets of one server.
+
+    Writes go through one connection under a lock that only writers take
+    (the program thread and pushes); each thread that reads gets its own
+    connection and never waits for a write.
     """
 
-    def __init__(self, path):
+    def __init__(self, path: Union[str, "os.PathLike[str]"]) -> None:
         self.path = str(path)
-        self._lock = threading.Lock()
+        self._write_lock = threading.Lock()
+        self._local = threading.local()
+        self._readers: List[sqlite3.Connection] = []
+        self._readers_lock = threading.Lock()
+        self._lock: Optional[_ProcessLock] = None
+        self._temp_dir: Optional[str] = None
         try:
-            if self.path != ":memory:":
+            if self.path == ":memory:":  # a private database that goes with the store
+                self._temp_dir = tempfile.mkdtemp(prefix="ostrel-store-")
+                file = os.path.join(self._temp_dir, "server.sqlite3")
+            else:
                 Path(self.path).parent.mkdir(parents=True, exist_ok=True)
-            self._db = sqlite3.connect(self.path, check_same_thread=False)
+                file = self.path
+                self._lock = _ProcessLock(self.path + ".lock", self.path)
+            self._uri = Path(os.path.abspath(file)).as_uri()
+            self.blob_dir = file + ".blobs"
+            self._db = self._connect()
+            self._check_tables()
+            self._db.execute("PRAGMA journal_mode=WAL")
             with self._db:
                 self._db.executescript(_SCHEMA)
+            self._migrate()
+            self._remove_orphans()
+        except StoreError:
+            self._release()
+            raise
         except (OSError, sqlite3.Error) as error:
-            raise OSError("cannot open the database %s: %s" % (self.path, getattr(error, "strerror", None) or error))
-        log.info("record store at %s", self.path)
+            self._release()
+            raise StoreError(CANNOT_OPEN % (self.path, _error_text(error))) from None
+        log.debug("record store at %s", self.path)
 
-    def close(self):
-        with self._lock:
+    def _connect(self) -> sqlite3.Connection:
+        db = sqlite3.connect(self._uri, uri=True, check_same_thread=False, timeout=30.0)
+        db.execute("PRAGMA synchronous=NORMAL")  # with the WAL: a killed process loses no commit
+        return db
+
+    def _release(self) -> None:
+        db: Optional[sqlite3.Connection] = getattr(self, "_db", None)
+        if db is not None:
+            db.close()  # a no-op once closed
+        if self._lock is not None:
+            self._lock.release()
+            self._lock = None
+        if self._temp_dir is not None:
+            shutil.rmtree(self._temp_dir, ignore_errors=True)
+            self._temp_dir = None
+
+    def close(self) -> None:
+        with self._readers_lock:
+            for reader in self._readers:
+                reader.close()
+            self._readers.clear()
+        with self._write_lock:
             self._db.close()
+        self._release()
+
+    # Opening ------------------------------------------------------------
+
+    def _check_tables(self) -> None:
+        names = [row[0] for row in self._db.execute(
+            "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'")]
+        ours = [name for name in names if name in _TABLES]
+        if names and not ours:
+            raise StoreError(FOREIGN_FILE % (self.path, ", ".join(sorted(names))))
+        for name in ours:
+            columns = {row[1] for row in self._db.execute("PRAGMA table_info(%s)" % name)}
+            for column in _TABLES[name]:
+                if column not in columns:
+                    raise StoreError(FOREIGN_TABLE % (self.path, name, column))
+
+    def _has_table(self, db: sqlite3.Connection, name: str) -> bool:
+        return db.execute("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", (name,)).fetchone() is not None
+
+    def _migrate(self) -> None:
+        """Move a project stored by an earlier version into the projects table."""
+        if not self._has_table(self._db, "project"):
+            return
+        row = self._db.execute("SELECT pushed_ns, data FROM project WHERE id = 1").fetchone()
+        if row is None:
+            return
+        pushed_ns, data = row
+        key = new_key()
+        self.put_blob(data, key)
+        with self._db:
+            self._db.execute("INSERT INTO projects (key, size, data) VALUES (?, ?, ?)",
+                             (key, len(data), data if len(data) < BLOB_FILE_MIN else None))
+            self._db.execute("INSERT OR IGNORE INTO current_project (id, key, pushed_ns) VALUES (1, ?, ?)",
+                             (key, pushed_ns))
+            self._db.execute("DELETE FROM project WHERE id = 1")
+        log.info("moved the project of an earlier version into the projects table of %s", self.path)
+
+    def _remove_orphans(self) -> None:
+        """Remove payload files that no row refers to: left by a server
+        killed between writing a file and committing its row."""
+        if not os.path.isdir(self.blob_dir):
+            return
+        kept = {row[0] for row in self._db.execute("SELECT key FROM projects WHERE data IS NULL")}
+        kept.update(row[0] for row in self._db.execute("SELECT blob FROM entries WHERE blob IS NOT NULL"))
+        for folder, _, names in os.walk(self.blob_dir):
+            for name in names:
+                if name not in kept:
+                    os.remove(os.path.join(folder, name))
+                    log.info("removed %s: no record refers to it", os.path.join(folder, name))
+
+    # Payloads -----------------------------------------------------------
+
+    def blob_path(self, name: str) -> str:
+        return os.path.join(self.blob_dir, name[:2], name)
+
+    def put_blob(self, data: bytes, name: Optional[str] = None) -> Blob:
+        """(data, None) for a small payload kept in its row; (None, name)
+        once a large one is in its file."""
+        if len(data) < BLOB_FILE_MIN:
+            return data, None
+        name = name or new_key()
+        path = self.blob_path(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        temporary = path + ".tmp"
+        with open(temporary, "wb") as out:
+            out.write(data)
+        os.replace(temporary, path)  # a reader never sees half a file
+        return None, name
+
+    def _get_blob(self, data: Optional[bytes], name: Optional[str]) -> bytes:
+        if data is not None or name is None:
+            return data or b""
+        try:
+            with open(self.blob_path(name), "rb") as source:
+                return source.read()
+        except FileNotFoundError:
+            raise StoreError(MISSING_BLOB % (self.path, self.blob_path(name), self.blob_dir)) from None
+
+    def _reader(self) -> sqlite3.Connection:
+        db: Optional[sqlite3.Connection] = getattr(self._local, "db", None)
+        if db is None:
+            db = self._connect()
+            self._local.db = db
+            with self._readers_lock:
+                self._readers.append(db)
+        return db
+
+    def _write(self, sql: str, args: Sequence[object]) -> int:
+        with self._write_lock, self._db:
+            cur = self._db.execute(sql, args)
+        return int(cur.lastrowid or 0)
 
     # The project -------------------------------------------------------
 
-    def save_project(self, project, pushed_ns):
-        with self._lock, self._db:
-            self._db.execute(
-                "INSERT OR REPLACE INTO project (id, pushed_ns, data) VALUES (1, ?, ?)",
-                (pushed_ns, project.SerializeToString()),
-            )
+    def stage_project(self, data: bytes) -> "StagedProject":
+        """Start writing a pushed project (serialized) to its file while the
+        caller parses it; `commit_project` makes it the current one."""
+        return StagedProject(self, data)
 
-    def load_project(self):
-        """The last pushed project, or None when none was ever pushed."""
-        with self._lock:
-            row = self._db.execute("SELECT data FROM project WHERE id = 1").fetchone()
-        return None if row is None else project_pb2.ProjectSnapshot.FromString(row[0])
+    def commit_project(self, staged: "StagedProject", pushed_ns: int) -> str:
+        """Make a staged project the current one; returns its key.
 
-    # Record sets -------------------------------------------------------
-
-    def add_record_set(self, record_set):
-        with self._lock, self._db:
-            cur = self._db.execute(
-                "INSERT INTO record_sets (description, start_ns, stop_ns, data) VALUES (?, ?, ?, ?)",
-                (
-                    record_set.description,
-                    record_set.start_timestamp_ns,
-                    record_set.stop_timestamp_ns,
-                    record_set.SerializeToString(),
-                ),
-            )
-        return cur.lastrowid
-
-    def record_sets(self, descriptions=(), since_ns=0):
-        """Stored record sets in the order they were closed.
-
-        `descriptions`, when not empty, keeps only the sets with one of these
-        descriptions; `since_ns` keeps the sets that started at or after it.
+        The project it replaces is dropped unless a recording refers to it,
+        so that pushes alone do not grow the store.
         """
-        query = "SELECT data FROM record_sets WHERE start_ns >= ?"
-        args = [min(int(since_ns), _MAX_SQLITE_INT)]
-        descriptions = list(descriptions)
-        if descriptions:
-            query += " AND description IN (%s)" % ", ".join("?" * len(descriptions))
-            args.extend(descriptions)
-        query += " ORDER BY id"
-        with self._lock:
-            rows = self._db.execute(query, args).fetchall()
-        return [data_pb2.RecordSet.FromString(data) for (data,) in rows]
+        staged.wait()
+        with self._write_lock, self._db:
+            row = self._db.execute("SELECT c.key, p.data IS NULL FROM current_project c "
+                                   "JOIN projects p ON p.key = c.key WHERE c.id = 1").fetchone()
+            previous: Optional[str] = row[0] if row is not None else None
+            in_file = bool(row[1]) if row is not None else False
+            self._db.execute("INSERT INTO projects (key, size, data) VALUES (?, ?, ?)",
+                             (staged.key, staged.size, staged.inline))
+            self._db.execute("INSERT OR REPLACE INTO current_project (id, key, pushed_ns) VALUES (1, ?, ?)",
+                             (staged.key, pushed_ns))
+            dropped = previous is not None and self._db.execute(
+                "DELETE FROM projects WHERE key = ? AND NOT EXISTS "
+                "(SELECT 1 FROM recordings WHERE project = ?)", (previous, previous)).rowcount > 0
+        if previous is not None and dropped and in_file:
+            try:
+                os.remove(self.blob_path(previous))
+            except OSError:
+                pass  # removed at the next start, as a file no row refers to
+        return staged.key
+
+    def repush_project(self, key: str, pushed_ns: int) -> None:
+        """Record a push of the project already stored under `key`."""
+        self._write("UPDATE current_project SET pushed_ns = ? WHERE id = 1 AND key = ?", (pushed_ns, key))
+
+    def save_project(self, data: bytes, pushed_ns: int) -> str:
+        """Store a pushed project (serialized) as the current one; returns its key."""
+        return self.commit_project(self.stage_project(data), pushed_ns)
+
+    def load_project(self) -> Optional[Tuple[str, bytes]]:
+        """(key, serialized project) of the last pushed project, or None."""
+        row = self._reader().execute(
+            "SELECT p.key, p.data FROM current_project c JOIN projects p ON p.key = c.key "
+            "WHERE c.id = 1").fetchone()
+        if row is None:
+            return None
+        return row[0], self._project_bytes(row[0], row[1])
+
+    def _project_bytes(self, key: str, data: Optional[bytes]) -> bytes:
+        return self._get_blob(data, None if data is not None else key)
+
+    # Programs -------------------------------------------------------------
+
+    def begin_program(self, behavior: str, start_ns: int) -> int:
+        return self._write("INSERT INTO programs (behavior, start_ns) VALUES (?, ?)", (behavior, start_ns))
+
+    def end_program(self, program: int, stop_ns: int, code: int, message: str) -> None:
+        self._write("UPDATE programs SET stop_ns = ?, code = ?, message = ? WHERE id = ?",
+                    (stop_ns, code, message, program))
+
+    def close_interrupted(self, stop_ns: int) -> Optional[str]:
+        """Close what a server killed mid-run left open; says what, or None."""
+        with self._write_lock, self._db:
+            programs = self._db.execute("SELECT id, behavior FROM programs WHERE stop_ns IS NULL ORDER BY id").fetchall()
+            recordings = self._db.execute(
+                "SELECT r.id, r.description, r.start_ns, MAX(e.stamp_ns), "
+                "SUM(e.field = ?), SUM(e.field = ?) FROM recordings r LEFT JOIN entries e ON e.recording = r.id "
+                "WHERE r.state = ? GROUP BY r.id ORDER BY r.id",
+                (EVENT_FIELD, PRODUCT_FIELD, OPEN)).fetchall()
+            for program, behavior in programs:
+                self._db.execute("UPDATE programs SET stop_ns = ?, code = 2, message = ? WHERE id = ?",
+                                 (stop_ns, "program '%s' was interrupted: the server stopped while it ran"
+                                  % behavior, program))
+            for recording, _, start, last, _, _ in recordings:
+                self._db.execute("UPDATE recordings SET state = ?, stop_ns = ? WHERE id = ?",
+                                 (INTERRUPTED, max(start, last or 0), recording))
+        if not programs and not recordings:
+            return None
+        parts: List[str] = []
+        if programs:
+            parts.append("the last program, '%s', was interrupted: the server stopped while it ran" % programs[-1][1])
+        else:
+            parts.append("the server stopped during a recording")
+        for _, description, _, _, events, products in recordings:
+            parts.append("its recording '%s' is kept with %d events and %d products"
+                         % (description, events or 0, products or 0))
+        return "; ".join(parts)
+
+    # Recordings -----------------------------------------------------------
+
+    def open_recording(self, description: str, start_ns: int, project: Optional[str]) -> int:
+        """A new open recording; `project` is the key of its project."""
+        return self._write("INSERT INTO recordings (description, start_ns, project, state) VALUES (?, ?, ?, ?)",
+                           (description, start_ns, project, OPEN))
+
+    def append(self, recording: int, field: int, stamp_ns: int, data: bytes) -> None:
+        """Add an event (EVENT_FIELD) or a product (PRODUCT_FIELD), serialized."""
+        inline, name = self.put_blob(data)
+        with self._write_lock, self._db:
+            self._db.execute(
+                "INSERT INTO entries (recording, seq, field, stamp_ns, size, data, blob) VALUES "
+                "(?, (SELECT COALESCE(MAX(seq), -1) + 1 FROM entries WHERE recording = ?), ?, ?, ?, ?, ?)",
+                (recording, recording, field, stamp_ns, len(data), inline, name))
+
+    def close_recording(self, recording: int, stop_ns: int) -> None:
+        self._write("UPDATE recordings SET state = ?, stop_ns = ? WHERE id = ?", (CLOSED, stop_ns, recording))
+
+    # Reading record sets ----------------------------------------------------
+
+    def data_records(self, descriptions: Iterable[str] = (), since_ns: int = 0,
+                     limit: Optional[int] = None) -> bytes:
+        """A serialized DataRecords of the stored record sets, in the order
+        they were closed, assembled from their stored encodings.
+
+        `descriptions`, when not empty, keeps the sets with one of these
+        descriptions; `since_ns` keeps those that started at or after it.
+        Raises TooLarge, before reading any payload, when the answer would
+        exceed `limit` bytes.
+        """
+        db = self._reader()
+        db.execute("BEGIN")  # one snapshot of the database for the sizes and the payloads
+        try:
+            return self._data_records(db, set(descriptions), since_ns, limit)
+        finally:
+            db.execute("COMMIT")
+
+    def _data_records(self, db: sqlite3.Connection, wanted: Set[str], since_ns: int,
+                      limit: Optional[int]) -> bytes:
+        since = min(int(since_ns), _MAX_SQLITE_INT)
+        legacy = self._legacy_sets(db, wanted, since)
+        current = self._recordings(db, wanted, since)
+        project_sizes = self._project_sizes(db, {r[4] for r in current if r[4]})
+        size = sum(len(wire.field_head(RECORDS_FIELD, n)) + n for _, n in legacy)
+        heads: List[Tuple[bytes, int]] = []
+        for recording, description, start, stop, project, entries_size in current:
+            head = (wire.string_field(RECORD_SET_FIELDS["description"], description)
+                    + wire.uint_field(RECORD_SET_FIELDS["start_timestamp_ns"], start)
+                    + wire.uint_field(RECORD_SET_FIELDS["stop_timestamp_ns"], stop or 0))
+            project_size = project_sizes.get(project, 0) if project else 0
+            project_size += len(wire.field_head(RECORD_SET_FIELDS["project"], project_size))
+            body = len(head) + entries_size + project_size
+            size += len(wire.field_head(RECORDS_FIELD, body)) + body
+            heads.append((head, body))
+        if limit is not None and size > limit:
+            raise TooLarge(size)
+        pieces: List[bytes] = []
+        for row_id, _ in legacy:
+            data = db.execute("SELECT data FROM record_sets WHERE id = ?", (row_id,)).fetchone()[0]
+            pieces.append(wire.field(RECORDS_FIELD, data))
+        projects: Dict[str, bytes] = {}
+        for (recording, _, _, _, project, _), (head, body) in zip(current, heads):
+            pieces += [wire.field_head(RECORDS_FIELD, body), head]
+            pieces += self._entry_pieces(db, recording)
+            data = b""
+            if project:
+                if project not in projects:
+                    projects[project] = self._project_bytes(*self._project_row(db, project))
+                data = projects[project]
+            pieces.append(wire.field(RECORD_SET_FIELDS["project"], data) if len(data) < BLOB_FILE_MIN
+                          else wire.field_head(RECORD_SET_FIELDS["project"], len(data)))
+            if len(data) >= BLOB_FILE_MIN:
+                pieces.append(data)  # not copied into a field of its own
+        return b"".join(pieces)
+
+    def record_sets(self, descriptions: Iterable[str] = (), since_ns: int = 0) -> List[data_pb2.RecordSet]:
+        """The record sets of `data_records`, parsed."""
+        return list(data_pb2.DataRecords.FromString(self.data_records(descriptions, since_ns)).records)
+
+    def _legacy_sets(self, db: sqlite3.Connection, wanted: Set[str], since: int) -> List[Tuple[int, int]]:
+        if not self._has_table(db, "record_sets"):
+            return []
+        rows = db.execute("SELECT id, description, LENGTH(data) FROM record_sets WHERE start_ns >= ? ORDER BY id",
+                          (since,)).fetchall()
+        return [(row_id, size) for row_id, description, size in rows if not wanted or description in wanted]
+
+    def _recordings(self, db: sqlite3.Connection, wanted: Set[str],
+                    since: int) -> List[Tuple[int, str, int, int, Optional[str], int]]:
+        rows = db.execute(
+            "SELECT r.id, r.description, r.start_ns, r.stop_ns, r.project FROM recordings r "
+            "WHERE r.state != ? AND r.start_ns >= ? ORDER BY r.id", (OPEN, since)).fetchall()
+        kept = [row for row in rows if not wanted or row[1] in wanted]
+        sizes = self._entry_sizes(db, [row[0] for row in kept])
+        return [(r, d, s, t, p, sizes.get(r, 0)) for r, d, s, t, p in kept]
+
+    @staticmethod
+    def _entry_sizes(db: sqlite3.Connection, recordings: List[int]) -> Dict[int, int]:
+        """Encoded size of the events and products of each recording."""
+        if not recordings:
+            return {}
+        first, last = min(recordings), max(recordings)
+        sizes: Dict[int, int] = {}
+        for recording, field, size in db.execute(
+                "SELECT recording, field, size FROM entries WHERE recording BETWEEN ? AND ?", (first, last)):
+            sizes[recording] = sizes.get(recording, 0) + len(wire.field_head(field, size)) + size
+        return sizes
+
+    @staticmethod
+    def _project_sizes(db: sqlite3.Connection, keys: Set[str]) -> Dict[str, int]:
+        if not keys:
+            return {}
+        return {key: size for key, size in db.execute("SELECT key, size FROM projects") if key in keys}
+
+    @staticmethod
+    def _project_row(db: sqlite3.Connection, key: str) -> Tuple[str, Optional[bytes]]:
+        row = db.execute("SELECT data FROM projects WHERE key = ?", (key,)).fetchone()
+        return (key, row[0]) if row is not None else (key, b"")
+
+    def _entry_pieces(self, db: sqlite3.Connection, recording: int) -> List[bytes]:
+        pieces: List[bytes] = []
+        for field, data, blob in db.execute(
+                "SELECT field, data, blob FROM entries WHERE recording = ? ORDER BY field, seq", (recording,)):
+            payload = self._get_blob(data, blob)
+            if len(payload) < BLOB_FILE_MIN:
+                pieces.append(wire.field(field, payload))
+            else:
+                pieces += [wire.field_head(field, len(payload)), payload]
+        return pieces
+
+
+class StagedProject:
+    """A project on its way into the store: a large one is written to its
+    file by a thread of its own, so that the write overlaps the parse."""
+
+    def __init__(self, store: RecordStore, data: bytes) -> None:
+        self.key = new_key()
+        self.size = len(data)
+        self.inline: Optional[bytes] = data if len(data) < BLOB_FILE_MIN else None
+        self._store = store
+        self._error: Optional[BaseException] = None
+        self._thread: Optional[threading.Thread] = None
+        if self.inline is None:
+            self._thread = threading.Thread(target=self._write, args=(data,), name="project-file", daemon=True)
+            self._thread.start()
+
+    def _write(self, data: bytes) -> None:
+        try:
+            self._store.put_blob(data, self.key)
+        except OSError as error:
+            self._error = error
+
+    def wait(self) -> None:
+        """Wait for the file; raises what writing it raised."""
+        if self._thread is not None:
+            self._thread.join()
+        if self._error is not None:
+            raise self._error
+
+    def discard(self) -> None:
+        """Drop a project that is not committed, with its file."""
+        try:
+            self.wait()
+        except OSError:
+            pass
+        if self.inline is None:
+            try:
+                os.remove(self._store.blob_path(self.key))
+            except OSError:
+                pass
