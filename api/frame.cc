@@ -186,9 +186,13 @@ PyObject* lookup(PyObject* ns, PyObject* name) {
     return value;
   }
   if (PyErr_Occurred()) return nullptr;
-  PyObject* builtins = PyImport_AddModule("builtins");
-  if (builtins == nullptr) return nullptr;
-  value = PyObject_GetAttr(builtins, name);
+  // PyImport_AddModule lends sys.modules' reference; hold one of our own,
+  // since the lookup can run a module __getattr__ that drops that entry.
+  PyObject* borrowed_builtins = PyImport_AddModule("builtins");
+  if (borrowed_builtins == nullptr) return nullptr;
+  Ref builtins(borrowed_builtins);
+  Py_INCREF(borrowed_builtins);
+  value = PyObject_GetAttr(builtins.get(), name);
   if (value == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
     PyErr_Clear();
     PyErr_Format(PyExc_NameError, kNotDefined, name);

@@ -16,8 +16,8 @@ constexpr char kTooManyParameters[] = "function %U has more than %zd parameters"
 constexpr char kBadDefaults[] = "defaults of function %U are no tuple or too long";
 constexpr char kCleared[] = "function %U has been cleared";
 
-// `return None` in the bytecode of the 3.9 host: LOAD_CONST 0, RETURN_VALUE.
-constexpr char kReturnNone[] = "d\x00S\x00";
+constexpr char kCodeTemplateSource[] = "None";
+constexpr char kCodeTemplateFile[] = "<ostrel.function>";
 
 struct Function {
   PyObject_HEAD
@@ -52,38 +52,6 @@ PyObject* argument_count_error(const Function* f, Py_ssize_t given) {
   return nullptr;
 }
 
-// Names the first keyword that matched no free parameter.
-PyObject* keyword_error(const Function* f, PyObject* kwargs, Py_ssize_t positional) {
-  Py_ssize_t pos = 0;
-  PyObject *key, *value, *matched = nullptr;
-  while (PyDict_Next(kwargs, &pos, &key, &value)) {
-    if (!PyUnicode_Check(key)) {
-      PyErr_Format(PyExc_TypeError, kKeywordsNotStrings, name_of(f));
-      return nullptr;
-    }
-    const Py_ssize_t count = PyTuple_GET_SIZE(f->parameters);
-    Py_ssize_t index = 0;
-    for (; index < count; ++index) {
-      const int equal = PyObject_RichCompareBool(PyTuple_GET_ITEM(f->parameters, index), key, Py_EQ);
-      if (equal < 0) return nullptr;
-      if (equal) break;
-    }
-    if (index < positional) {
-      PyErr_Format(PyExc_TypeError, kDuplicateArgument, name_of(f), key);
-      return nullptr;
-    }
-    if (index == count) {
-      PyErr_Format(PyExc_TypeError, kUnexpectedKeyword, name_of(f), key);
-      return nullptr;
-    }
-    matched = key;
-  }
-  // Every key names a free parameter, so two keys (str subclasses that
-  // compare equal) named the same one.
-  PyErr_Format(PyExc_TypeError, kDuplicateArgument, name_of(f), matched);
-  return nullptr;
-}
-
 // The arguments of one call, held like a frame holds its locals: the
 // implementation runs Python code that could otherwise drop the last
 // reference to a keyword value or, through the collector, to the defaults.
@@ -98,6 +66,121 @@ struct Arguments {
   }
 };
 
+// The caller's keyword arguments, copied out of its dictionary before any
+// Python code runs. Matching a key to a parameter name can call the key's
+// __eq__, which may change or empty that dictionary; the copy keeps every
+// key and value alive and in place until the call returns.
+class Keywords {
+ public:
+  Keywords() = default;
+  Keywords(const Keywords&) = delete;
+  Keywords& operator=(const Keywords&) = delete;
+  ~Keywords() {
+    for (Py_ssize_t i = 0; i < 2 * count_; ++i) Py_DECREF(items_[i]);
+    if (items_ != inline_items_) PyMem_Free(items_);
+  }
+
+  // False with MemoryError set.
+  bool copy(PyObject* kwargs) {
+    const Py_ssize_t size = PyDict_GET_SIZE(kwargs);
+    if (size > kInlineCount) {
+      items_ = PyMem_New(PyObject*, 2 * size);
+      if (items_ == nullptr) {
+        items_ = inline_items_;
+        PyErr_NoMemory();
+        return false;
+      }
+    }
+    // PyDict_Next and Py_INCREF run no Python code, so the dictionary holds
+    // still while it is read.
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (count_ < size && PyDict_Next(kwargs, &pos, &key, &value)) {
+      Py_INCREF(key);
+      Py_INCREF(value);
+      items_[2 * count_] = key;
+      items_[2 * count_ + 1] = value;
+      ++count_;
+    }
+    return true;
+  }
+
+  Py_ssize_t size() const { return count_; }
+  PyObject* key(Py_ssize_t i) const { return items_[2 * i]; }
+  PyObject* value(Py_ssize_t i) const { return items_[2 * i + 1]; }
+
+ private:
+  static constexpr Py_ssize_t kInlineCount = kMaxParameters;
+  PyObject* inline_items_[2 * kInlineCount];
+  PyObject** items_ = inline_items_;
+  Py_ssize_t count_ = 0;
+};
+
+constexpr Py_ssize_t kNoParameter = -1;
+constexpr Py_ssize_t kComparisonFailed = -2;
+
+// The parameter that `key` names, found as a Python function finds it: by
+// identity first, then by equality. kNoParameter when none matches,
+// kComparisonFailed with the comparison's exception set.
+Py_ssize_t parameter_index(PyObject* parameters, PyObject* key) {
+  const Py_ssize_t count = PyTuple_GET_SIZE(parameters);
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    if (PyTuple_GET_ITEM(parameters, i) == key) return i;
+  }
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    const int equal = PyObject_RichCompareBool(PyTuple_GET_ITEM(parameters, i), key, Py_EQ);
+    if (equal < 0) return kComparisonFailed;
+    if (equal) return i;
+  }
+  return kNoParameter;
+}
+
+// The first fault among the keywords, raised only once the parameters are
+// known to be complete. `key` is borrowed from the Keywords copy.
+struct KeywordFault {
+  const char* text = nullptr;
+  PyObject* key = nullptr;
+
+  void note(const char* fault_text, PyObject* fault_key) {
+    if (text != nullptr) return;
+    text = fault_text;
+    key = fault_key;
+  }
+  PyObject* raise(const Function* f) const {
+    if (key == nullptr) {
+      PyErr_Format(PyExc_TypeError, text, name_of(f));
+    } else {
+      PyErr_Format(PyExc_TypeError, text, name_of(f), key);
+    }
+    return nullptr;
+  }
+};
+
+// Puts each keyword's value in the slot of the parameter it names. Faults
+// (a key that is no string, names no parameter, or names one already given)
+// are noted in `fault`, the first one only; false only when a comparison
+// raised.
+bool bind_keywords(const Function* f, const Keywords& keywords, Arguments& arguments,
+                   KeywordFault& fault) {
+  for (Py_ssize_t k = 0; k < keywords.size(); ++k) {
+    PyObject* key = keywords.key(k);
+    if (!PyUnicode_Check(key)) {
+      fault.note(kKeywordsNotStrings, nullptr);
+      continue;
+    }
+    const Py_ssize_t index = parameter_index(f->parameters, key);
+    if (index == kComparisonFailed) return false;
+    if (index == kNoParameter) {
+      fault.note(kUnexpectedKeyword, key);
+    } else if (arguments.values[index] != nullptr) {
+      fault.note(kDuplicateArgument, key);
+    } else {
+      arguments.hold(index, keywords.value(k));
+    }
+  }
+  return true;
+}
+
 // Binds the call's arguments to the parameters like a Python function does:
 // positional first, then keywords, then defaults. Each error is raised for
 // the first fault in that order: too many positional arguments, a missing
@@ -110,30 +193,26 @@ PyObject* call(PyObject* self, PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
   const Py_ssize_t count = PyTuple_GET_SIZE(f->parameters);
-  const Py_ssize_t default_count = f->defaults ? PyTuple_GET_SIZE(f->defaults) : 0;
-  const Py_ssize_t required = count - default_count;
   const Py_ssize_t positional = PyTuple_GET_SIZE(args);
   if (positional > count) return argument_count_error(f, positional);
 
   Arguments arguments;
   for (Py_ssize_t i = 0; i < positional; ++i) arguments.hold(i, PyTuple_GET_ITEM(args, i));
+  Keywords keywords;
+  if (kwargs != nullptr && !keywords.copy(kwargs)) return nullptr;
+  KeywordFault fault;
+  if (!bind_keywords(f, keywords, arguments, fault)) return nullptr;
 
-  const Py_ssize_t keyword_count = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
-  Py_ssize_t keywords_used = 0;
-  for (Py_ssize_t i = positional; i < count; ++i) {
-    if (keywords_used < keyword_count) {
-      PyObject* value = PyDict_GetItemWithError(kwargs, PyTuple_GET_ITEM(f->parameters, i));
-      if (value != nullptr) {
-        arguments.hold(i, value);
-        ++keywords_used;
-        continue;
-      }
-      if (PyErr_Occurred()) return nullptr;
-    }
-    if (i < required) return argument_count_error(f, i);
-    arguments.hold(i, PyTuple_GET_ITEM(f->defaults, i - required));
+  const Py_ssize_t required = count - (f->defaults ? PyTuple_GET_SIZE(f->defaults) : 0);
+  for (Py_ssize_t i = positional; i < required; ++i) {
+    if (arguments.values[i] == nullptr) return argument_count_error(f, i);
   }
-  if (keywords_used < keyword_count) return keyword_error(f, kwargs, positional);
+  if (fault.text != nullptr) return fault.raise(f);
+  for (Py_ssize_t i = required; i < count; ++i) {
+    if (arguments.values[i] == nullptr) {
+      arguments.hold(i, PyTuple_GET_ITEM(f->defaults, i - required));
+    }
+  }
 
   Ref globals(f->globals);
   Py_INCREF(globals.get());
@@ -232,20 +311,53 @@ T* new_ref(T* object) {
   return object;
 }
 
+// The host's own code object of the expression `None`, compiled once and
+// never run: its body returns None in the bytecode of whichever host this
+// is, so a function made from a code object derived from it is safe to
+// call. Borrowed; NULL with an exception set.
+PyObject* host_code_template() {
+  static PyObject* code_template = nullptr;
+  if (code_template == nullptr) {
+    code_template = Py_CompileString(kCodeTemplateSource, kCodeTemplateFile, Py_eval_input);
+  }
+  return code_template;
+}
+
 }  // namespace
 
-PyObject* new_code(PyObject* filename, PyObject* name, PyObject* parameters) {
-  const Py_ssize_t count = PyTuple_Size(parameters);
-  if (count < 0) return nullptr;
-  Ref body(PyBytes_FromStringAndSize(kReturnNone, sizeof kReturnNone - 1));
-  Ref consts(PyTuple_Pack(1, Py_None));
-  Ref empty(PyTuple_New(0));
-  Ref line_table(PyBytes_FromStringAndSize(nullptr, 0));
-  if (!body || !consts || !empty || !line_table) return nullptr;
-  const int argcount = static_cast<int>(count);
-  return reinterpret_cast<PyObject*>(PyCode_NewWithPosOnlyArgs(
-      argcount, 0, 0, argcount, 1, CO_OPTIMIZED | CO_NEWLOCALS, body.get(), consts.get(),
-      empty.get(), parameters, empty.get(), empty.get(), filename, name, 1, line_table.get()));
+PyObject* new_code(PyObject* filename, PyObject* name, [[maybe_unused]] PyObject* qualname,
+                   PyObject* parameters) {
+  if (!PyTuple_Check(parameters)) {
+    PyErr_BadInternalCall();
+    return nullptr;
+  }
+  Ref count(PyLong_FromSsize_t(PyTuple_GET_SIZE(parameters)));
+  Ref flags(PyLong_FromLong(CO_OPTIMIZED | CO_NEWLOCALS));
+  Ref changes(PyDict_New());
+  if (!count || !flags || !changes) return nullptr;
+  const struct {
+    const char* field;
+    PyObject* value;
+  } fields[] = {
+    {"co_argcount", count.get()},
+    {"co_nlocals", count.get()},
+    {"co_varnames", parameters},
+    {"co_flags", flags.get()},
+    {"co_filename", filename},
+    {"co_name", name},
+#if PY_VERSION_HEX >= 0x030B0000
+    {"co_qualname", qualname},
+#endif
+  };
+  for (const auto& [field, value] : fields) {
+    if (PyDict_SetItemString(changes.get(), field, value) < 0) return nullptr;
+  }
+  PyObject* code_template = host_code_template();
+  if (code_template == nullptr) return nullptr;
+  Ref replace(PyObject_GetAttrString(code_template, "replace"));
+  Ref no_args(PyTuple_New(0));
+  if (!replace || !no_args) return nullptr;
+  return PyObject_Call(replace.get(), no_args.get(), changes.get());
 }
 
 PyObject* new_function(const Definition& definition) {

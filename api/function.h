@@ -21,9 +21,12 @@ using Impl = PyObject* (*)(PyObject* globals, Py_ssize_t tag, PyObject* const* a
 // The most parameters a function may have.
 constexpr Py_ssize_t kMaxParameters = 16;
 
-// A code object for introspection: `parameters` (a tuple of str) are its
+// A code object for introspection (new reference), made by the host from a
+// code object of its own: `parameters` (a tuple of str) are its
 // positional-or-keyword arguments and its only locals; its body returns None.
-PyObject* new_code(PyObject* filename, PyObject* name, PyObject* parameters);
+// `qualname` is its co_qualname where the host has one (3.11 on).
+PyObject* new_code(PyObject* filename, PyObject* name, PyObject* qualname,
+                   PyObject* parameters);
 
 struct Definition {
   PyObject* name;      // str, also the name in argument errors

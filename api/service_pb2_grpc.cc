@@ -370,7 +370,7 @@ bool make_constants() {
       if (f.qualname == nullptr) return false;
     }
     if (f.code == nullptr &&
-        (f.code = ostrel::function::new_code(source_name, name(f.name),
+        (f.code = ostrel::function::new_code(source_name, name(f.name), f.qualname,
                                              shape_parameters[f.shape])) == nullptr) {
       return false;
     }

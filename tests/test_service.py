@@ -6,7 +6,11 @@ failed import, reference hygiene, and real gRPC over the loopback interface."""
 import ctypes
 import gc
 import inspect
+import os
+import runpy
 import sys
+import time
+import types
 import warnings
 from concurrent import futures
 
@@ -103,6 +107,11 @@ def test_functions_look_like_python_functions(function, qualname, reference):
     assert (function.__kwdefaults__, function.__annotations__) == (None, {})
     assert function.__defaults__ == reference.__defaults__
     assert inspect.signature(function) == inspect.signature(reference)
+    code = function.__code__
+    assert (code.co_name, getattr(code, "co_qualname", qualname)) == (function.__name__, qualname)
+    # The code is the host's own: a Python function made from it runs it.
+    rebuilt = types.FunctionType(code, {}, None, function.__defaults__)
+    assert rebuilt(*range(code.co_argcount - len(function.__defaults__ or ()))) is None
 
 
 def test_functions_bind_like_methods():
@@ -117,39 +126,59 @@ def test_functions_bind_like_methods():
     assert any(r is vars(svc) for r in gc.get_referents(svc.add_OstrelServicer_to_server))
 
 
+class PyServicer:
+    connect = servicer_method
+
+
+# The module's own texts, the same on every host (a Python function names its
+# qualname from 3.10 on and words some faults otherwise); the Python function
+# of the same signature must refuse the same call.
 TAKES = "{}() takes {} {} positional argument{} ({} given)"
-ARGUMENT_ERRORS = [  # function, args, keywords, TypeError text, Python function alike
-    (svc.OstrelStub, (), {}, TAKES.format("__init__", "exactly", 2, "s", 1), None),
-    (svc.OstrelStub, (1, 2), {}, TAKES.format("__init__", "exactly", 2, "s", 3), None),
-    (svc.OstrelStub, (), {"chanel": 1}, TAKES.format("__init__", "exactly", 2, "s", 1), None),
-    (svc.OstrelStub, (1,), {"channel": 1},
-     "__init__() got multiple values for keyword argument 'channel'", None),
-    (svc.OstrelStub, (1,), {"bogus": 1}, "__init__() got an unexpected keyword argument 'bogus'",
-     PyStub),
-    (svc.OstrelServicer().connect, (None,), {}, TAKES.format("connect", "exactly", 3, "s", 2),
-     None),
-    (svc.add_OstrelServicer_to_server, (1,), {},
-     TAKES.format("add_OstrelServicer_to_server", "exactly", 2, "s", 1), None),
-    (svc.Ostrel.connect, (), {}, TAKES.format("connect", "at least", 2, "s", 0), None),
-    (svc.Ostrel.pullSystemState, (1,), {},
-     TAKES.format("pullSystemState", "at least", 2, "s", 1), None),
-    (svc.Ostrel.connect, (), {"request": 1, "timeout": 2},
-     TAKES.format("connect", "at least", 2, "s", 1), None),
-    (svc.Ostrel.connect, tuple(range(11)), {}, TAKES.format("connect", "at most", 10, "s", 11),
-     None),
-    (svc.Ostrel.connect, (1, 2, 3), {"options": 4},
-     "connect() got multiple values for keyword argument 'options'", None),
-    (svc.Ostrel.connect, (1, 2), {"retries": 3},
-     "connect() got an unexpected keyword argument 'retries'", connect),
+ARGUMENT_ERRORS = [  # function, Python function alike, args, keywords, TypeError text
+    (svc.OstrelStub, PyStub, (), {}, TAKES.format("__init__", "exactly", 2, "s", 1)),
+    (svc.OstrelStub, PyStub, (1, 2), {}, TAKES.format("__init__", "exactly", 2, "s", 3)),
+    (svc.OstrelStub, PyStub, (), {"chanel": 1}, TAKES.format("__init__", "exactly", 2, "s", 1)),
+    (svc.OstrelStub, PyStub, (1,), {"channel": 1},
+     "__init__() got multiple values for keyword argument 'channel'"),
+    (svc.OstrelStub, PyStub, (1,), {"bogus": 1},
+     "__init__() got an unexpected keyword argument 'bogus'"),
+    (svc.OstrelServicer().connect, PyServicer().connect, (None,), {},
+     TAKES.format("connect", "exactly", 3, "s", 2)),
+    (svc.OstrelServicer().connect, PyServicer().connect, (None,), {"contxt": 1},
+     TAKES.format("connect", "exactly", 3, "s", 2)),
+    (svc.add_OstrelServicer_to_server, add_OstrelServicer_to_server, (1,), {},
+     TAKES.format("add_OstrelServicer_to_server", "exactly", 2, "s", 1)),
+    (svc.add_OstrelServicer_to_server, add_OstrelServicer_to_server, (), {"server": 1},
+     TAKES.format("add_OstrelServicer_to_server", "exactly", 2, "s", 0)),
+    (svc.Ostrel.connect, connect, (), {}, TAKES.format("connect", "at least", 2, "s", 0)),
+    (svc.Ostrel.pullSystemState, connect, (1,), {},
+     TAKES.format("pullSystemState", "at least", 2, "s", 1)),
+    (svc.Ostrel.connect, connect, (), {"request": 1, "timeout": 2},
+     TAKES.format("connect", "at least", 2, "s", 1)),
+    (svc.Ostrel.connect, connect, tuple(range(11)), {},
+     TAKES.format("connect", "at most", 10, "s", 11)),
+    (svc.Ostrel.connect, connect, tuple(range(11)), {"bogus": 1},
+     TAKES.format("connect", "at most", 10, "s", 11)),
+    (svc.Ostrel.connect, connect, (1, 2, 3), {"options": 4},
+     "connect() got multiple values for keyword argument 'options'"),
+    (svc.Ostrel.connect, connect, (1, 2), {"retries": 3},
+     "connect() got an unexpected keyword argument 'retries'"),
+    (svc.Ostrel.connect, connect, (1, 2), {"timeout": 1, "retries": 3, "options": 4},
+     "connect() got an unexpected keyword argument 'retries'"),
+    (svc.Ostrel.connect, connect, (1, 2, 3), {"retries": 3, "options": 4},
+     "connect() got an unexpected keyword argument 'retries'"),
+    (svc.Ostrel.connect, connect, (1, 2, 3), {"options": 4, "retries": 3},
+     "connect() got multiple values for keyword argument 'options'"),
 ]
 
 
-@pytest.mark.parametrize("function, args, keywords, text, alike", ARGUMENT_ERRORS)
-def test_argument_errors(fake_grpc, function, args, keywords, text, alike):
-    for f in filter(None, (function, alike)):
-        with pytest.raises(TypeError) as error:
-            f(*args, **keywords)
-        assert str(error.value) == text
+@pytest.mark.parametrize("function, alike, args, keywords, text", ARGUMENT_ERRORS)
+def test_argument_errors(fake_grpc, function, alike, args, keywords, text):
+    with pytest.raises(TypeError) as error:
+        function(*args, **keywords)
+    assert str(error.value) == text
+    with pytest.raises(TypeError):
+        alike(*args, **keywords)
     assert fake_grpc == []
 
 
@@ -176,6 +205,84 @@ def test_keyword_arguments_outlive_their_dictionary(fresh):
         call(svc.OstrelStub.__init__, (stub,), keywords)
         print(len(vars(stub)))
         """, "-X", "dev").stdout == "6\n"
+
+
+# Keys whose comparison with a parameter name runs Python code that empties
+# the caller's keyword dictionary (it finds every dictionary that holds the
+# key) or raises. Each row: the call of the module's function, the call of a
+# Python function alike, and the module's outcome.
+HOSTILE_KEYWORDS_SETUP = """
+    import gc
+    from ostrel.api import service_pb2_grpc as svc
+
+    class Emptying(str):
+        __hash__ = str.__hash__
+        def __eq__(self, other):
+            for referrer in gc.get_referrers(self):
+                if isinstance(referrer, dict):
+                    referrer.clear()
+            return str.__eq__(self, other)
+    class EmptyingAsOptions(Emptying):  # met by a lookup of "options"
+        def __hash__(self):
+            return hash("options")
+    class EmptyingEqualToAll(Emptying):
+        __hash__ = str.__hash__
+        def __eq__(self, other):
+            Emptying.__eq__(self, other)
+            return True
+    class Raising(str):
+        __hash__ = str.__hash__
+        def __eq__(self, other):
+            raise LookupError("compared")
+
+    class Channel:
+        def unary_unary(self, *args, **kwargs):
+            return object()
+    class PyStub:
+        def __init__(self, channel): pass
+    def connect(request, target, options=(), channel_credentials=None, call_credentials=None,
+                insecure=False, compression=None, wait_for_ready=None, timeout=None,
+                metadata=None): pass
+
+    def outcome(call):
+        try:
+            call()
+        except Exception as error:
+            return f"{type(error).__name__}: {error}"
+        return "returned"
+"""
+HOSTILE_KEYWORDS = [  # module call, Python call alike (same arguments), module outcome
+    ("svc.OstrelStub.__init__(object(), **{'channel': 1, Emptying('z'): 2})",
+     "PyStub.__init__", "TypeError: __init__() got an unexpected keyword argument 'z'"),
+    ("svc.Ostrel.connect(None, 't', **{EmptyingAsOptions('x'): 1})",
+     "connect", "TypeError: connect() got an unexpected keyword argument 'x'"),
+    ("svc.Ostrel.connect(None, 't', **{EmptyingEqualToAll('y'): 1})",
+     "connect", "TypeError: connect() got multiple values for keyword argument 'y'"),
+    ("svc.OstrelStub(**{Emptying('channel'): Channel()})", "PyStub", "returned"),
+    ("svc.Ostrel.connect(None, 't', **{Raising('timeout'): 1})",
+     "connect", "LookupError: compared"),
+]
+
+
+def test_hostile_keywords_raise_like_a_python_function(fresh):
+    calls = [(call, call.replace(call[:call.index("(")], alike, 1))
+             for call, alike, _ in HOSTILE_KEYWORDS]
+    lines = fresh(HOSTILE_KEYWORDS_SETUP + "".join(
+        f"    print(outcome(lambda: {ours}), '|', outcome(lambda: {theirs}).split(':')[0])\n"
+        for ours, theirs in calls), "-X", "dev").stdout.splitlines()
+    assert [line.split(" | ")[0] for line in lines] == [text for _, _, text in HOSTILE_KEYWORDS]
+    assert [line.split(" | ")[1] for line in lines] == [
+        text.split(":")[0] for _, _, text in HOSTILE_KEYWORDS]
+
+
+FUZZ = os.path.join(os.path.dirname(__file__), os.pardir, "tools", "fuzz_service.py")
+
+
+@pytest.mark.skipif(not os.path.exists(FUZZ), reason="tools/ is not in this tree")
+def test_random_calls_bind_as_inspect_signature_says(capsys):
+    fuzz = runpy.run_path(FUZZ, run_name="fuzz_service")
+    assert fuzz["main"](["--calls", "3000", "--seed", "11"]) == 0, capsys.readouterr().out
+    assert svc.grpc is grpc
 
 
 # Client stub
@@ -399,3 +506,24 @@ def test_loopback_unparsable_request_fails_and_the_server_keeps_serving(targets)
         assert error.value.code() not in (grpc.StatusCode.OK, grpc.StatusCode.UNIMPLEMENTED)
         assert svc.OstrelStub(channel).runProgram(S.ProgramRequest(), timeout=10) == \
             C.Status(message="running")
+
+
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads in /proc")
+def test_a_child_forked_after_serving_runs_no_grpc_threads(targets):
+    # The suite's children are forked on 3.9 (conftest.run_python); gRPC threads
+    # restarted in them can abort them before exec, so conftest turns off
+    # gRPC's fork support.
+    read, write = os.pipe()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork of a threaded process
+        pid = os.fork()
+    if pid == 0:
+        try:
+            time.sleep(0.1)
+            os.write(write, str(len(os.listdir("/proc/self/task"))).encode())
+        finally:
+            os._exit(0)
+    os.close(write)
+    os.waitpid(pid, 0)
+    with os.fdopen(read, "rb") as threads:
+        assert threads.read() == b"1"
