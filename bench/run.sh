@@ -15,7 +15,22 @@
 #   BEFORE       a git revision of this repository: also build it (scratch
 #                folder) and add it as the column `before` to the cold-import
 #                and memory rows, for the figures of a change
+#
+#   bash bench/run.sh bigdata
+#
+# runs only the big-data benchmark (bench/bigdata.py: ~100 MB push, pull and
+# records through the reference server against a minimal gRPC server) in the
+# same venv and prints its table; with BEFORE=<revision>, that revision's
+# server (its Python, on the modules installed now) runs as a third variant.
+#
+#   BIG_ROUNDS   interleaved rounds of the big-data benchmark (default: 3)
 set -euo pipefail
+
+MODE=${1:-all}
+case "$MODE" in
+  all|bigdata) ;;
+  *) echo "usage: bash bench/run.sh [bigdata]" >&2; exit 2 ;;
+esac
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VENV=${BENCH_VENV:-$ROOT/build/bench-venv}
@@ -49,6 +64,27 @@ echo "== building and installing ostrel" >&2
 # Run from the output folder, so that the repository's src/ never shadows the
 # installed package.
 cd "$OUT"
+if [ "$MODE" = bigdata ]; then
+  echo "== big data" >&2
+  cut -d' ' -f1-3 /proc/loadavg > "$OUT/loadavg.start"
+  BIG_EXTRA=()
+  if [ -n "${BEFORE:-}" ]; then
+    # The server is Python: that revision's src/ostrel on the installed modules.
+    rm -rf "$OUT/before-server"
+    mkdir -p "$OUT/before-server"
+    git -C "$ROOT" archive "$BEFORE" src/ostrel | tar -x -C "$OUT/before-server"
+    rm -rf "$OUT/before-server/src/ostrel/api"
+    ln -s "$("$PY" -c 'import os, ostrel.api as a; print(os.path.dirname(a.__file__))')" \
+      "$OUT/before-server/src/ostrel/api"
+    BIG_EXTRA=(--before "$OUT/before-server/src")
+  fi
+  "$PY" "$ROOT/bench/bigdata.py" --work "$OUT/bigdata" --rounds "${BIG_ROUNDS:-3}" \
+    ${BIG_EXTRA[@]+"${BIG_EXTRA[@]}"} -o "$OUT/bigdata.json" | tee "$OUT/bigdata.md"
+  echo "Load average before / after: $(cat "$OUT/loadavg.start") / $(cut -d' ' -f1-3 /proc/loadavg)" \
+    | tee -a "$OUT/bigdata.md"
+  echo "results: $OUT/bigdata.json (table again: python bench/bigdata.py --report $OUT/bigdata.json)" >&2
+  exit 0
+fi
 echo "== peer and floor into $OUT/scratch" >&2
 "$PY" "$ROOT/bench/prepare.py" "$OUT/scratch" "$ROOT/schema"
 "$PY" "$ROOT/bench/prepare.py" --verify "$OUT/scratch"

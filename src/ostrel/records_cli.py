@@ -24,7 +24,7 @@ def _write(path: str, text: str) -> None:
 
 
 def _pull(args: argparse.Namespace, client: Any) -> bytes:
-    request = client.service_pb2.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
+    request = client.api.requests.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
     return bytes(client.call_raw("pullDataRecords", request))
 
 

@@ -10,12 +10,11 @@ stores the recorded data in SQLite::
 
 import logging
 from concurrent import futures
-from typing import Any, Optional
+from typing import TYPE_CHECKING, Any, Optional
 
-import grpc
-
-from ostrel.server.servicer import DEFAULT_MAX_MESSAGE_SIZE, OstrelService, handler
-from ostrel.server.store import RecordStore, default_db_path
+if TYPE_CHECKING:
+    from ostrel.server.servicer import OstrelService
+    from ostrel.server.store import RecordStore, default_db_path
 
 __all__ = ["DEFAULT_MAX_MESSAGE_SIZE", "OstrelServer", "OstrelService", "RecordStore", "default_db_path"]
 
@@ -23,6 +22,20 @@ log = logging.getLogger(__name__)
 
 # gRPC's limits are C ints; protobuf parses no message of 2 GiB or more.
 MAX_MESSAGE_SIZE = 2**31 - 1
+DEFAULT_MAX_MESSAGE_SIZE = 1 << 30  # servicer.DEFAULT_MAX_MESSAGE_SIZE, without importing gRPC
+
+# gRPC and the API modules are imported on first use, so that `ostrel-server
+# --help` (which imports this package before its __main__) starts fast.
+_LAZY = {"OstrelService": "ostrel.server.servicer", "RecordStore": "ostrel.server.store",
+         "default_db_path": "ostrel.server.store"}
+
+
+def __getattr__(name: str) -> Any:
+    if name not in _LAZY:
+        raise AttributeError("module %r has no attribute %r" % (__name__, name))
+    import importlib
+
+    return getattr(importlib.import_module(_LAZY[name]), name)
 
 
 def _bracketed(host: str) -> str:
@@ -39,6 +52,11 @@ class OstrelServer:
     def __init__(self, db: Optional[str] = None, host: str = "127.0.0.1", port: int = 50051,
                  time_scale: float = 1.0, seed: Optional[int] = None, max_workers: int = 8,
                  max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE) -> None:
+        import grpc
+
+        from ostrel.server.servicer import OstrelService, handler
+        from ostrel.server.store import RecordStore, default_db_path
+
         if not 0 < max_message_size <= MAX_MESSAGE_SIZE:
             raise ValueError("max_message_size must be 1 to %d bytes, got %d" % (MAX_MESSAGE_SIZE, max_message_size))
         self.host = host

@@ -1,5 +1,7 @@
 """ostrel-server: run the reference server of the Ostrel service."""
 
+# Only the standard library is imported before the arguments are read, so
+# --help and argument errors need neither gRPC nor the API modules.
 import argparse
 import logging
 import signal
@@ -8,9 +10,12 @@ import threading
 from types import FrameType
 from typing import List, Optional
 
-from ostrel.server.store import default_db_path
+from ostrel.server import DEFAULT_MAX_MESSAGE_SIZE
 
 log = logging.getLogger("ostrel.server")
+
+DB_HELP = ("SQLite file for the project and the records (default: ostrel/server.sqlite3 "
+           "in $XDG_DATA_HOME, else in ~/.local/share)")
 
 
 def _positive_or_zero(text: str) -> float:
@@ -27,7 +32,6 @@ def _port(text: str) -> int:
     return value
 
 
-_DEFAULT_MAX_MESSAGE_SIZE = 1 << 30  # the server module's DEFAULT_MAX_MESSAGE_SIZE, without importing grpc
 _SIZE_SUFFIXES = {"": 1, "K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
 
 
@@ -51,13 +55,12 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on (default: %(default)s)")
     parser.add_argument("--port", type=_port, default=50051,
                         help="port to listen on; 0 picks a free one (default: %(default)s)")
-    parser.add_argument("--db", default=None,
-                        help="SQLite file for the project and the records (default: %s)" % default_db_path())
+    parser.add_argument("--db", default=None, help=DB_HELP)
     parser.add_argument("--time-scale", type=_positive_or_zero, default=1.0,
                         help="factor on every simulated duration and sleep; 0.01 runs a program "
                              "100 times faster (default: %(default)s)")
     parser.add_argument("--seed", type=int, default=None, help="seed of the target sampling")
-    parser.add_argument("--max-message-size", type=_message_size, default=_DEFAULT_MAX_MESSAGE_SIZE,
+    parser.add_argument("--max-message-size", type=_message_size, default=DEFAULT_MAX_MESSAGE_SIZE,
                         help="largest request or answer, in bytes, with an optional K, M or G suffix "
                              "(default: 1G, at most 2G-1)")
     parser.add_argument("--log-level", default="INFO", choices=["DEBUG", "INFO", "WARNING", "ERROR"])

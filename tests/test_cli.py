@@ -1,0 +1,355 @@
+"""The ostrel command line on its own: argument faults as one short line with
+exit code 2, reading parts of an answer off the wire, polling with backoff,
+record sets streamed as the JSON of the whole answer, files written in full
+or not at all, and what --help and a plain command import."""
+
+import json
+import os
+import re
+import socket
+import subprocess
+import sys
+
+import grpc
+import pytest
+from google.protobuf import json_format
+
+from ostrel import cli
+from ostrel.api import common_pb2 as C
+from ostrel.api import data_pb2, perception_pb2, project_pb2, system_pb2
+
+
+def closed_target():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return "127.0.0.1:%d" % s.getsockname()[1]
+
+
+def run_cli(capsys, *argv):
+    """(exit code, stdout, stderr) of an in-process run, SystemExit included."""
+    try:
+        code = cli.main(list(argv))
+    except SystemExit as leaving:
+        code = leaving.code
+    out, err = capsys.readouterr()
+    return code, out, err
+
+
+def assert_one_short_error(code, out, err, *fragments):
+    assert code == cli.EXIT_ERROR and out == ""
+    assert err.count("\n") == 1 and err.endswith("\n") and len(err) < cli.MAX_ERROR_CHARS + 40, err
+    for fragment in fragments:
+        assert fragment in err
+
+
+# Argument faults ----------------------------------------------------------
+
+@pytest.mark.parametrize("argv, fragment", [
+    (["--timeout", "nan", "state"], "--timeout"),
+    (["--timeout", "inf", "state"], "--timeout"),
+    (["--timeout", "1e-9", "state"], "--timeout"),
+    (["--timeout", "-1", "state"], "--timeout"),
+    (["state", "--timeout", "soon"], "'soon'"),
+    (["--target", "", "state"], "--target"),
+    (["--target", "local host:1", "state"], "'local host:1'"),
+    (["--target", "a\x1b[2Jb:1", "state"], "\\x1b"),
+    (["--target", "h" * 5000 + ":1", "state"], "at most"),
+    (["run", "x", "--wait", "--poll", "0"], "--poll"),
+    (["run", "x", "--wait", "--wait-timeout", "inf"], "--wait-timeout"),
+    (["records", "--since", "-1"], "--since"),
+    (["records", "--since", str(2**64)], "--since"),
+    (["records", "--since", "yesterday"], "'yesterday'"),
+    (["launch"], "invalid choice"),
+    (["state", "extra\nline\x07" + "x" * 3000], "\\x07"),
+])
+def test_argument_faults_are_one_short_line_with_exit_code_2(capsys, argv, fragment):
+    assert_one_short_error(*run_cli(capsys, *argv), fragment)
+
+
+def test_an_empty_target_from_the_environment_is_an_argument_fault(capsys, monkeypatch):
+    monkeypatch.setenv("OSTREL_TARGET", "")
+    assert_one_short_error(*run_cli(capsys, "state"), "--target")
+
+
+def nested_project(levels, leaf):
+    tree = leaf
+    for level in range(levels):
+        tree = {"name": "n%d" % level, "sequence_routine": {"behaviors": [tree]}}
+    return json.dumps({"version": "deep", "behaviors": {"deep": tree}})
+
+
+@pytest.mark.parametrize("content, fragments", [
+    (nested_project(60, {"open_gripper": {"effector": "g"}}), ["too deep", "fields deep"]),
+    (nested_project(20, {"open_gripper": {"effectr": "g"}}), ['"effectr"', "fields deep"]),
+    ("[" * 100000 + "]" * 100000, ["nested too deeply"]),
+    ('{"version": "' + "v" * 5000 + '", "bogus": 1}', ['"bogus"']),
+])
+def test_project_files_refused_in_one_short_line(capsys, tmp_path, content, fragments):
+    path = tmp_path / "project.json"
+    path.write_text(content)
+    assert_one_short_error(*run_cli(capsys, "--target", closed_target(), "push", str(path)), *fragments)
+
+
+def test_a_target_the_runtime_refuses_is_one_line_without_runtime_log():
+    env = dict(os.environ)
+    env.pop("GRPC_VERBOSITY", None)
+    proc = subprocess.run([sys.executable, "-m", "ostrel.cli", "--target", "dns:///", "state"],
+                          capture_output=True, text=True, timeout=30, env=env)
+    assert_one_short_error(proc.returncode, proc.stdout, proc.stderr, "--target", "dns:///")
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("plain", "plain"),
+    ("two\nlines\r\n\tand tabs", "two lines and tabs"),
+    ("bell\x07 and escape\x1b[0m", "bell\\x07 and escape\\x1b[0m"),
+    ("a" * 200 + "b" * 200, "a" * 200 + " ... " + "b" * 95),
+])
+def test_one_line(text, expected):
+    assert cli.one_line(text, limit=300) == expected
+
+
+@pytest.mark.parametrize("message, expected", [
+    ("Message type has no field named x.", "Message type has no field named x"),
+    ("Failed to parse a field: Failed to parse b field: bad.", "in a.b: bad"),
+    ("".join("Failed to parse f%d field: " % i for i in range(9)) + "bad",
+     "in f0.f1.f2 ... f6.f7.f8 (9 fields deep): bad"),
+    # The runtime's own path, with map keys and indices, wins over the chain.
+    ('Failed to parse a field: Message type "T" has no field named "x" at "ProjectSnapshot.a[k].b".\n'
+     ' Available Fields(except extensions): "[\'y\']"....',
+     'in ProjectSnapshot.a[k].b: Message type "T" has no field named "x". Available Fields(except '
+     'extensions): "[\'y\']"'),
+    ("Failed to parse d field: Couldn't parse float: at at ProjectSnapshot.a.b.c.d.e.f.g..",
+     "in ProjectSnapshot.a.b ... e.f.g (8 fields deep): Couldn't parse float: at"),
+])
+def test_json_parse_errors_name_the_field_path(message, expected):
+    assert cli.json_parse_error_text(ValueError(message)) == expected
+
+
+# Reading parts of an answer -------------------------------------------------
+
+def image_state(code, message):
+    state = system_pb2.SystemState(status=C.Status(code=code, message=message))
+    state.images.images.add(camera="c", width=64, height=64, data=bytes(4096))
+    state.workspace.robots["r"].joint_positions.data.extend([1.0, 2.0])
+    state.controller.time_s = 1.5
+    return state
+
+
+def test_field_spans_read_the_status_as_the_runtime_parses_it():
+    one = image_state(C.RUNNING, "first").SerializeToString()
+    # A message given twice merges; the later status wins field by field.
+    for data in (one, one + image_state(C.FAILURE, "").SerializeToString(),
+                 one + system_pb2.SystemState(status=C.Status(code=C.SUCCESS)).SerializeToString()):
+        parsed = system_pb2.SystemState.FromString(data).status
+        assert C.Status.FromString(b"".join(cli.field_spans(memoryview(data), 1))) == parsed
+
+
+def test_field_spans_split_records_into_their_record_sets():
+    records = data_pb2.DataRecords()
+    for i in range(3):
+        records.records.add(description="r%d" % i, start_timestamp_ns=2**63 + i).products.add(timestamp_ns=i)
+    spans = cli.field_spans(memoryview(records.SerializeToString()), 1)
+    assert [data_pb2.RecordSet.FromString(s) for s in spans] == list(records.records)
+    assert list(cli.field_spans(memoryview(b""), 1)) == []
+
+
+@pytest.mark.parametrize("data", [
+    b"\x0a\x05abc",  # length past the end
+    b"\x08\x80",  # varint cut off
+    b"\x09\x00\x00",  # fixed64 cut off
+    b"\x0b",  # group start: not a wire type our messages use
+    b"\x08" + b"\xff" * 11,  # varint longer than 10 bytes
+])
+def test_field_spans_refuse_malformed_bytes(data):
+    with pytest.raises(ValueError):
+        list(cli.field_spans(memoryview(data), 1))
+
+
+def merged_product_record_set():
+    """A record set whose one product carries two members of its oneof on
+    the wire, images then planner: parsed, planner is the one set."""
+    product = (data_pb2.ProductRecord(timestamp_ns=5, images={}).SerializeToString()
+               + data_pb2.ProductRecord(planner={}).SerializeToString())
+    return b"\x2a" + bytes([len(product)]) + product
+
+
+def failed_record_set():
+    record = data_pb2.RecordSet(description="d", start_timestamp_ns=10**18, stop_timestamp_ns=10**18 + 10**9)
+    record.events.add(name="a").status.add(code=C.SUCCESS)
+    event = record.events.add(name="b")
+    event.status.add(code=C.RUNNING)
+    event.status.add(code=C.FAILURE)
+    record.events.add(name="no status")
+    record.products.add(timestamp_ns=1)  # no member
+    record.products.add().images.images.add(data=bytes(1000))
+    record.products.add().controller.time_s = 1.0
+    record.project.version = "p"
+    return record.SerializeToString()
+
+
+@pytest.mark.parametrize("encoded", [
+    b"", merged_product_record_set(), failed_record_set(), failed_record_set() + merged_product_record_set(),
+])
+def test_record_set_summary_from_the_wire_matches_the_parsed_one(encoded):
+    api = cli.Api()
+    parsed = cli.describe_record_set(api, data_pb2.RecordSet.FromString(encoded))
+    assert cli.describe_encoded_record_set(api, memoryview(encoded)) == parsed
+
+
+# Polling --------------------------------------------------------------------
+
+class FakeClock:
+    def __init__(self):
+        self.now, self.pauses = 0.0, []
+
+    def monotonic(self):
+        return self.now
+
+    def sleep(self, seconds):
+        self.pauses.append(seconds)
+        self.now += seconds
+
+
+class FakeStates:
+    """A client whose system state reads RUNNING `running` times, then `end`."""
+
+    def __init__(self, running, end):
+        self.api = cli.Api()
+        self.answers = [image_state(C.RUNNING, "busy")] * running + [image_state(end, "done")]
+        self.polls = 0
+
+    def call_raw(self, method, request):
+        assert method == "pullSystemState"
+        self.polls += 1
+        return self.answers[min(self.polls, len(self.answers)) - 1].SerializeToString()
+
+
+@pytest.mark.parametrize("running, end, longest, give_up, pauses, result", [
+    (0, C.SUCCESS, 1.0, None, [], C.SUCCESS),
+    (6, C.FAILURE, 0.1, None, [0.02, 0.04, 0.08, 0.1, 0.1, 0.1], C.FAILURE),
+    (3, C.SUCCESS, 0.01, None, [0.01, 0.01, 0.01], C.SUCCESS),
+    (100, C.SUCCESS, 1.0, 0.5, [0.02, 0.04, 0.08, 0.16, 0.2], "still running after 0.5 s"),
+])
+def test_wait_polls_with_backoff_and_gives_up(monkeypatch, running, end, longest, give_up, pauses, result):
+    clock = FakeClock()
+    monkeypatch.setattr(cli.time, "monotonic", clock.monotonic)
+    monkeypatch.setattr(cli.time, "sleep", clock.sleep)
+    client = FakeStates(running, end)
+    if isinstance(result, str):
+        with pytest.raises(cli.CliError, match=result):
+            cli.wait_for_end(client, "job", longest, give_up)
+    else:
+        assert cli.wait_for_end(client, "job", longest, give_up).code == result
+    assert clock.pauses == pytest.approx(pauses)
+
+
+class FailedCall(grpc.RpcError):
+    def __init__(self, code, details):
+        self._code, self._details = code, details
+
+    def code(self):
+        return self._code
+
+    def details(self):
+        return self._details
+
+
+@pytest.mark.parametrize("code, details, text", [
+    (grpc.StatusCode.UNAVAILABLE, "connection refused", "cannot reach the Ostrel server at"),
+    (grpc.StatusCode.DEADLINE_EXCEEDED, "Deadline Exceeded", "no answer from the Ostrel server at"),
+    (grpc.StatusCode.UNKNOWN, "Failed to create channel to 'x':the target uri is not valid: x",
+     "--target: the gRPC runtime cannot use"),
+    (grpc.StatusCode.RESOURCE_EXHAUSTED, "Received message larger than max",
+     "connect failed: RESOURCE_EXHAUSTED: Received message larger than max"),
+])
+def test_call_failures_become_one_error_naming_the_cause(code, details, text):
+    client = cli.Client(closed_target(), 1.5)
+    try:
+        def fail():
+            raise FailedCall(code, details)
+        with pytest.raises(cli.CliError, match=re.escape(text)):
+            client._guarded("connect", fail)
+    finally:
+        client.close()
+
+
+@pytest.mark.parametrize("answer", [b"\x0a\x05ab", b"\x0a\x01\x08"])  # cut short; a status cut short
+def test_a_malformed_state_is_an_error_not_a_status(answer):
+    client = FakeStates(0, C.SUCCESS)
+    client.call_raw = lambda method, request: answer
+    with pytest.raises(cli.CliError, match="pullSystemState answered with malformed data"):
+        cli.current_status(client)
+
+
+# Output ---------------------------------------------------------------------
+
+def record_set(i):
+    record = data_pb2.RecordSet(description="set %d" % i, start_timestamp_ns=10**18 + i)
+    record.events.add(name="e").status.add(code=C.FAILURE, message="no\nway")
+    record.events[0].action.Pack(perception_pb2.PerceptionAction(name="p"))
+    record.products.add(timestamp_ns=i).images.images.add(camera="c", data=bytes(range(256)))
+    record.project.version = "v"
+    return record
+
+
+@pytest.mark.parametrize("count", [0, 1, 3])
+def test_streamed_records_are_the_json_of_the_whole_answer(tmp_path, count):
+    records = data_pb2.DataRecords(records=[record_set(i) for i in range(count)])
+    path = tmp_path / "records.json"
+    with open(path, "w") as handle:
+        writer = cli.RecordsJson(handle)
+        for record in records.records:
+            writer.add(record)
+        writer.close()
+    whole = json_format.MessageToJson(records, preserving_proto_field_name=True, indent=2)
+    assert path.read_text() == whole + "\n" and cli.to_json(records) == whole
+    assert json_format.Parse(path.read_text(), data_pb2.DataRecords()) == records
+
+
+def test_a_failed_write_keeps_the_earlier_file_and_leaves_no_partial_one(tmp_path):
+    path = tmp_path / "records.json"
+    path.write_text("earlier")
+    with pytest.raises(RuntimeError):
+        with cli.OutputFile(str(path)) as handle:
+            handle.write("half")
+            raise RuntimeError("stop")
+    assert path.read_text() == "earlier" and os.listdir(tmp_path) == ["records.json"]
+    cli.write_file(str(path), lambda handle: handle.write("later"))
+    assert path.read_text() == "later" and os.listdir(tmp_path) == ["records.json"]
+    cli.write_file(os.devnull, lambda handle: handle.write("to a device, directly"))
+    with pytest.raises(cli.CliError, match="cannot write"):
+        cli.write_file(str(tmp_path / "missing" / "f.json"), lambda handle: handle.write("x"))
+
+
+# Start-up -------------------------------------------------------------------
+
+IMPORTS_OF = """
+import sys
+before = set(sys.modules)
+sys.argv = {argv!r}
+from {module} import main
+try:
+    main()
+except SystemExit:
+    pass
+print(sorted(m for m in {watched!r} if m in sys.modules and m not in before))
+"""
+
+
+@pytest.mark.parametrize("module, argv, watched", [
+    ("ostrel.server.__main__", ["ostrel-server", "--help"], ["grpc", "ostrel.api.common_pb2", "sqlite3"]),
+    ("ostrel.cli", ["ostrel", "--help"], ["grpc", "ostrel.api.common_pb2", "shutil"]),
+    ("ostrel.cli", ["ostrel", "--timeout", "0", "state"], ["grpc", "ostrel.api.common_pb2", "shutil"]),
+    ("ostrel.cli", ["ostrel", "--target", "127.0.0.1:1", "--timeout", "1", "connect"],
+     ["google.protobuf.json_format", "json", "shutil"]),
+])
+def test_help_argument_faults_and_plain_commands_import_only_what_they_need(fresh, module, argv, watched):
+    proc = fresh(IMPORTS_OF.format(argv=argv, module=module, watched=watched))
+    assert proc.stdout.splitlines()[-1] == "[]", proc.stdout + proc.stderr
+
+
+def test_the_light_package_states_the_servers_default_message_size():
+    from ostrel import server
+    from ostrel.server import servicer
+
+    assert server.DEFAULT_MAX_MESSAGE_SIZE == servicer.DEFAULT_MAX_MESSAGE_SIZE
