@@ -14,7 +14,7 @@ import grpc
 import pytest
 from google.protobuf import json_format
 
-from ostrel import cli
+from ostrel import cli, wire
 from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, perception_pb2, project_pb2, system_pb2
 
@@ -141,16 +141,16 @@ def test_field_spans_read_the_status_as_the_runtime_parses_it():
     for data in (one, one + image_state(C.FAILURE, "").SerializeToString(),
                  one + system_pb2.SystemState(status=C.Status(code=C.SUCCESS)).SerializeToString()):
         parsed = system_pb2.SystemState.FromString(data).status
-        assert C.Status.FromString(b"".join(cli.field_spans(memoryview(data), 1))) == parsed
+        assert C.Status.FromString(b"".join(wire.field_spans(memoryview(data), 1))) == parsed
 
 
 def test_field_spans_split_records_into_their_record_sets():
     records = data_pb2.DataRecords()
     for i in range(3):
         records.records.add(description="r%d" % i, start_timestamp_ns=2**63 + i).products.add(timestamp_ns=i)
-    spans = cli.field_spans(memoryview(records.SerializeToString()), 1)
+    spans = wire.field_spans(memoryview(records.SerializeToString()), 1)
     assert [data_pb2.RecordSet.FromString(s) for s in spans] == list(records.records)
-    assert list(cli.field_spans(memoryview(b""), 1)) == []
+    assert list(wire.field_spans(memoryview(b""), 1)) == []
 
 
 @pytest.mark.parametrize("data", [
@@ -161,8 +161,8 @@ def test_field_spans_split_records_into_their_record_sets():
     b"\x08" + b"\xff" * 11,  # varint longer than 10 bytes
 ])
 def test_field_spans_refuse_malformed_bytes(data):
-    with pytest.raises(ValueError):
-        list(cli.field_spans(memoryview(data), 1))
+    with pytest.raises(wire.WireError):
+        list(wire.field_spans(memoryview(data), 1))
 
 
 def merged_product_record_set():

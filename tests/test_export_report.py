@@ -19,7 +19,7 @@ from pathlib import Path
 import pytest
 from google.protobuf import json_format
 
-from ostrel import cli, export, png, recordsets, report
+from ostrel import cli, export, png, recordsets, report, wire
 from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, image_pb2, perception_pb2
 from test_server_cli import PERCEPTION, START, Cell, sequence, with_behavior
@@ -153,7 +153,7 @@ def test_record_sets_are_read_one_at_a_time_and_equal_the_parsed_answer(records)
     broken = [answer[:cut] for cut in (1, len(answer) // 2, len(answer) - 1)]
     broken.append(b"\x0a" + bytes([len(garbage)]) + garbage)
     for data in broken:
-        with pytest.raises(recordsets.WireError):
+        with pytest.raises(wire.WireError):
             for one in recordsets.record_sets(data):
                 list(one.products())
 

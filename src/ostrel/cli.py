@@ -23,6 +23,8 @@ import sys
 import time
 from typing import IO, Any, Callable, Dict, Iterator, List, NamedTuple, NoReturn, Optional, Sequence, Tuple
 
+from ostrel import wire
+
 PROG = "ostrel"
 EXIT_FAILURE = 1  # the service answered FAILURE, or a waited program failed
 EXIT_ERROR = 2  # the command could not be carried out (usage, file, connection)
@@ -169,70 +171,6 @@ def write_json(stream: IO[str], message: Any) -> None:
     for chunk in json_chunks(message):
         stream.write(chunk)
     stream.write("\n")
-
-
-# Wire format ------------------------------------------------------------------
-
-_WIRE_TRUNCATED = "truncated"
-
-
-def _varint(data: memoryview, pos: int) -> Tuple[int, int]:
-    result = shift = 0
-    while True:
-        if pos >= len(data) or shift > 63:
-            raise ValueError(_WIRE_TRUNCATED if pos >= len(data) else "varint longer than 10 bytes")
-        byte = data[pos]
-        pos += 1
-        result |= (byte & 0x7F) << shift
-        if byte < 0x80:
-            return result, pos
-        shift += 7
-
-
-_FIXED_SIZE = {1: 8, 5: 4}
-
-
-class WireField(NamedTuple):
-    number: int
-    wire: int
-    start: int  # of the tag
-    value: int  # of the value (after the length of a length-delimited field)
-    end: int
-
-
-def wire_fields(data: memoryview) -> Iterator[WireField]:
-    """The top-level fields of one serialized message, in order; ValueError
-    when the bytes are not a well-formed message.
-
-    This lets the command line read parts of a large answer (the status of a
-    system state, the summary of a record set) without parsing all of it.
-    """
-    pos, end = 0, len(data)
-    while pos < end:
-        start = pos
-        key, pos = _varint(data, pos)
-        wire = key & 7
-        if wire == 0:
-            value = pos
-            _, pos = _varint(data, pos)
-        elif wire == 2:
-            length, value = _varint(data, pos)
-            pos = value + length
-        elif wire in _FIXED_SIZE:
-            value = pos
-            pos += _FIXED_SIZE[wire]
-        else:
-            raise ValueError("unexpected wire type %d" % wire)
-        if pos > end:
-            raise ValueError(_WIRE_TRUNCATED)
-        yield WireField(key >> 3, wire, start, value, pos)
-
-
-def field_spans(data: memoryview, number: int) -> Iterator[memoryview]:
-    """The values of the length-delimited top-level field `number`, in order."""
-    for field in wire_fields(data):
-        if field.number == number and field.wire == 2:
-            yield data[field.value:field.end]
 
 
 # Files --------------------------------------------------------------------
@@ -408,10 +346,10 @@ def describe_encoded_record_set(api: Api, encoded: memoryview) -> str:
     kind_of = {f.number: f.name for f in api.data.ProductRecord.DESCRIPTOR.oneofs_by_name["type"].fields}
     kept: List[memoryview] = []
     kinds: Dict[str, int] = {}
-    for field in wire_fields(encoded):
+    for field in wire.fields(encoded):
         if field.number == products and field.wire == 2:
             kind = "none"  # the last member given is the one set, as when parsed
-            for member in wire_fields(encoded[field.value:field.end]):
+            for member in wire.fields(encoded, field.value, field.end):
                 kind = kind_of.get(member.number, kind)
             kinds[kind] = kinds.get(kind, 0) + 1
         elif field.number != project:
@@ -468,7 +406,7 @@ def current_status(client: Client) -> Any:
     method = "pullSystemState"
     answer = memoryview(client.call_raw(method, client.api.requests.GenericRequest()))
     try:
-        return client.api.common.Status.FromString(b"".join(field_spans(answer, 1)))
+        return client.api.common.Status.FromString(b"".join(wire.field_spans(answer, 1)))
     except Exception as error:  # ValueError from the scan, DecodeError from the runtime
         raise CliError(MALFORMED_TEXT % (method, error)) from None
 
@@ -564,7 +502,7 @@ def cmd_records(args: argparse.Namespace, client: Client) -> int:
         # A summary: read off the wire bytes, the images are never parsed.
         answer = memoryview(client.call_raw(method, request))
         try:
-            lines = [describe_encoded_record_set(api, encoded) for encoded in field_spans(answer, 1)]
+            lines = [describe_encoded_record_set(api, encoded) for encoded in wire.field_spans(answer, 1)]
         except Exception as error:  # ValueError from the scan, DecodeError from the runtime
             raise CliError(MALFORMED_TEXT % (method, error)) from None
         print("\n".join(lines) or "no records")

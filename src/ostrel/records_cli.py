@@ -30,7 +30,7 @@ def _pull(args: argparse.Namespace, client: Any) -> bytes:
 
 def export(args: argparse.Namespace, client: Any) -> int:
     from ostrel import export as exporter
-    from ostrel.recordsets import WireError
+    from ostrel.wire import WireError
 
     answer = _pull(args, client)
     try:
@@ -65,7 +65,7 @@ def check_report() -> None:
 
 def report(args: argparse.Namespace, client: Any) -> int:
     from ostrel import report as reporter
-    from ostrel.recordsets import WireError
+    from ostrel.wire import WireError
 
     figure_class = reporter.load_plotting()
     answer = _pull(args, client)

@@ -12,64 +12,18 @@ from typing import Iterator, List, NamedTuple, Optional, Tuple, Type, TypeVar
 
 from google.protobuf.message import DecodeError
 
+from ostrel import wire
 from ostrel.api import data_pb2
+from ostrel.wire import WireError
 
 RECORDS_FIELD = 1  # DataRecords.records
 PRODUCTS_FIELD = 5  # RecordSet.products
 # ProductRecord.type members by field number.
 PRODUCT_KINDS = {2: "images", 3: "perception", 4: "planner", 5: "controller", 6: "simulator"}
 
-ERR_TRUNCATED = "the records answer is cut short at byte %d"
-ERR_WIRE_TYPE = "the records answer holds an unknown wire type %d at byte %d"
 ERR_DECODE = "the records answer holds a %s that cannot be parsed: %s"
 
 Span = Tuple[int, int]
-
-
-class WireError(ValueError):
-    """Bytes that are not a well-formed protobuf message."""
-
-
-def _varint(data: memoryview, pos: int) -> Tuple[int, int]:
-    value = shift = 0
-    while True:
-        if pos >= len(data):
-            raise WireError(ERR_TRUNCATED % pos)
-        byte = data[pos]
-        pos += 1
-        value |= (byte & 0x7F) << shift
-        if byte < 0x80:
-            return value, pos
-        shift += 7
-
-
-def fields(data: memoryview, start: int, end: int) -> Iterator[Tuple[int, int, int, int, Span]]:
-    """(field number, wire type, field start, field end, payload span) of each
-    field between start and end; the payload span is the value of a
-    length-delimited field."""
-    pos = start
-    while pos < end:
-        begin = pos
-        key, pos = _varint(data, pos)
-        number, wire = key >> 3, key & 7
-        if wire == 0:
-            _, pos = _varint(data, pos)
-            payload = (begin, pos)
-        elif wire == 1:
-            pos += 8
-            payload = (pos - 8, pos)
-        elif wire == 2:
-            length, pos = _varint(data, pos)
-            payload = (pos, pos + length)
-            pos += length
-        elif wire == 5:
-            pos += 4
-            payload = (pos - 4, pos)
-        else:
-            raise WireError(ERR_WIRE_TYPE % (wire, begin))
-        if pos > end:
-            raise WireError(ERR_TRUNCATED % end)
-        yield number, wire, begin, pos, payload
 
 
 class ProductRef(NamedTuple):
@@ -85,11 +39,12 @@ class LazySet:
         self._data = data
         kept: List[bytes] = []
         self.refs: List[ProductRef] = []
-        for number, wire, begin, end, payload in fields(data, span[0], span[1]):
-            if number == PRODUCTS_FIELD and wire == 2:
+        for field in wire.fields(data, span[0], span[1]):
+            if field.number == PRODUCTS_FIELD and field.wire == 2:
+                payload = (field.value, field.end)
                 self.refs.append(ProductRef(payload, _product_kind(data, payload)))
             else:
-                kept.append(bytes(data[begin:end]))
+                kept.append(bytes(data[field.start:field.end]))
         self.header = _parse(data_pb2.RecordSet, b"".join(kept))
 
     def count(self, kind: Optional[str] = None) -> int:
@@ -114,15 +69,15 @@ def _parse(kind: Type[M], data: bytes) -> M:
 
 def _product_kind(data: memoryview, span: Span) -> Optional[str]:
     kind = None
-    for number, wire, _, _, _ in fields(data, span[0], span[1]):
-        if wire == 2 and number in PRODUCT_KINDS:
-            kind = PRODUCT_KINDS[number]  # the last member on the wire wins, as in parsing
+    for field in wire.fields(data, span[0], span[1]):
+        if field.wire == 2 and field.number in PRODUCT_KINDS:
+            kind = PRODUCT_KINDS[field.number]  # the last member on the wire wins, as in parsing
     return kind
 
 
 def record_sets(answer: bytes) -> Iterator[LazySet]:
     """The record sets of a serialized DataRecords, in order, one at a time."""
     data = memoryview(answer)
-    for number, wire, _, _, payload in fields(data, 0, len(data)):
-        if number == RECORDS_FIELD and wire == 2:
-            yield LazySet(data, payload)
+    for field in wire.fields(data):
+        if field.number == RECORDS_FIELD and field.wire == 2:
+            yield LazySet(data, (field.value, field.end))

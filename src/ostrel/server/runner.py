@@ -10,7 +10,7 @@ from google.protobuf import any_pb2
 from google.protobuf import message as _message
 
 from ostrel.api import common_pb2, data_pb2, execution_pb2, perception_pb2
-from ostrel.server import wire
+from ostrel import wire
 from ostrel.server.cell import AGENTS, Cell, Products, StepFailed
 from ostrel.server.store import EVENT_FIELD, PRODUCT_FIELD, RecordStore
 

@@ -24,7 +24,7 @@ from pathlib import Path
 from typing import Dict, Iterable, List, Optional, Sequence, Set, Tuple, Union
 
 from ostrel.api import data_pb2
-from ostrel.server import wire
+from ostrel import wire
 
 log = logging.getLogger(__name__)
 
