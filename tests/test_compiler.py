@@ -14,10 +14,13 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def find_plugin():
-    found = [os.environ.get("OSTREL_PLUGIN", "")]
-    found += sorted(glob.glob(os.path.join(ROOT, "build", "*", "protoc-gen-ostrel")))
-    found = [p for p in found if p and os.access(p, os.X_OK)]
-    return found[0] if found else None
+    """$OSTREL_PLUGIN, else the newest plugin built in this checkout (an
+    older build directory may hold a plugin from before a change)."""
+    given = os.environ.get("OSTREL_PLUGIN", "")
+    if given:
+        return given if os.access(given, os.X_OK) else None
+    built = [p for p in glob.glob(os.path.join(ROOT, "build", "*", "protoc-gen-ostrel")) if os.access(p, os.X_OK)]
+    return max(built, key=os.path.getmtime, default=None)
 
 
 PLUGIN = find_plugin()
