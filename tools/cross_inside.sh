@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The part of tools/cross.sh that runs inside the foreign root, on its own
+# CPython (Debian's, without pip of its own) and compiler, from /src.
+# Usage (by tools/cross.sh): bash tools/cross_inside.sh quick|full
+set -uo pipefail
+cd "$(dirname "$0")/.."
+SCOPE=${1:-quick}
+ARCH=$(uname -m)
+PY=/usr/bin/python3
+VENV=/opt/ostrel-test
+# Every run, under emulation (about 5 times slower than native): the service
+# module, the module frame and the message layout, where a compiler or an ABI
+# of another architecture shows first. The rest of the suite is pure Python
+# over the same modules and runs with --full (before a release).
+QUICK_TESTS=(test_service.py test_frame.py test_layout.py)
+
+step_start=$SECONDS
+step() {
+  [ -z "${step_name:-}" ] || echo "== $ARCH: $step_name: $((SECONDS - step_start))s"
+  step_name=$1 step_start=$SECONDS
+  [ -z "$1" ] || echo "== $ARCH: $1"
+}
+
+status=0
+step "build and install .[test] (CPython $($PY -c 'import platform; print(platform.python_version())'))"
+$PY -m venv "$VENV" && "$VENV/bin/python" -m pip install -q ".[test]" || { step ""; exit 1; }
+step "smoke test"
+(cd /tmp && "$VENV/bin/python" /src/tools/smoke.py) || status=1
+if [ "$SCOPE" = full ]; then
+  step "the whole suite, both protobuf implementations"
+  bash tests/run.sh "$VENV/bin/python" || status=1
+else
+  step "${QUICK_TESTS[*]}, both protobuf implementations"
+  bash tests/run.sh "$VENV/bin/python" "${QUICK_TESTS[@]}" || status=1
+fi
+step "wheel: build, auditwheel repair, smoke test in a fresh venv"
+bash tools/wheels.sh --python "$PY" || status=1
+step ""
+exit $status
