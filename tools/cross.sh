@@ -47,6 +47,7 @@ CACHE=${OSTREL_CROSS_CACHE:-$WORK}
 CHROOT="$WORK/$ARCH"
 BINFMT=/proc/sys/fs/binfmt_misc
 ENTRY=ostrel-$ARCH
+HOST_CA_BUNDLE=${PIP_CERT:-/etc/ssl/certs/ca-certificates.crt}
 mkdir -p "$WORK" "$CACHE"
 
 step_start=$SECONDS
@@ -102,7 +103,8 @@ make_root_tarball() {  # <tarball>
     "$SUITE" "$fresh" "$MIRROR" > "$WORK/$ARCH-debootstrap.log" 2>&1 \
     || { tail -n 20 "$WORK/$ARCH-debootstrap.log" >&2; return 1; }
   rm -rf "$fresh"/var/cache/apt/archives/*.deb "$fresh"/var/lib/apt/lists/*
-  tar -C "$fresh" -caf "$tarball.part" . && mv "$tarball.part" "$tarball"
+  local partial="$WORK/partial-$(basename "$tarball")"   # same suffix: tar -a compresses by it
+  tar -C "$fresh" -caf "$partial" . && mv "$partial" "$tarball"
   rm -rf "$fresh"
 }
 
@@ -116,6 +118,9 @@ unpack_root() {  # <tarball>: a fresh root with a copy of this checkout in /src
   git ls-files -z --cached --others --exclude-standard \
     | tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -C "$CHROOT/src" -xf -
   cp /etc/resolv.conf "$CHROOT/etc/resolv.conf"
+  # The host's certificate authorities (a proxy's own may be among them), for
+  # pip, which otherwise trusts only its bundled list.
+  cp "$HOST_CA_BUNDLE" "$CHROOT/etc/ssl/certs/ca-certificates.crt"
 }
 
 # Runs tools/cross_inside.sh in the root, with /proc, /sys and /dev mounted in
@@ -131,6 +136,7 @@ run_inside() {  # <args...>
     exec chroot "$r" /usr/bin/env -i HOME=/root LANG=C.UTF-8 \
       PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
       PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_ROOT_USER_ACTION=ignore \
+      PIP_CERT=/etc/ssl/certs/ca-certificates.crt SSL_CERT_FILE=/etc/ssl/certs/ca-certificates.crt \
       bash /src/tools/cross_inside.sh "$@"' bash "$CHROOT" "$@"
 }
 

@@ -35,11 +35,14 @@ PUBLIC_MACRO_TARGETS = frozenset({
 })
 PRIVATE_PREFIX = "_Py"
 NO_MODULES = "private_api: no extension modules under {}"
+NO_SUCH_PATH = "private_api: no such file or folder: {}"
 
 
 def modules_under(paths: Iterable[str]) -> List[pathlib.Path]:
     found: List[pathlib.Path] = []
     for path in map(pathlib.Path, paths):
+        if not path.exists():
+            raise SystemExit(NO_SUCH_PATH.format(path))
         found.extend(sorted(path.rglob("*.so")) if path.is_dir() else [path])
     return found
 
