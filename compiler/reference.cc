@@ -244,7 +244,8 @@ class FilePage {
     }
     for (const FileDescriptor* f : site_.files()) {
       for (int i = 0; i < f->dependency_count(); ++i) {
-        if (f->dependency(i) == &file_) users += std::string(users.empty() ? "" : ", ") + file_link(*f);
+        if (f->dependency(i) != &file_) continue;
+        users += std::string(users.empty() ? "" : ", ") + file_link(*f);
       }
     }
     if (!imports.empty()) out_ << "Imports " << imports << ".\n";
@@ -269,8 +270,8 @@ class FilePage {
   static std::string label_of(const FieldDescriptor& field) {
     if (field.is_map()) return "map";
     if (field.is_repeated()) return "repeated";
-    if (field.containing_oneof() != nullptr) return "oneof `" + field.containing_oneof()->name() + "`";
-    return "singular";
+    const auto* oneof = field.containing_oneof();
+    return oneof == nullptr ? "singular" : "oneof `" + oneof->name() + "`";
   }
 
   void write_uses(const std::string& full_name) {
