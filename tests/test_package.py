@@ -1,5 +1,5 @@
 """What the installed package holds: every submodule imports, the API has one
-module per schema file plus the service module, and nothing of the tests or
+module per module table plus the service module, and nothing of the tests or
 the build ships."""
 
 import json
@@ -9,8 +9,9 @@ import pathlib
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-SCHEMA_MODULES = sorted("ostrel.api.%s_pb2" % p.stem.replace("-", "_")
-                        for p in (ROOT / "schema" / "ostrel" / "api").glob("*.proto"))
+# One message module per committed module table (a schema file that declares
+# only the service has none; service_pb2_grpc binds it).
+SCHEMA_MODULES = sorted("ostrel.api." + p.stem for p in (ROOT / "api" / "generated").glob("*_pb2.cc"))
 
 WALK = """
 import importlib, json, pkgutil, ostrel
@@ -69,6 +70,8 @@ def test_distribution_carries_the_license_and_its_versions():
     files = installed_files()
     assert any(f.endswith("/LICENSE") and ".dist-info/" in f for f in files)
     meta = metadata.metadata("ostrel")
+    # An SPDX expression, not the license's whole text in the License field.
+    assert (meta["License-Expression"], meta.get("License")) == ("MIT", None)
     assert meta["Requires-Python"] == ">=3.9"
     classifiers = meta.get_all("Classifier") or []
     versions = sorted(c.rsplit(" ", 1)[1] for c in classifiers
