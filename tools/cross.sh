@@ -46,7 +46,7 @@ WORK="$ROOT/build/cross"
 CACHE=${OSTREL_CROSS_CACHE:-$WORK}
 CHROOT="$WORK/$ARCH"
 BINFMT=/proc/sys/fs/binfmt_misc
-ENTRY=ostrel-$ARCH
+ENTRY=ostrel-$ARCH-$$   # one per run: runs side by side never remove each other's
 HOST_CA_BUNDLE=${PIP_CERT:-/etc/ssl/certs/ca-certificates.crt}
 mkdir -p "$WORK" "$CACHE"
 
@@ -60,7 +60,7 @@ step() {  # <name>: prints the time of the step before and names the next
 mounted_binfmt=0
 cleanup() {
   [ -e "$BINFMT/$ENTRY" ] && echo -1 > "$BINFMT/$ENTRY"
-  [ "$mounted_binfmt" = 0 ] || umount "$BINFMT"
+  if [ "$mounted_binfmt" = 1 ] && ! ls "$BINFMT" | grep -q '^ostrel-'; then umount "$BINFMT"; fi
   return 0
 }
 trap cleanup EXIT
@@ -84,7 +84,6 @@ register_binfmt() {
     mount -t binfmt_misc binfmt_misc "$BINFMT"
     mounted_binfmt=1
   fi
-  [ ! -e "$BINFMT/$ENTRY" ] || echo -1 > "$BINFMT/$ENTRY"
   local conf magic mask
   conf=$(cat "/usr/lib/binfmt.d/qemu-$ARCH.conf")   # :name:M::magic:mask:interpreter:flags
   magic=$(cut -d: -f5 <<<"$conf")
