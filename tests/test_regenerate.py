@@ -89,11 +89,32 @@ def test_check_reports_each_drift_and_a_run_repairs_them(tree):
 HEADER_LINES = {".cc": "// " + HEADER, ".h": "// " + HEADER, ".pyi": "# " + HEADER}
 
 
-def test_every_generated_file_says_so(tree):
-    generated = [*(tree / "api/generated").iterdir(), *(tree / "tests/fixtures/generated").iterdir(),
-                 *(tree / "src/ostrel/api").glob("*_pb2*.pyi")]
+def generated_files(root):
+    return [*(root / "api/generated").iterdir(), *(root / "tests/fixtures/generated").iterdir(),
+            *(root / "src/ostrel/api").glob("*_pb2*.pyi")]
+
+
+def test_every_generated_file_says_so_once(tree):
+    generated = generated_files(tree)
     assert len([p for p in generated if p.suffix == ".cc"]) == 32
     assert {"service_pb2_grpc_table.h", "service_pb2_grpc.pyi"} <= {p.name for p in generated}
     unmarked = [p.name for p in generated
-                if p.read_text().splitlines()[0] != HEADER_LINES[p.suffix]]
+                if p.read_text().splitlines()[0] != HEADER_LINES[p.suffix]
+                or p.read_text().count("Do not edit") != 1]
     assert unmarked == []
+
+
+@pytest.mark.skipif(not (shutil.which("git") and os.path.exists(os.path.join(ROOT, ".git"))),
+                    reason="not a git checkout")
+def test_generated_files_are_tagged_generated_for_git():
+    import pathlib
+
+    files = [str(p.relative_to(ROOT)) for p in generated_files(pathlib.Path(ROOT))]
+    out = subprocess.run(["git", "-C", ROOT, "check-attr", "linguist-generated", "--", *files],
+                         capture_output=True, text=True, check=True).stdout
+    untagged = [line for line in out.splitlines() if not line.endswith(": true")]
+    assert untagged == [] and len(out.splitlines()) == len(files)
+    hand_written = ["src/ostrel/api/__init__.py", "api/service_pb2_grpc.cc"]
+    out = subprocess.run(["git", "-C", ROOT, "check-attr", "linguist-generated", "--", *hand_written],
+                         capture_output=True, text=True, check=True).stdout
+    assert all(line.endswith(": unspecified") for line in out.splitlines())
