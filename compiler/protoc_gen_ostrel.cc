@@ -6,8 +6,12 @@
 //   protoc --plugin=protoc-gen-ostrel=... --ostrel_out=DIR -I schema FILE.proto
 //
 // writes DIR/<path without .proto>_pb2.cc and, beside it, the module's typing
-// stub DIR/<path without .proto>_pb2.pyi (compiler/stubs.cc). A file that a
-// table cannot represent is refused with an error and nothing is written.
+// stub DIR/<path without .proto>_pb2.pyi (compiler/stubs.cc); for the file
+// of the service, also the service module's method table and stub,
+// DIR/ostrel/api/service_pb2_grpc_table.h and .pyi; with
+// --ostrel_opt=reference also the API reference, DIR/docs/api/*.md
+// (compiler/reference.cc). A file that a table cannot represent is refused
+// with an error and nothing is written.
 
 #include <google/protobuf/compiler/code_generator.h>
 #include <google/protobuf/compiler/plugin.h>
@@ -17,6 +21,7 @@
 #include <google/protobuf/io/zero_copy_stream.h>
 
 #include "names.h"
+#include "reference.h"
 #include "stubs.h"
 
 #include <algorithm>
@@ -526,7 +531,7 @@ ostrel::stubs::ImportNames import_names(const FileDescriptor& file) {
 
 class Generator : public google::protobuf::compiler::CodeGenerator {
  public:
-  bool Generate(const FileDescriptor* file, const std::string& /*parameter*/,
+  bool Generate(const FileDescriptor* file, const std::string& parameter,
                 GeneratorContext* context, std::string* error) const override {
     ModuleNames names;
     if (!module_names(file->name(), &names, error)) return false;
@@ -560,6 +565,13 @@ class Generator : public google::protobuf::compiler::CodeGenerator {
       outputs.emplace_back(service_stem + ".pyi",
                            ostrel::stubs::service_stub(*file->service(0), service_module,
                                                        import_names(*file)));
+    }
+    if (parameter == ostrel::reference::kParameter) {
+      std::vector<const FileDescriptor*> run;
+      context->ListParsedFiles(&run);
+      for (const auto& page : ostrel::reference::pages(*file, run)) {
+        outputs.emplace_back(page.path, page.text);
+      }
     }
     for (const auto& [path, body] : outputs) {
       if (!write_file(context, path, body, error)) return false;
