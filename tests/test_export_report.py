@@ -20,7 +20,8 @@ import pytest
 from google.protobuf import json_format
 
 from ostrel import wire
-from ostrel.cli import commands as cli
+from ostrel import cli
+from ostrel.cli import errors
 from ostrel.records import export, png, report
 from ostrel.records import sets as recordsets
 from ostrel.api import common_pb2 as C
@@ -327,7 +328,7 @@ def test_unwritable_destinations_are_one_line(cell, capsys, tmp_path, argv):
     paths = {"file": tmp_path / "file", "missing": tmp_path / "missing"}
     code = cli.main(["--target", cell.target, *[a.format(**paths) for a in argv]])
     out, err = capsys.readouterr()
-    assert code == cli.EXIT_ERROR and err.startswith("ostrel: error: cannot write ") and err.count("\n") == 1
+    assert code == errors.EXIT_ERROR and err.startswith("ostrel: error: cannot write ") and err.count("\n") == 1
 
 
 def spawn(*argv):
@@ -345,7 +346,7 @@ def test_report_without_matplotlib_says_what_to_install():
         from ostrel import cli
         sys.exit(cli.main(["--target", "127.0.0.1:9", "report"]))"""
     proc = spawn(sys.executable, "-c", code)
-    assert proc.returncode == cli.EXIT_ERROR and proc.stdout == b""
+    assert proc.returncode == errors.EXIT_ERROR and proc.stdout == b""
     assert proc.stderr == b'ostrel: error: ostrel report needs matplotlib: pip install "ostrel[report]"\n'
 
 
