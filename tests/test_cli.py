@@ -14,9 +14,8 @@ import grpc
 import pytest
 from google.protobuf import json_format
 
-from ostrel import wire
-from ostrel import cli
-from ostrel.cli import errors, files, output
+from ostrel import cli, outfile, protojson, wire
+from ostrel.cli import errors, files
 from ostrel.cli import client as cli_client
 from ostrel.cli import records as cli_records
 from ostrel.api import common_pb2 as C
@@ -196,8 +195,13 @@ def failed_record_set():
 ])
 def test_record_set_summary_from_the_wire_matches_the_parsed_one(encoded):
     api = cli_client.Api()
-    parsed = cli_records.describe_record_set(api, data_pb2.RecordSet.FromString(encoded))
-    assert cli_records.describe_encoded_record_set(api, memoryview(encoded)) == parsed
+    parsed = data_pb2.RecordSet.FromString(encoded)
+    kinds = {}
+    for product in parsed.products:
+        kind = product.WhichOneof("type") or "none"
+        kinds[kind] = kinds.get(kind, 0) + 1
+    answer = wire.field(data_pb2.DataRecords.DESCRIPTOR.fields_by_name["records"].number, encoded)
+    assert cli_records.summary_lines(api, answer) == [cli_records.describe_record_set(api, parsed, kinds)]
 
 
 # Polling --------------------------------------------------------------------
@@ -301,12 +305,13 @@ def test_streamed_records_are_the_json_of_the_whole_answer(tmp_path, count):
     records = data_pb2.DataRecords(records=[record_set(i) for i in range(count)])
     path = tmp_path / "records.json"
     with open(path, "w") as handle:
-        writer = output.RecordsJson(handle)
+        writer = protojson.RecordsJson(handle)
         for record in records.records:
             writer.add(record)
         writer.close()
-    whole = json_format.MessageToJson(records, preserving_proto_field_name=True, indent=2)
-    assert path.read_text() == whole + "\n" and output.to_json(records) == whole
+    whole = json_format.MessageToJson(records, preserving_proto_field_name=True, indent=2,
+                                      always_print_fields_with_no_presence=True)
+    assert path.read_text() == whole + "\n" and protojson.to_json(records) == whole
     assert json_format.Parse(path.read_text(), data_pb2.DataRecords()) == records
 
 
@@ -314,7 +319,7 @@ def test_a_failed_write_keeps_the_earlier_file_and_leaves_no_partial_one(tmp_pat
     path = tmp_path / "records.json"
     path.write_text("earlier")
     with pytest.raises(RuntimeError):
-        with files.OutputFile(str(path)) as handle:
+        with outfile.OutputFile(str(path)) as handle:
             handle.write("half")
             raise RuntimeError("stop")
     assert path.read_text() == "earlier" and os.listdir(tmp_path) == ["records.json"]

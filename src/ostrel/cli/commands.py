@@ -10,7 +10,8 @@ from typing import Any, Callable, Dict, NamedTuple, NoReturn, Optional, Sequence
 from ostrel.cli.client import Api, Client, FIRST_POLL_S, wait_for_end
 from ostrel.cli.errors import EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, one_line
 from ostrel.cli.files import read_project, write_file
-from ostrel.cli.output import describe_project, describe_state, write_json
+from ostrel.cli.output import describe_project, describe_state
+from ostrel.protojson import write_json
 from ostrel.cli.records import check_report, cmd_records, cmd_report
 
 MIN_SECONDS = 0.01

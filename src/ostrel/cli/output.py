@@ -1,58 +1,10 @@
-"""What commands print: protobuf JSON, written in pieces, and readable text
-of a project and of the system state.
-
-The protobuf JSON support is imported only by the commands that read or
-write JSON."""
+"""Readable text of what commands show: a project, the system state, a
+time stamp. Their JSON is written by ostrel.protojson."""
 
 import time
-from typing import IO, Any, Iterator
+from typing import Any
 
 from ostrel.cli.client import Api
-
-
-def json_format() -> Any:
-    from google.protobuf import json_format as module
-
-    return module
-
-
-def json_chunks(message: Any) -> Iterator[str]:
-    """The protobuf JSON of `message` (as json_format.MessageToJson writes it,
-    indent 2) in pieces, so a large message is written without also holding
-    its whole text."""
-    import json
-
-    as_dict = json_format().MessageToDict(message, preserving_proto_field_name=True)
-    return json.JSONEncoder(indent=2).iterencode(as_dict)
-
-
-def to_json(message: Any) -> str:
-    return "".join(json_chunks(message))
-
-
-def write_json(stream: IO[str], message: Any) -> None:
-    for chunk in json_chunks(message):
-        stream.write(chunk)
-    stream.write("\n")
-
-
-class RecordsJson:
-    """Writes the JSON of a DataRecords one record set at a time, as
-    json_format would write the whole message at once."""
-
-    def __init__(self, stream: IO[str]) -> None:
-        self.stream = stream
-        self.count = 0
-
-    def add(self, record_set: Any) -> None:
-        write = self.stream.write
-        write(',\n    ' if self.count else '{\n  "records": [\n    ')
-        for chunk in json_chunks(record_set):
-            write(chunk.replace("\n", "\n    "))
-        self.count += 1
-
-    def close(self) -> None:
-        self.stream.write("\n  ]\n}\n" if self.count else "{}\n")
 
 
 def ns_time(ns: int) -> str:
