@@ -18,7 +18,8 @@ from google.protobuf.message import DecodeError
 
 from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
 from ostrel import wire
-from ostrel.server.cell import Cell, check_project
+from ostrel.server.cell import Cell
+from ostrel.server.checks import check_project
 from ostrel.server.runner import ProgramRun, now_ns
 from ostrel.server.store import RecordStore, TooLarge
 
