@@ -128,45 +128,7 @@ def test_json_parse_errors_name_the_field_path(message, expected):
     assert errors.json_parse_error_text(ValueError(message)) == expected
 
 
-# Reading parts of an answer -------------------------------------------------
-
-def image_state(code, message):
-    state = system_pb2.SystemState(status=C.Status(code=code, message=message))
-    state.images.images.add(camera="c", width=64, height=64, data=bytes(4096))
-    state.workspace.robots["r"].joint_positions.data.extend([1.0, 2.0])
-    state.controller.time_s = 1.5
-    return state
-
-
-def test_field_spans_read_the_status_as_the_runtime_parses_it():
-    one = image_state(C.RUNNING, "first").SerializeToString()
-    # A message given twice merges; the later status wins field by field.
-    for data in (one, one + image_state(C.FAILURE, "").SerializeToString(),
-                 one + system_pb2.SystemState(status=C.Status(code=C.SUCCESS)).SerializeToString()):
-        parsed = system_pb2.SystemState.FromString(data).status
-        assert C.Status.FromString(b"".join(wire.field_spans(memoryview(data), 1))) == parsed
-
-
-def test_field_spans_split_records_into_their_record_sets():
-    records = data_pb2.DataRecords()
-    for i in range(3):
-        records.records.add(description="r%d" % i, start_timestamp_ns=2**63 + i).products.add(timestamp_ns=i)
-    spans = wire.field_spans(memoryview(records.SerializeToString()), 1)
-    assert [data_pb2.RecordSet.FromString(s) for s in spans] == list(records.records)
-    assert list(wire.field_spans(memoryview(b""), 1)) == []
-
-
-@pytest.mark.parametrize("data", [
-    b"\x0a\x05abc",  # length past the end
-    b"\x08\x80",  # varint cut off
-    b"\x09\x00\x00",  # fixed64 cut off
-    b"\x0b",  # group start: not a wire type our messages use
-    b"\x08" + b"\xff" * 11,  # varint longer than 10 bytes
-])
-def test_field_spans_refuse_malformed_bytes(data):
-    with pytest.raises(wire.WireError):
-        list(wire.field_spans(memoryview(data), 1))
-
+# Record set summaries ------------------------------------------------------
 
 def merged_product_record_set():
     """A record set whose one product carries two members of its oneof on
@@ -202,6 +164,12 @@ def test_record_set_summary_from_the_wire_matches_the_parsed_one(encoded):
         kinds[kind] = kinds.get(kind, 0) + 1
     answer = wire.field(data_pb2.DataRecords.DESCRIPTOR.fields_by_name["records"].number, encoded)
     assert cli_records.summary_lines(api, answer) == [cli_records.describe_record_set(api, parsed, kinds)]
+
+
+def image_state(code, message):
+    state = system_pb2.SystemState(status=C.Status(code=code, message=message))
+    state.images.images.add(camera="c", width=64, height=64, data=bytes(4096))
+    return state
 
 
 # Polling --------------------------------------------------------------------

@@ -255,6 +255,21 @@ def test_a_second_program_is_refused_while_one_runs_and_stopping_keeps_its_recor
     assert record.description == "probe" and len(record.events) == 2 and record.stop_timestamp_ns
 
 
+def test_json_of_a_running_program_names_its_status_code(tmp_path, capsys):
+    """RUNNING is the code's default value, 0: the JSON still prints it."""
+    cell = Cell(tmp_path / "json.sqlite3", time_scale=1.0)
+    try:
+        cell.push(with_behavior("long", sequence({"sleep_routine": {"duration_s": 60.0}})))
+        code, out, err = ostrel(capsys, cell.target, "--json", "run", "long")
+        assert (code, err) == (0, "") and json.loads(out) == {"code": "RUNNING", "message": "program 'long' started"}
+        code, out, err = ostrel(capsys, cell.target, "state", "--json")
+        state = json.loads(out)
+        assert (code, err) == (0, "") and state["status"] == {"code": "RUNNING",
+                                                             "message": "program 'long' is running"}
+    finally:
+        cell.stop()
+
+
 @pytest.mark.parametrize("request_behavior, push, text", [
     ("pick_and_place", False, "no project has been pushed"),
     ("pick_and_place_twice", True, "unknown behavior 'pick_and_place_twice'"),
