@@ -19,7 +19,7 @@ from ostrel.cli import errors, files
 from ostrel.cli import client as cli_client
 from ostrel.cli import records as cli_records
 from ostrel.api import common_pb2 as C
-from ostrel.api import data_pb2, perception_pb2, project_pb2, system_pb2
+from ostrel.api import data_pb2, perception_pb2, system_pb2
 
 
 def closed_target():

@@ -6,7 +6,6 @@ importing, with a warning."""
 import ast
 import json
 import pathlib
-import warnings
 
 import pytest
 

@@ -4,7 +4,6 @@ routines, records kept across a restart, refused concurrent runs, and the
 command line's one-line errors."""
 
 import json
-import os
 import signal
 import socket
 import subprocess
