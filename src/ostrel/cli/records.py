@@ -139,7 +139,7 @@ def check_report() -> None:
     try:
         reporter.load_plotting()
     except ImportError:
-        raise CliError(reporter.MISSING_PLOTTING) from None
+        raise CliError(reporter.ERR_MISSING_PLOTTING) from None
 
 
 def cmd_report(args: argparse.Namespace, client: Client) -> int:
