@@ -1,5 +1,5 @@
 """What the installed package holds: every submodule imports, the API has one
-module per module table plus the service module, and nothing of the tests or
+module per schema file plus the service module, and nothing of the tests or
 the build ships."""
 
 import json
@@ -9,9 +9,8 @@ import pathlib
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-# One message module per committed module table (a schema file that declares
-# only the service has none; service_pb2_grpc binds it).
-SCHEMA_MODULES = sorted("ostrel.api." + p.stem for p in (ROOT / "api" / "generated").glob("*_pb2.cc"))
+SCHEMA_MODULES = sorted("ostrel.api.%s_pb2" % p.stem.replace("-", "_")
+                        for p in (ROOT / "schema" / "ostrel" / "api").glob("*.proto"))
 
 WALK = """
 import importlib, json, pkgutil, ostrel

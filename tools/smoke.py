@@ -2,8 +2,8 @@
 module of the API imports, and a request makes a round trip through a
 loopback gRPC server. Prints one line and exits 0 when both hold.
 
-Usage: python tools/smoke.py   (from anywhere; reads the module names from
-the tables in api/generated/ of the checkout this script lives in)
+Usage: python tools/smoke.py   (from anywhere; reads the schema file names
+from the checkout this script lives in)
 """
 
 import importlib
@@ -14,18 +14,17 @@ import sys
 import tempfile
 from typing import List
 
-# The committed module tables: the build makes one message module of each.
-TABLES = pathlib.Path(__file__).resolve().parent.parent / "api" / "generated"
+SCHEMA = pathlib.Path(__file__).resolve().parent.parent / "schema" / "ostrel" / "api"
 SERVICE_MODULE = "ostrel.api.service_pb2_grpc"
 NOT_FROM_CHECKOUT = "imported ostrel from the checkout ({}), not from the installed package"
 
 
 def api_module_names() -> List[str]:
-    """One message module per module table, and the service module."""
-    stems = sorted(p.stem for p in TABLES.glob("*_pb2.cc"))
+    """One message module per schema file, and the service module."""
+    stems = sorted(p.stem.replace("-", "_") for p in SCHEMA.glob("*.proto"))
     if not stems:
-        raise SystemExit("smoke: no module tables under %s" % TABLES)
-    return ["ostrel.api.%s" % stem for stem in stems] + [SERVICE_MODULE]
+        raise SystemExit("smoke: no schema files under %s" % SCHEMA)
+    return ["ostrel.api.%s_pb2" % stem for stem in stems] + [SERVICE_MODULE]
 
 
 def import_all(names: List[str]) -> None:
