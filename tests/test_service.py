@@ -9,7 +9,6 @@ import inspect
 import os
 import runpy
 import sys
-import time
 import types
 import warnings
 import weakref
