@@ -7,8 +7,9 @@
 #      when missing); binfmt_misc mounted when it is not, and an entry of our
 #      own registered for the architecture (both undone on exit);
 #   2. the root: Debian bookworm with its CPython, g++ and venv, made once
-#      with debootstrap and kept as build/cross/ARCH-root.tar.zst (or .gz)
-#      for the next run; each run unpacks a fresh copy;
+#      with debootstrap and kept as build/cross/ARCH-bookworm-KEY.tar.zst
+#      (or .gz; in $OSTREL_CROSS_CACHE when set) for the next runs; each run
+#      unpacks a fresh copy;
 #   3. inside it (tools/cross_inside.sh): the package built and installed
 #      with its test extra, the smoke test, the tests (see QUICK_TESTS there,
 #      or the whole suite with --full), both protobuf implementations; then
@@ -91,8 +92,14 @@ register_binfmt() {
   echo ":$ENTRY:M::$magic:$mask:/usr/bin/qemu-$ARCH-static:F" > "$BINFMT/register"
 }
 
+# Named by what goes into the root, so that a changed package list makes a
+# new one; one older than ROOT_MAX_DAYS is made again (security updates).
+ROOT_MAX_DAYS=30
 root_tarball() {
-  if command -v zstd >/dev/null; then echo "$CACHE/$ARCH-root.tar.zst"; else echo "$CACHE/$ARCH-root.tar.gz"; fi
+  local key
+  key=$(echo "$SUITE $ROOT_PACKAGES" | sha1sum | cut -c1-8)
+  if command -v zstd >/dev/null; then echo "$CACHE/$ARCH-$SUITE-$key.tar.zst"
+  else echo "$CACHE/$ARCH-$SUITE-$key.tar.gz"; fi
 }
 
 make_root_tarball() {  # <tarball>
@@ -144,7 +151,7 @@ install_host_tools
 register_binfmt
 
 tarball=$(root_tarball)
-if [ ! -s "$tarball" ]; then
+if [ ! -s "$tarball" ] || [ -n "$(find "$tarball" -mtime +"$ROOT_MAX_DAYS")" ]; then
   step "Debian $SUITE ${DEBIAN_ARCH[$ARCH]} root (debootstrap, kept as ${tarball#"$ROOT"/})"
   make_root_tarball "$tarball"
 fi
