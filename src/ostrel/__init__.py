@@ -6,6 +6,8 @@ command line sets up its own (TLS, tokens, headers); see `ostrel.client`.
 
 from typing import TYPE_CHECKING, Any
 
+from ostrel import _moved
+
 if TYPE_CHECKING:
     from ostrel.client import connect
     from ostrel.connection import OstrelAsyncConnection, OstrelConnection
@@ -14,6 +16,8 @@ __all__ = ["OstrelAsyncConnection", "OstrelConnection", "__version__", "connect"
 
 # The one place of the package version: pyproject.toml reads it from here.
 __version__ = "0.1.0"
+
+_moved.install()
 
 # Loaded on first use, so that importing ostrel (and `ostrel --help`) does not import gRPC.
 _LAZY = {"connect": "ostrel.client", "OstrelConnection": "ostrel.connection",
