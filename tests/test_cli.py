@@ -16,6 +16,7 @@ from google.protobuf import json_format
 
 from ostrel import wire
 from ostrel.cli import commands as cli
+from ostrel.client import transport
 from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, perception_pb2, project_pb2, system_pb2
 
@@ -264,7 +265,7 @@ class FailedCall(grpc.RpcError):
      "connect failed: RESOURCE_EXHAUSTED: Received message larger than max"),
 ])
 def test_call_failures_become_one_error_naming_the_cause(code, details, text):
-    client = cli.Client(closed_target(), 1.5)
+    client = cli.Client(transport(closed_target()), 1.5)
     try:
         def fail():
             raise FailedCall(code, details)

@@ -4,7 +4,7 @@
 command line sets up its own (TLS, tokens, headers); see `ostrel.client`.
 """
 
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, Optional
 
 from ostrel import _moved
 
@@ -12,7 +12,7 @@ if TYPE_CHECKING:
     from ostrel.client import connect
     from ostrel.connection import OstrelAsyncConnection, OstrelConnection
 
-__all__ = ["OstrelAsyncConnection", "OstrelConnection", "__version__", "connect", "versions"]
+__all__ = ["OstrelAsyncConnection", "OstrelConnection", "__version__", "connect", "version_action", "versions"]
 
 # The one place of the package version: pyproject.toml reads it from here.
 __version__ = "0.1.0"
@@ -30,6 +30,23 @@ def __getattr__(name: str) -> Any:
     import importlib
 
     return getattr(importlib.import_module(_LAZY[name]), name)
+
+
+def version_action() -> Any:
+    """An argparse action for --version that reads the versions only when asked."""
+    import argparse
+
+    class Version(argparse.Action):
+        def __init__(self, option_strings: Any, dest: str, **kwargs: Any) -> None:
+            super().__init__(option_strings, dest, nargs=0,
+                             help="print the versions of ostrel, protobuf and grpcio, and exit")
+
+        def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                     option_string: Optional[str] = None) -> None:
+            print(versions())
+            parser.exit()
+
+    return Version
 
 
 def versions() -> str:

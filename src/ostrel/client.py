@@ -293,15 +293,15 @@ _PLAINTEXT_REASONS = _reasons(
 )
 _ANY_REASONS = _reasons(
     (r"(Connection refused)",
-     "nothing listens at %(target)s (connection refused); is ostrel-server running?"),
+     "cannot reach the Ostrel server at %(target)s: connection refused; is ostrel-server running?"),
     (r"(Domain name not found|hostname lookup error|DNS resolution failed|errors resolving)",
-     "cannot resolve the host name %(host)r of %(target)s"),
+     "cannot reach the Ostrel server at %(target)s: the host name %(host)r does not resolve"),
     (r"(No such file or directory)",
-     "no socket at %(target)s; is ostrel-server running?"),
+     "cannot reach the Ostrel server at %(target)s: no such socket; is ostrel-server running?"),
     (r"(Permission denied)",
-     "no permission to connect to %(target)s"),
+     "cannot reach the Ostrel server at %(target)s: permission denied"),
     (r"(Network is unreachable|No route to host|Connection timed out)",
-     "cannot reach %(target)s (%(detail)s)"),
+     "cannot reach the Ostrel server at %(target)s: %(detail)s"),
 )
 UNAVAILABLE_TEXT = "cannot reach the Ostrel server at %s (unavailable: %s)"
 UNAUTHENTICATED_TEXT = "the server at %s refused the call: %s (UNAUTHENTICATED)%s"

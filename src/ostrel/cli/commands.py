@@ -24,6 +24,8 @@ import time
 from typing import IO, Any, Callable, Dict, Iterator, List, NamedTuple, NoReturn, Optional, Sequence, Tuple
 
 from ostrel import wire
+from ostrel.cli.transport import CONNECTION_OPTIONS, DEFAULT_TARGET
+from ostrel.client import Transport, check_target, explain, quiet_grpc_logs
 
 PROG = "ostrel"
 EXIT_FAILURE = 1  # the service answered FAILURE, or a waited program failed
@@ -37,8 +39,6 @@ MAX_SECONDS = 1e6
 MAX_TARGET_CHARS = 1024
 FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
 METHOD_PATH = "/ostrel.api.service.Ostrel/%s"
-# Records grow with every recording; take answers of any size.
-CHANNEL_OPTIONS = [("grpc.max_receive_message_length", -1)]
 
 SECONDS_TEXT = "must be a number of seconds from %g to %g, got %r"
 SINCE_TEXT = "must be a count of nanoseconds from 0 to 2**64-1, got %r"
@@ -46,12 +46,13 @@ TARGET_EMPTY_TEXT = "must name the server as host:port, got an empty text"
 TARGET_CHARS_TEXT = "must name the server as host:port, without spaces or control characters, got %r"
 TARGET_LONG_TEXT = "must name the server as host:port, in at most %d characters" % MAX_TARGET_CHARS
 API_MISSING_TEXT = "cannot load the Ostrel API modules: %s"
-UNREACHABLE_TEXT = "cannot reach the Ostrel server at %s (%s); is ostrel-server running?"
 NO_ANSWER_TEXT = "no answer from the Ostrel server at %s within %g s (--timeout)"
 BAD_TARGET_TEXT = "argument --target: the gRPC runtime cannot use %r: %s"
 CALL_FAILED_TEXT = "%s failed: %s: %s"
 MALFORMED_TEXT = "%s answered with malformed data: %s"
 STILL_RUNNING_TEXT = "program '%s' still running after %g s"
+INTERRUPTED_TEXT = "interrupted"
+INTERRUPTED_WAIT_TEXT = "interrupted; program '%s' goes on running on the server (see `ostrel state`)"
 READ_FAILED_TEXT = "cannot read %s: %s"
 NOT_UTF8_TEXT = "cannot read %s: not UTF-8 text"
 NOT_JSON_TEXT = "%s is not valid JSON: %s"
@@ -63,6 +64,10 @@ WRITE_FAILED_TEXT = "cannot write %s: %s"
 
 class CliError(Exception):
     """An error to report as one line and exit with EXIT_ERROR."""
+
+
+class Interrupted(Exception):
+    """Ctrl-C, with what it leaves behind; reported as one line, EXIT_INTERRUPTED."""
 
 
 # Error lines ------------------------------------------------------------------
@@ -127,7 +132,7 @@ class Api:
     """The gRPC runtime and the API modules a command needs."""
 
     def __init__(self) -> None:
-        os.environ.setdefault("GRPC_VERBOSITY", "NONE")  # errors are ours to report, in one line
+        quiet_grpc_logs(force=True)  # errors are ours to report, in one line
         try:
             import grpc
             from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, service_pb2_grpc
@@ -364,12 +369,16 @@ def _serialize(message: Any) -> bytes:
 
 
 class Client:
-    def __init__(self, target: str, timeout: float) -> None:
+    def __init__(self, settings: Transport, timeout: float, explicit_plaintext: bool = False) -> None:
         self.api = Api()
-        self.target = target
+        from ostrel.connection import open_connection
+
+        self.settings = settings
+        self.explicit_plaintext = explicit_plaintext
+        self.target = settings.target
         self.timeout = timeout
-        self.channel: Any = self.api.grpc.insecure_channel(target, options=CHANNEL_OPTIONS)
-        self.stub: Any = self.api.service.OstrelStub(self.channel)
+        self.stub: Any = open_connection(settings)
+        self.channel: Any = self.stub.channel
 
     def call(self, method: str, request: Any) -> Any:
         """The answer of `method`, parsed."""
@@ -388,8 +397,9 @@ class Client:
         except grpc.RpcError as error:
             code = error.code() if hasattr(error, "code") else None
             details = str(error.details() if hasattr(error, "details") else error)
-            if code == grpc.StatusCode.UNAVAILABLE:
-                raise CliError(UNREACHABLE_TEXT % (self.target, "unavailable")) from None
+            explained = explain(code.name, details, self.settings, self.explicit_plaintext) if code else None
+            if explained is not None:
+                raise CliError(explained) from None
             if code == grpc.StatusCode.DEADLINE_EXCEEDED:
                 raise CliError(NO_ANSWER_TEXT % (self.target, self.timeout)) from None
             if details.startswith("Failed to create channel"):
@@ -478,7 +488,11 @@ def cmd_run(args: argparse.Namespace, client: Client) -> int:
         return _emit_status(args, api, status)
     if not args.json:
         print(api.status_line(status), flush=True)
-    return _emit_status(args, api, wait_for_end(client, args.behavior, args.poll, args.wait_timeout))
+    try:
+        final = wait_for_end(client, args.behavior, args.poll, args.wait_timeout)
+    except KeyboardInterrupt:  # the program is the server's: stopping the wait does not stop it
+        raise Interrupted(INTERRUPTED_WAIT_TEXT % args.behavior) from None
+    return _emit_status(args, api, final)
 
 
 def cmd_state(args: argparse.Namespace, client: Client) -> int:
@@ -576,6 +590,10 @@ def _target(text: str) -> str:
         raise argparse.ArgumentTypeError(TARGET_LONG_TEXT)
     if not text.isprintable() or any(c.isspace() for c in text):
         raise argparse.ArgumentTypeError(TARGET_CHARS_TEXT % text)
+    try:
+        check_target(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
     return text
 
 
@@ -657,12 +675,16 @@ COMMANDS: Tuple[Command, ...] = (
 )
 
 def common_options() -> Tuple[Argument, ...]:
-    """Options of every command; the default target is read when the parser is built."""
+    """Options of every command; $OSTREL_TARGET is read (and checked as
+    --target) when the parser is built. Without either, the target comes
+    from a profile or is DEFAULT_TARGET."""
     return (
-        arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET", "localhost:50051"),
-            help="server address host:port (default: $OSTREL_TARGET or localhost:50051)"),
+        arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET"),
+            help="server address host:port or unix:PATH (default: $OSTREL_TARGET, the profile's, or %s)"
+                 % DEFAULT_TARGET),
         arg("--json", action="store_true", default=False, help="print protobuf JSON instead of text"),
         arg("--timeout", type=_seconds, default=10.0, metavar="SECONDS", help="seconds per call (default: 10)"),
+        *CONNECTION_OPTIONS,
     )
 
 
@@ -674,7 +696,10 @@ def _add(parser: argparse.ArgumentParser, arguments: Sequence[Argument], suppres
 
 
 def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentParser:
+    from ostrel import version_action
+
     parser = _Parser(prog=PROG, description="Client of the Ostrel work-cell service.")
+    parser.add_argument("--version", action=version_action())
     _add(parser, common_options())
     # Common options are taken before or after the command: `ostrel --json state` or `ostrel state --json`.
     common = _Parser(add_help=False)
@@ -688,22 +713,37 @@ def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentPar
     return parser
 
 
+def connection_settings(args: argparse.Namespace) -> Transport:
+    """The connection's settings; CliError when they cannot work."""
+    from ostrel.cli import transport
+
+    try:
+        return transport.transport(args)
+    except ValueError as error:  # a file, a header, a token or a profile that cannot be used
+        raise CliError(str(error)) from None
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     client = None
     try:
         if args.check is not None:
             args.check()
-        client = Client(args.target, args.timeout)
+        settings = connection_settings(args)
+        args.target = settings.target
+        client = Client(settings, args.timeout, explicit_plaintext=bool(args.plaintext))
         return int(args.handler(args, client))
     except CliError as error:
         print("%s: error: %s" % (PROG, one_line(str(error))), file=sys.stderr)
         return EXIT_ERROR
+    except Interrupted as interruption:
+        print("%s: %s" % (PROG, one_line(str(interruption))), file=sys.stderr)
+        return EXIT_INTERRUPTED
     except BrokenPipeError:  # output piped into a reader that stopped, as `head`
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return EXIT_ERROR
     except KeyboardInterrupt:
-        print("%s: interrupted" % PROG, file=sys.stderr)
+        print("%s: %s" % (PROG, INTERRUPTED_TEXT), file=sys.stderr)
         return EXIT_INTERRUPTED
     except Exception as error:  # still one line: a fault of the client itself
         print("%s: error: %s" % (PROG, one_line("unexpected %s: %s" % (type(error).__name__, error))),

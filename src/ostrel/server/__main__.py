@@ -8,7 +8,7 @@ import signal
 import sys
 import threading
 from types import FrameType
-from typing import Any, List, NoReturn, Optional, Sequence
+from typing import List, NoReturn, Optional
 
 from ostrel.server import DEFAULT_MAX_MESSAGE_SIZE, MAX_TIME_SCALE, check_db_path, check_time_scale
 
@@ -75,25 +75,13 @@ class _Parser(argparse.ArgumentParser):
         self.exit(EXIT_ERROR, ERROR_LINE % " ".join(message.split()) + "\n")
 
 
-class _Version(argparse.Action):
-    """--version, with the versions read only when asked for."""
-
-    def __init__(self, option_strings: Sequence[str], dest: str, **kwargs: Any) -> None:
-        super().__init__(option_strings, dest, nargs=0, help="print the versions of ostrel, protobuf and grpcio")
-
-    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
-                 option_string: Optional[str] = None) -> None:
-        from ostrel import versions
-
-        print(versions())
-        parser.exit()
-
-
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog=PROG,
         description="Serve the Ostrel service with a simulated work cell, for local development.")
-    parser.add_argument("--version", action=_Version)
+    from ostrel import version_action
+
+    parser.add_argument("--version", action=version_action())
     parser.add_argument("--host", default=None, help=HOST_HELP.replace("%(default)s", DEFAULT_HOST))
     parser.add_argument("--unix", metavar="PATH", default=None,
                         help="listen on a local socket at PATH (mode 0600) instead of a port")
