@@ -311,3 +311,116 @@ def test_versions_name_the_package_protobuf_and_grpcio():
     line = proc.stdout
     assert proc.returncode == 0 and line.startswith("ostrel %s, protobuf " % ostrel.__version__)
     assert "grpcio %s" % grpc.__version__ in line and line.count("\n") == 1
+
+
+# The command line, row by row ------------------------------------------------
+
+class NotGrpc:
+    """A TCP listener that answers anything with an HTTP/1.1 error, as a web server would."""
+
+    def __init__(self):
+        import socket
+        import threading
+
+        self.socket = socket.create_server(("127.0.0.1", 0))
+        self.port = self.socket.getsockname()[1]
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                connection, _ = self.socket.accept()
+            except OSError:
+                return
+            with connection:
+                connection.recv(1024)
+                connection.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
+
+
+# name, server, arguments ({file} placeholders), environment, exit code, what stdout or stderr must hold
+CLI_ROWS = [
+    ("TLS ok", "tls", ["--cacert", "{ca}", "connect"], {}, 0, "SUCCESS"),
+    ("untrusted CA", "tls", ["--cacert", "{rogue-ca}", "connect"], {}, 2, "is not trusted"),
+    ("wrong name", "other-name", ["--cacert", "{ca}", "connect"], {}, 2, "does not carry the name"),
+    ("--authority", "other-name", ["--cacert", "{ca}", "--authority", "cell-7.lab.example", "connect"], {}, 0,
+     "SUCCESS"),
+    ("mutual TLS", "mtls", ["--cacert", "{ca}", "--cert", "{client}", "--key", "{client_key}", "connect"], {}, 0,
+     "SUCCESS"),
+    ("mutual TLS, no certificate", "mtls", ["--cacert", "{ca}", "connect"], {}, 2,
+     "wants a client certificate"),
+    ("plaintext to TLS", "tls", ["--plaintext", "connect"], {}, 2, "drop --plaintext"),
+    ("loopback default to TLS", "tls", ["connect"], {}, 2, "give its CA with --cacert"),
+    ("TLS to plaintext", "plain", ["--cacert", "{ca}", "connect"], {}, 2, "add --plaintext"),
+    ("token ok", "tokens", ["--cacert", "{ca}", "--token-file", "{token}", "--json", "connect"], {}, 0,
+     '"code": "SUCCESS"'),
+    ("token from $OSTREL_TOKEN", "tokens", ["--cacert", "{ca}", "state"], {"OSTREL_TOKEN": TOKEN}, 0, "status:"),
+    ("token missing", "tokens", ["--cacert", "{ca}", "connect"], {}, 2, "needs a bearer token"),
+    ("token wrong", "tokens", ["--cacert", "{ca}", "connect"], {"OSTREL_TOKEN": "guess"}, 2, "not accepted"),
+    ("export with a token", "tokens", ["records", "--export", "{tmp}", "--cacert", "{ca}", "--token-file",
+                                       "{token}"], {}, 0, "nothing exported"),
+    ("profile", "tokens", ["--profile", "lab", "connect"], {}, 0, "SUCCESS"),
+    ("profile by target", "tokens", ["connect"], {}, 0, "SUCCESS"),
+    ("headers", "echo", ["-H", "X-Site: lab 7", "--header", "x-run: 42", "connect"], {}, 0,
+     "SUCCESS: x-run=42;x-site=lab 7"),
+    ("bad header", "echo", ["-H", "grpc-x: 1", "connect"], {}, 2, "reserves names starting with 'grpc-'"),
+    ("TLS option with --plaintext", "tls", ["--plaintext", "--cacert", "{ca}", "connect"], {}, 2,
+     "--cacert cannot be used with plaintext"),
+    ("port out of range", None, ["--target", "127.0.0.1:99999", "connect"], {}, 2, "must be 1 to 65535"),
+    ("name does not resolve", None, ["--target", "host.invalid:50051", "--plaintext", "connect"], {}, 2,
+     "the host name 'host.invalid' does not resolve"),
+    ("connection refused", "closed", ["connect"], {}, 2, "connection refused; is ostrel-server running?"),
+    ("not a gRPC server", "http", ["connect"], {}, 2, "the program listening there does not speak gRPC"),
+]
+
+
+@pytest.fixture(scope="module")
+def cli_servers(servers, tmp_path_factory):
+    server = grpc.server(futures.ThreadPoolExecutor(2))
+    service_pb2_grpc.add_OstrelServicer_to_server(Echo(), server)
+    echo_port = server.add_insecure_port("127.0.0.1:0")
+    server.start()
+    import socket
+
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        closed = probe.getsockname()[1]
+    ports = {kind: s.port for kind, s in servers.items()}
+    ports.update(echo=echo_port, closed=closed, http=NotGrpc().port)
+    yield ports
+    server.stop(None)
+
+
+@pytest.mark.parametrize("name, kind, argv, env, code, text", CLI_ROWS, ids=[row[0] for row in CLI_ROWS])
+def test_command_line_rows(cli_servers, certs, tmp_path, name, kind, argv, env, code, text):
+    token = tmp_path / "token"
+    token.write_text(TOKEN + "\n")
+    files = {"token": str(token), "tmp": str(tmp_path / "export")}
+    for cert_name, (cert, key) in certs.items():
+        files.update({cert_name: cert, cert_name + "_key": key})
+    target = "127.0.0.1:%d" % cli_servers[kind] if kind else None
+    config = tmp_path / "config.toml"
+    if name.startswith("profile"):  # a profile applies to its target even without --profile
+        config.write_text('[profile.lab]\ntarget = "%s"\ncacert = "%s"\ntoken-file = "token"\n'
+                          % (target, certs["ca"][0]))
+    argv = [part.format(**files) for part in argv]
+    if target and "--target" not in argv and name != "profile":
+        argv = ["--target", target] + argv
+    # The runtime's log is asked for, to show that the command line keeps it off stderr.
+    environment = dict(os.environ, GRPC_VERBOSITY="DEBUG", OSTREL_CONFIG=str(config), **env)
+    environment.pop("OSTREL_TARGET", None)
+    if name not in ("token from $OSTREL_TOKEN", "token wrong"):
+        environment.pop("OSTREL_TOKEN", None)
+    proc = subprocess.run([sys.executable, "-m", "ostrel.cli", "--timeout", "5", *argv], capture_output=True,
+                          text=True, timeout=30, env=environment)
+    shown = proc.stdout + proc.stderr
+    print("%-28s exit %d  %s" % (name, proc.returncode, shown.strip()))
+    assert proc.returncode == code, shown
+    assert text in shown and proc.stderr.count("\n") <= 1, shown  # one line at most, no runtime log
+    assert code == 0 or proc.stdout == ""
+    assert TOKEN not in shown
+
+
+def test_command_line_version():
+    proc = subprocess.run([sys.executable, "-m", "ostrel.cli", "--version"], capture_output=True, text=True,
+                          timeout=30)
+    assert proc.returncode == 0 and proc.stdout.startswith("ostrel %s, protobuf" % ostrel.__version__)

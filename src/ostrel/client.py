@@ -298,6 +298,8 @@ _ANY_REASONS = _reasons(
      "cannot reach the Ostrel server at %(target)s: the host name %(host)r does not resolve"),
     (r"(No such file or directory)",
      "cannot reach the Ostrel server at %(target)s: no such socket; is ostrel-server running?"),
+    (r"(http1\.x server|Failed parsing HTTP/2|Expected SETTINGS frame)",
+     "cannot reach the Ostrel server at %(target)s: the program listening there does not speak gRPC"),
     (r"(Permission denied)",
      "cannot reach the Ostrel server at %(target)s: permission denied"),
     (r"(Network is unreachable|No route to host|Connection timed out)",
