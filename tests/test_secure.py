@@ -424,3 +424,34 @@ def test_command_line_version():
     proc = subprocess.run([sys.executable, "-m", "ostrel.cli", "--version"], capture_output=True, text=True,
                           timeout=30)
     assert proc.returncode == 0 and proc.stdout.startswith("ostrel %s, protobuf" % ostrel.__version__)
+
+
+@pytest.mark.parametrize("text, fragment", [
+    ('[profile.lab]\nport = 1\n', "unknown setting 'port'"),
+    ('[profile.lab]\nplaintext = "yes"\n', "'plaintext' must be true or false"),
+    ('[profile.lab]\nheaders = "x: 1"\n', "'headers' must be a list"),
+    ('[profile.other]\n', "no profile 'lab' (profiles: other)"),
+    ('profile = 3\n', "'profile' must be a table of profiles"),
+    ('[profile.lab\n', "not valid TOML"),
+])
+def test_configuration_faults_name_the_file_and_the_setting(tmp_path, monkeypatch, text, fragment):
+    config = tmp_path / "config.toml"
+    config.write_text(text)
+    monkeypatch.setenv("OSTREL_CONFIG", str(config))
+    with pytest.raises(client.ConfigError) as refused:
+        client.load_profile("lab", None)
+    assert str(refused.value).startswith(str(config)) and fragment in str(refused.value)
+
+
+def test_profiles_apply_by_name_target_or_default_with_paths_from_their_folder(tmp_path, monkeypatch):
+    config = tmp_path / "config.toml"
+    config.write_text('default = "home"\n[profile.home]\ntarget = "localhost:1"\n'
+                      '[profile.lab]\ntarget = "cell:1"\ncacert = "ca.pem"\n')
+    monkeypatch.setenv("OSTREL_CONFIG", str(config))
+    assert client.load_profile(None, None)["target"] == "localhost:1"
+    assert client.load_profile(None, "cell:1")["cacert"] == str(tmp_path / "ca.pem")
+    assert client.load_profile(None, "elsewhere:1") == {}  # a given target never takes the default
+    monkeypatch.setenv("OSTREL_CONFIG", str(tmp_path / "none.toml"))
+    assert client.load_profile(None, None) == {}
+    with pytest.raises(client.ConfigError, match="no configuration file for --profile 'lab'"):
+        client.load_profile("lab", None)
