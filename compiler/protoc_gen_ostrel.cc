@@ -6,8 +6,10 @@
 //   protoc --plugin=protoc-gen-ostrel=... --ostrel_out=DIR -I schema FILE.proto
 //
 // writes DIR/<path without .proto>_pb2.cc and, beside it, the module's typing
-// stub DIR/<path without .proto>_pb2.pyi (compiler/stubs.cc). A file that a
-// table cannot represent is refused with an error and nothing is written.
+// stub DIR/<path without .proto>_pb2.pyi (compiler/stubs.cc); with
+// --ostrel_opt=reference also the API reference, DIR/docs/api/*.md
+// (compiler/reference.cc). A file that a table cannot represent is refused
+// with an error and nothing is written.
 
 #include <google/protobuf/compiler/code_generator.h>
 #include <google/protobuf/compiler/plugin.h>
@@ -15,6 +17,7 @@
 #include <google/protobuf/descriptor.pb.h>
 #include <google/protobuf/io/zero_copy_stream.h>
 
+#include "reference.h"
 #include "stubs.h"
 
 #include <algorithm>
@@ -442,7 +445,7 @@ ostrel::stubs::ImportNames import_names(const FileDescriptor& file) {
 
 class Generator : public google::protobuf::compiler::CodeGenerator {
  public:
-  bool Generate(const FileDescriptor* file, const std::string& /*parameter*/,
+  bool Generate(const FileDescriptor* file, const std::string& parameter,
                 GeneratorContext* context, std::string* error) const override {
     ModuleNames names;
     if (!module_names(file->name(), &names, error)) return false;
@@ -465,6 +468,13 @@ class Generator : public google::protobuf::compiler::CodeGenerator {
     const std::string stem = replace_all(names.import_name, ".", "/");
     write_file(context, stem + ".cc", text.str());
     write_file(context, stem + ".pyi", ostrel::stubs::module_stub(*file, import_names(*file)));
+    if (parameter == ostrel::reference::kParameter) {
+      std::vector<const FileDescriptor*> run;
+      context->ListParsedFiles(&run);
+      for (const auto& page : ostrel::reference::pages(*file, run)) {
+        write_file(context, page.path, page.text);
+      }
+    }
     return true;
   }
 };

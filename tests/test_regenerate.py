@@ -13,7 +13,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 HEADER = "Generated from the schema files by tools/regenerate.sh. Do not edit."
 # What the script reads and writes, copied into a scratch tree per test.
 TREE = ["tools/regenerate.sh", "schema", "api/generated", "src/ostrel/api",
-        "tests/fixtures/ostrel_fixtures", "tests/fixtures/generated"]
+        "tests/fixtures/ostrel_fixtures", "tests/fixtures/generated", "docs/api"]
 
 pytestmark = pytest.mark.skipif(not (PLUGIN and shutil.which("protoc")), reason=MISSING)
 
@@ -56,6 +56,10 @@ DRIFTS = [
      "differs:   api/generated/material_pb2.cc"),
     ("stub left over", lambda t: (t / "src/ostrel/api/gone_pb2.pyi").write_text("# " + HEADER + "\n"),
      "no schema: src/ostrel/api/gone_pb2.pyi"),
+    ("reference page edited", lambda t: append(t / "docs/api/task.md", "by hand\n"),
+     "differs:   docs/api/task.md"),
+    ("reference page left over", lambda t: (t / "docs/api/gone.md").write_text("<!-- " + HEADER + " -->\n"),
+     "no schema: docs/api/gone.md"),
 ]
 
 
@@ -83,12 +87,12 @@ def test_check_reports_each_drift_and_a_run_repairs_them(tree):
 
 
 # First line of a generated file, by type.
-HEADER_LINES = {".cc": "// " + HEADER, ".pyi": "# " + HEADER}
+HEADER_LINES = {".cc": "// " + HEADER, ".pyi": "# " + HEADER, ".md": "<!-- " + HEADER + " -->"}
 
 
 def test_every_generated_file_says_so(tree):
     generated = [*(tree / "api/generated").iterdir(), *(tree / "tests/fixtures/generated").iterdir(),
-                 *(tree / "src/ostrel/api").glob("*_pb2.pyi")]
+                 *(tree / "src/ostrel/api").glob("*_pb2.pyi"), *(tree / "docs/api").iterdir()]
     assert len([p for p in generated if p.suffix == ".cc"]) == 31
     unmarked = [p.name for p in generated
                 if p.read_text().splitlines()[0] != HEADER_LINES[p.suffix]]

@@ -4,6 +4,7 @@
 #
 #   schema/ostrel/api/<name>.proto         -> api/generated/<name>_pb2.cc   (module tables)
 #                                             src/ostrel/api/<name>_pb2.<ext> (anything else, e.g. .pyi)
+#                                             docs/api/<name>.md, README.md  (API reference)
 #   tests/fixtures/ostrel_fixtures/*.proto -> tests/fixtures/generated/     (test-only modules)
 #
 # Usage: bash tools/regenerate.sh [--check]
@@ -45,6 +46,7 @@ destination() {  # <output path relative to the plugin's out dir>
   case "$dir:$leaf" in
     ostrel/api:*.cc) echo "api/generated/$leaf" ;;
     ostrel/api:*) echo "src/ostrel/api/$leaf" ;;
+    docs/api:*.md) echo "docs/api/$leaf" ;;
     ostrel_fixtures:*) echo "tests/fixtures/generated/$leaf" ;;
     *) echo "regenerate: the plugin wrote $rel, which has no place in the tree" >&2; return 1 ;;
   esac
@@ -56,6 +58,7 @@ header() {  # <file name>
   case "$1" in
     *.cc|*.h) echo "// $text" ;;
     *.py|*.pyi) echo "# $text" ;;
+    *.md) echo "<!-- $text -->" ;;
     *) echo "regenerate: no comment syntax known for $1" >&2; return 1 ;;
   esac
 }
@@ -67,7 +70,7 @@ run_plugin() {  # <out dir> <include dir>... -- <proto>...
 }
 
 cd "$ROOT"
-run_plugin "$WORK/out" -I schema schema/ostrel/api/*.proto
+run_plugin "$WORK/out" --ostrel_opt=reference -I schema schema/ostrel/api/*.proto
 run_plugin "$WORK/out" -I tests/fixtures -I schema tests/fixtures/ostrel_fixtures/*.proto
 
 # Lay the outputs out as the tree holds them, each behind its header line.
@@ -79,10 +82,10 @@ while read -r rel; do
   { header "$dest"; cat "$WORK/out/$rel"; } > "$TREE/$dest"
 done < "$WORK/outputs"
 
-# The generated files the tree holds now: everything in the two generated
+# The generated files the tree holds now: everything in the generated
 # directories, and in the Python package whatever starts with a header line.
 committed() {
-  find api/generated tests/fixtures/generated -type f 2>/dev/null || true
+  find api/generated tests/fixtures/generated docs/api -type f 2>/dev/null || true
   local f
   for f in src/ostrel/api/*; do
     [ -f "$f" ] && [ "$(head -n 1 "$f")" = "$(header "$f" 2>/dev/null)" ] && echo "$f"
