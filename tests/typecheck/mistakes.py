@@ -86,7 +86,7 @@ def serve(server: grpc.Server) -> None:
 def connect_mistakes(target: str) -> None:
     import ostrel
 
-    with ostrel.connect(target, aio=True) as stub:  # E
+    with ostrel.connect(target, aio=True):  # E
         pass
     ostrel.connect(target, headers=["x-site: lab"])  # E
     ostrel.connect(target).pullSystemState(service_pb2.ProgramRequest())  # E
