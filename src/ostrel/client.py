@@ -37,18 +37,18 @@ DEFAULT_PORT = 443  # gRPC's default for a target without a port
 TOKEN_HEADER = "authorization"
 BEARER = "Bearer "
 
-PORT_TEXT = "the port of %r must be 1 to 65535"
-TLS_WITH_PLAINTEXT_TEXT = "%s cannot be used with plaintext (--plaintext): they set up TLS"
-CERT_WITHOUT_KEY_TEXT = "a client certificate needs its key, and a key its certificate (--cert and --key)"
-HEADER_FORM_TEXT = "a header must be given as 'name: value', got %r"
-HEADER_NAME_TEXT = ("header name %r is not allowed: gRPC takes lower-case letters, digits, '-', '_' "
+ERR_PORT = "the port of %r must be 1 to 65535"
+ERR_TLS_WITH_PLAINTEXT = "%s cannot be used with plaintext (--plaintext): they set up TLS"
+ERR_CERT_WITHOUT_KEY = "a client certificate needs its key, and a key its certificate (--cert and --key)"
+ERR_HEADER_FORM = "a header must be given as 'name: value', got %r"
+ERR_HEADER_NAME = ("header name %r is not allowed: gRPC takes lower-case letters, digits, '-', '_' "
                     "and '.', and reserves names starting with 'grpc-'")
-HEADER_RESERVED_TEXT = "header name %r is set by gRPC itself and cannot be given"
-HEADER_VALUE_TEXT = "the value of header %r must be printable ASCII"
-HEADER_TOKEN_TEXT = "header 'authorization' cannot be given together with a token"
-TOKEN_EMPTY_TEXT = "the token%s is empty"
-TOKEN_CHARS_TEXT = "the token%s holds characters a header cannot carry (spaces, control or non-ASCII)"
-TOKEN_READ_TEXT = "cannot read the token file %s: %s"
+ERR_HEADER_RESERVED = "header name %r is set by gRPC itself and cannot be given"
+ERR_HEADER_VALUE = "the value of header %r must be printable ASCII"
+ERR_HEADER_TOKEN = "header 'authorization' cannot be given together with a token"
+ERR_TOKEN_EMPTY = "the token%s is empty"
+ERR_TOKEN_CHARS = "the token%s holds characters a header cannot carry (spaces, control or non-ASCII)"
+ERR_TOKEN_READ = "cannot read the token file %s: %s"
 
 # HTTP/2 and gRPC set these themselves; a user value would clash with theirs.
 RESERVED_HEADERS = frozenset({"content-type", "te", "host", "connection", "keep-alive", "proxy-connection",
@@ -123,7 +123,7 @@ def check_target(target: str) -> None:
         return
     port = split_host_port(address)[1]
     if port is not None and not (port.isdigit() and 0 < int(port) <= 65535):
-        raise ValueError(PORT_TEXT % target)
+        raise ValueError(ERR_PORT % target)
 
 
 # Metadata ---------------------------------------------------------------------
@@ -132,7 +132,7 @@ def parse_header(text: str) -> Header:
     """('name', 'value') of a 'Name: value' text; ValueError when gRPC would refuse it."""
     name, colon, value = text.partition(":")
     if not colon or not name.strip():
-        raise ValueError(HEADER_FORM_TEXT % text)
+        raise ValueError(ERR_HEADER_FORM % text)
     header = name.strip().lower(), value.strip()
     check_header(*header)
     return header
@@ -140,20 +140,20 @@ def parse_header(text: str) -> Header:
 
 def check_header(name: str, value: str) -> None:
     if not _HEADER_NAME.match(name) or name.startswith("grpc-"):
-        raise ValueError(HEADER_NAME_TEXT % name)
+        raise ValueError(ERR_HEADER_NAME % name)
     if name in RESERVED_HEADERS:
-        raise ValueError(HEADER_RESERVED_TEXT % name)
+        raise ValueError(ERR_HEADER_RESERVED % name)
     if not name.endswith("-bin") and not _HEADER_VALUE.match(value):
-        raise ValueError(HEADER_VALUE_TEXT % name)
+        raise ValueError(ERR_HEADER_VALUE % name)
 
 
 def check_token(token: str, origin: str = "") -> str:
     """The token, checked without ever putting it into an error text."""
     token = token.strip()
     if not token:
-        raise ValueError(TOKEN_EMPTY_TEXT % origin)
+        raise ValueError(ERR_TOKEN_EMPTY % origin)
     if not _TOKEN.match(token):
-        raise ValueError(TOKEN_CHARS_TEXT % origin)
+        raise ValueError(ERR_TOKEN_CHARS % origin)
     return token
 
 
@@ -162,9 +162,9 @@ def read_token_file(path: str) -> str:
         with open(path, encoding="utf-8") as handle:
             text = handle.read()
     except OSError as error:
-        raise ValueError(TOKEN_READ_TEXT % (path, error.strerror or error)) from None
+        raise ValueError(ERR_TOKEN_READ % (path, error.strerror or error)) from None
     except UnicodeDecodeError:
-        raise ValueError(TOKEN_CHARS_TEXT % (" in %s" % path)) from None
+        raise ValueError(ERR_TOKEN_CHARS % (" in %s" % path)) from None
     return check_token(text, " in %s" % path)
 
 
@@ -195,16 +195,16 @@ def transport(target: str, *, cacert: Optional[PathOrData] = None, cert: Optiona
     tls_options = [flag for flag, value in (("--cacert", cacert), ("--cert", cert), ("--key", key),
                                             ("--authority", authority)) if value is not None]
     if plaintext and tls_options:
-        raise ValueError(TLS_WITH_PLAINTEXT_TEXT % ", ".join(tls_options))
+        raise ValueError(ERR_TLS_WITH_PLAINTEXT % ", ".join(tls_options))
     if (cert is None) != (key is None):
-        raise ValueError(CERT_WITHOUT_KEY_TEXT)
+        raise ValueError(ERR_CERT_WITHOUT_KEY)
     metadata: List[Header] = []
     for name, value in headers:
         check_header(name, value)
         metadata.append((name, value))
     if token is not None:
         if any(name == TOKEN_HEADER for name, _ in metadata):
-            raise ValueError(HEADER_TOKEN_TEXT)
+            raise ValueError(ERR_HEADER_TOKEN)
         metadata.append((TOKEN_HEADER, BEARER + check_token(token)))
     if plaintext is None:
         plaintext = is_loopback(target) and not tls_options
@@ -305,9 +305,9 @@ _ANY_REASONS = _reasons(
     (r"(Network is unreachable|No route to host|Connection timed out)",
      "cannot reach the Ostrel server at %(target)s: %(detail)s"),
 )
-UNAVAILABLE_TEXT = "cannot reach the Ostrel server at %s (unavailable: %s)"
-UNAUTHENTICATED_TEXT = "the server at %s refused the call: %s (UNAUTHENTICATED)%s"
-PERMISSION_TEXT = "the server at %s refused this caller: %s (PERMISSION_DENIED)"
+ERR_UNAVAILABLE = "cannot reach the Ostrel server at %s (unavailable: %s)"
+ERR_UNAUTHENTICATED = "the server at %s refused the call: %s (UNAUTHENTICATED)%s"
+ERR_PERMISSION = "the server at %s refused this caller: %s (PERMISSION_DENIED)"
 CLOSED_WITHOUT_CERT = "it probably wants a client certificate (--cert and --key)"
 CLOSED_WITH_CERT = "it probably does not accept the client certificate, or speaks plaintext"
 TLS_HINT_DEFAULT = "give its CA with --cacert"
@@ -330,9 +330,9 @@ def explain(code: str, details: str, settings: Transport, explicit_plaintext: bo
         "tls_hint": TLS_HINT_EXPLICIT if explicit_plaintext else TLS_HINT_DEFAULT,
     }
     if code == "UNAUTHENTICATED":
-        return UNAUTHENTICATED_TEXT % (settings.target, details, "" if settings.has_token else TOKEN_HINT_NONE)
+        return ERR_UNAUTHENTICATED % (settings.target, details, "" if settings.has_token else TOKEN_HINT_NONE)
     if code == "PERMISSION_DENIED":
-        return PERMISSION_TEXT % (settings.target, details)
+        return ERR_PERMISSION % (settings.target, details)
     if code != "UNAVAILABLE":
         return None
     table = (_ANY_REASONS + (_PLAINTEXT_REASONS if settings.plaintext else _TLS_REASONS))
@@ -340,20 +340,20 @@ def explain(code: str, details: str, settings: Transport, explicit_plaintext: bo
         match = reason.pattern.search(details)
         if match:
             return reason.text % dict(values, detail=match.group(1).strip())
-    return UNAVAILABLE_TEXT % (settings.target, details)
+    return ERR_UNAVAILABLE % (settings.target, details)
 
 
 # Configuration ----------------------------------------------------------------
 
-CONFIG_TEXT = "%s: %s"
-CONFIG_READ_TEXT = "cannot read %s"
-CONFIG_TOML_TEXT = "not valid TOML: %s"
-CONFIG_KEY_TEXT = "profile %r: unknown setting %r (known: %s)"
-CONFIG_TYPE_TEXT = "profile %r: %r must be %s"
-CONFIG_PROFILE_TEXT = "no profile %r (profiles: %s)"
-CONFIG_MISSING_TEXT = "no configuration file for --profile %r (looked for %s)"
-CONFIG_TABLE_TEXT = "%r must be a table of profiles"
-CONFIG_DEFAULT_TEXT = "'default' must name a profile"
+ERR_CONFIG = "%s: %s"
+ERR_CONFIG_READ = "cannot read %s"
+ERR_CONFIG_TOML = "not valid TOML: %s"
+ERR_CONFIG_KEY = "profile %r: unknown setting %r (known: %s)"
+ERR_CONFIG_TYPE = "profile %r: %r must be %s"
+ERR_CONFIG_PROFILE = "no profile %r (profiles: %s)"
+ERR_CONFIG_MISSING = "no configuration file for --profile %r (looked for %s)"
+ERR_CONFIG_TABLE = "%r must be a table of profiles"
+ERR_CONFIG_DEFAULT = "'default' must name a profile"
 
 # Setting name in the file -> (type, description, whether a relative path).
 PROFILE_SETTINGS: Mapping[str, Tuple[type, str, bool]] = {
@@ -393,27 +393,27 @@ def _load_toml(path: str) -> Optional[Dict[str, Any]]:
     except FileNotFoundError:
         return None
     except OSError as error:
-        raise ConfigError(CONFIG_TEXT % (path, CONFIG_READ_TEXT % (error.strerror or error))) from None
+        raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_READ % (error.strerror or error))) from None
     except (tomllib.TOMLDecodeError, UnicodeDecodeError) as error:
-        raise ConfigError(CONFIG_TEXT % (path, CONFIG_TOML_TEXT % error)) from None
+        raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_TOML % error)) from None
 
 
 def _checked_profile(path: str, name: str, raw: Any) -> Dict[str, Any]:
     if not isinstance(raw, dict):
-        raise ConfigError(CONFIG_TEXT % (path, CONFIG_TYPE_TEXT % (name, name, "a table")))
+        raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_TYPE % (name, name, "a table")))
     profile: Dict[str, Any] = {}
     folder = os.path.dirname(os.path.abspath(path))
     items = cast(Dict[str, Any], raw)
     for key, value in items.items():
         if key not in PROFILE_SETTINGS:
-            raise ConfigError(CONFIG_TEXT % (path, CONFIG_KEY_TEXT % (name, key, ", ".join(PROFILE_SETTINGS))))
+            raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_KEY % (name, key, ", ".join(PROFILE_SETTINGS))))
         kind, described, is_path = PROFILE_SETTINGS[key]
         if kind is list:
             usable = isinstance(value, list) and all(isinstance(text, str) for text in cast(List[object], value))
         else:
             usable = isinstance(value, kind)
         if not usable:
-            raise ConfigError(CONFIG_TEXT % (path, CONFIG_TYPE_TEXT % (name, key, described)))
+            raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_TYPE % (name, key, described)))
         profile[key] = os.path.join(folder, os.path.expanduser(cast(str, value))) if is_path else value
     return profile
 
@@ -427,15 +427,15 @@ def load_profile(name: Optional[str], target: Optional[str]) -> Dict[str, Any]:
     data = _load_toml(path)
     if data is None:
         if name is not None:
-            raise ConfigError(CONFIG_MISSING_TEXT % (name, path))
+            raise ConfigError(ERR_CONFIG_MISSING % (name, path))
         return {}
     profiles = data.get("profile", {})
     if not isinstance(profiles, dict):
-        raise ConfigError(CONFIG_TEXT % (path, CONFIG_TABLE_TEXT % "profile"))
+        raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_TABLE % "profile"))
     table = cast(Dict[str, Any], profiles)
     default = data.get("default")
     if default is not None and not isinstance(default, str):
-        raise ConfigError(CONFIG_TEXT % (path, CONFIG_DEFAULT_TEXT))
+        raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_DEFAULT))
     if name is None:
         if target is not None:
             name = next((key for key, raw in table.items()
@@ -445,5 +445,5 @@ def load_profile(name: Optional[str], target: Optional[str]) -> Dict[str, Any]:
         if name is None:
             return {}
     if name not in table:
-        raise ConfigError(CONFIG_TEXT % (path, CONFIG_PROFILE_TEXT % (name, ", ".join(table) or "none")))
+        raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_PROFILE % (name, ", ".join(table) or "none")))
     return _checked_profile(path, name, table[name])

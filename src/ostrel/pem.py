@@ -18,14 +18,14 @@ from typing import List, Tuple, Union
 
 PathOrData = Union[str, "os.PathLike[str]", bytes]
 
-READ_TEXT = "cannot read the %s file %s: %s"
-NOT_PEM_TEXT = "the %s file %s holds no PEM %s"
-ENCRYPTED_TEXT = "the %s file %s holds an encrypted private key; gRPC needs it unencrypted"
-MISMATCH_TEXT = "the key file %s does not belong to the certificate in %s"
-UNUSABLE_TEXT = "the certificate %s and key %s cannot be used together: %s"
-EXPIRED_TEXT = "the certificate in %s expired on %s"
-NOT_YET_TEXT = "the certificate in %s is valid only from %s"
-BAD_DER_TEXT = "the %s file %s holds a certificate that cannot be read"
+ERR_READ = "cannot read the %s file %s: %s"
+ERR_NOT_PEM = "the %s file %s holds no PEM %s"
+ERR_ENCRYPTED = "the %s file %s holds an encrypted private key; gRPC needs it unencrypted"
+ERR_MISMATCH = "the key file %s does not belong to the certificate in %s"
+ERR_UNUSABLE = "the certificate %s and key %s cannot be used together: %s"
+ERR_EXPIRED = "the certificate in %s expired on %s"
+ERR_NOT_YET = "the certificate in %s is valid only from %s"
+ERR_BAD_DER = "the %s file %s holds a certificate that cannot be read"
 
 _BLOCK = re.compile(rb"-----BEGIN ([A-Z0-9 ]+)-----\r?\n(.*?)-----END \1-----", re.S)
 CERTIFICATE = b"CERTIFICATE"
@@ -49,7 +49,7 @@ def read(source: PathOrData, role: str) -> bytes:
         with open(source, "rb") as handle:
             return handle.read()
     except OSError as error:
-        raise PemError(READ_TEXT % (role, os.fspath(source), error.strerror or error)) from None
+        raise PemError(ERR_READ % (role, os.fspath(source), error.strerror or error)) from None
 
 
 def blocks(data: bytes) -> List[Tuple[bytes, bytes]]:
@@ -68,7 +68,7 @@ def certificates(source: PathOrData, role: str) -> Tuple[bytes, List[bytes]]:
     data = read(source, role)
     ders = [der for label, der in blocks(data) if label == CERTIFICATE]
     if not ders:
-        raise PemError(NOT_PEM_TEXT % (role, describe(source), "certificate"))
+        raise PemError(ERR_NOT_PEM % (role, describe(source), "certificate"))
     return data, ders
 
 
@@ -77,9 +77,9 @@ def private_key(source: PathOrData, role: str) -> bytes:
     data = read(source, role)
     labels = [label for label, _ in blocks(data)]
     if any(label in ENCRYPTED_KEYS for label in labels) or b"Proc-Type: 4,ENCRYPTED" in data:
-        raise PemError(ENCRYPTED_TEXT % (role, describe(source)))
+        raise PemError(ERR_ENCRYPTED % (role, describe(source)))
     if not any(label in PRIVATE_KEYS for label in labels):
-        raise PemError(NOT_PEM_TEXT % (role, describe(source), "private key"))
+        raise PemError(ERR_NOT_PEM % (role, describe(source), "private key"))
     return data
 
 
@@ -99,8 +99,8 @@ def check_pair(cert: bytes, key: bytes, cert_name: str, key_name: str) -> None:
             context.load_cert_chain(*paths)
         except ssl.SSLError as error:
             if "KEY_VALUES_MISMATCH" in str(error) or "key values mismatch" in str(error):
-                raise PemError(MISMATCH_TEXT % (key_name, cert_name)) from None
-            raise PemError(UNUSABLE_TEXT % (cert_name, key_name, error.reason or error)) from None
+                raise PemError(ERR_MISMATCH % (key_name, cert_name)) from None
+            raise PemError(ERR_UNUSABLE % (cert_name, key_name, error.reason or error)) from None
 
 
 # DER, as much as the validity period needs ----------------------------------
@@ -153,9 +153,9 @@ def check_current(der: bytes, name: str, role: str) -> None:
     try:
         start, end = validity(der)
     except ValueError:
-        raise PemError(BAD_DER_TEXT % (role, name)) from None
+        raise PemError(ERR_BAD_DER % (role, name)) from None
     now = datetime.datetime.now(datetime.timezone.utc)
     if now > end:
-        raise PemError(EXPIRED_TEXT % (name, end.strftime("%Y-%m-%d %H:%M UTC")))
+        raise PemError(ERR_EXPIRED % (name, end.strftime("%Y-%m-%d %H:%M UTC")))
     if now < start:
-        raise PemError(NOT_YET_TEXT % (name, start.strftime("%Y-%m-%d %H:%M UTC")))
+        raise PemError(ERR_NOT_YET % (name, start.strftime("%Y-%m-%d %H:%M UTC")))

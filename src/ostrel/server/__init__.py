@@ -30,11 +30,11 @@ DEFAULT_MAX_MESSAGE_SIZE = 1 << 30  # servicer.DEFAULT_MAX_MESSAGE_SIZE, without
 # A factor past this would put simulated times beyond what a timestamp holds.
 MAX_TIME_SCALE = 1e6
 
-MESSAGE_SIZE_TEXT = "max_message_size must be 1 to %d bytes, got %d"
-TIME_SCALE_TEXT = "the time scale must be a number from 0 to %g, got %r"
-DB_EMPTY_TEXT = "the database path is empty"
-DB_FOLDER_TEXT = "the database path %s is a directory; name a file in it"
-LISTEN_TEXT = "cannot listen on %s: %s"
+ERR_MESSAGE_SIZE = "max_message_size must be 1 to %d bytes, got %d"
+ERR_TIME_SCALE = "the time scale must be a number from 0 to %g, got %r"
+ERR_DB_EMPTY = "the database path is empty"
+ERR_DB_FOLDER = "the database path %s is a directory; name a file in it"
+ERR_LISTEN = "cannot listen on %s: %s"
 UNIX_MODE = 0o600  # a local socket: for this user only
 
 # gRPC and the API modules are imported on first use, so that `ostrel-server
@@ -57,7 +57,7 @@ def _bracketed(host: str) -> str:
 
 def check_time_scale(value: float) -> float:
     if not (math.isfinite(value) and 0 <= value <= MAX_TIME_SCALE):
-        raise ValueError(TIME_SCALE_TEXT % (MAX_TIME_SCALE, value))
+        raise ValueError(ERR_TIME_SCALE % (MAX_TIME_SCALE, value))
     return value
 
 
@@ -65,9 +65,9 @@ def check_db_path(db: str) -> str:
     """ValueError for a path that cannot be a database file, before any file
     (the database, its lock) is made beside it."""
     if not db:
-        raise ValueError(DB_EMPTY_TEXT)
+        raise ValueError(ERR_DB_EMPTY)
     if os.path.isdir(db):
-        raise ValueError(DB_FOLDER_TEXT % db)
+        raise ValueError(ERR_DB_FOLDER % db)
     return db
 
 
@@ -118,7 +118,7 @@ class OstrelServer:
         from ostrel.server.store import default_db_path
 
         if not 0 < max_message_size <= MAX_MESSAGE_SIZE:
-            raise ValueError(MESSAGE_SIZE_TEXT % (MAX_MESSAGE_SIZE, max_message_size))
+            raise ValueError(ERR_MESSAGE_SIZE % (MAX_MESSAGE_SIZE, max_message_size))
         check_time_scale(time_scale)
         db_path = check_db_path(db if db is not None else default_db_path())
         credentials = security.server_credentials(tls) if tls is not None else None
@@ -161,14 +161,14 @@ class OstrelServer:
         if bound == 0:
             reason = "the path cannot be bound" if self.socket_path else _bind_failure(self.host, port)
             self._release()
-            raise OSError(LISTEN_TEXT % (address, reason))
+            raise OSError(ERR_LISTEN % (address, reason))
         if self.socket_path is not None:
             # Bound but not yet listening: no one can connect before the mode is set.
             try:
                 os.chmod(self.socket_path, UNIX_MODE)
             except OSError as error:
                 self._release()
-                raise OSError(LISTEN_TEXT % (address, error.strerror or error)) from None
+                raise OSError(ERR_LISTEN % (address, error.strerror or error)) from None
         return bound
 
     def _open(self, db_path: str, time_scale: float, seed: Optional[int], max_message_size: int) -> None:

@@ -22,12 +22,12 @@ DB_HELP = ("SQLite file for the project and the records (default: ostrel/server.
 HOST_HELP = ("address to listen on, or unix:PATH for a local socket (default: %(default)s); any address "
              "but a loopback one needs --tls-cert and --tls-key, or --insecure")
 ERROR_LINE = PROG + ": error: %s"
-LOAD_FAILED_TEXT = "cannot load the service modules: %s"
+ERR_LOAD_FAILED = "cannot load the service modules: %s"
 LISTENING_LINE = "ostrel-server listening on %s (db %s, time scale %g%s)"
-TIME_SCALE_TEXT = "must be a number from 0 to %g, got %r"
-UNIX_AND_HOST_TEXT = "argument --unix: not allowed with --host"
-TLS_PAIR_TEXT = "argument --tls-cert/--tls-key: give both, or neither"
-CLIENT_CA_TEXT = "argument --tls-client-ca: needs --tls-cert and --tls-key"
+ERR_TIME_SCALE = "must be a number from 0 to %g, got %r"
+ERR_UNIX_AND_HOST = "argument --unix: not allowed with --host"
+ERR_TLS_PAIR = "argument --tls-cert/--tls-key: give both, or neither"
+ERR_CLIENT_CA = "argument --tls-client-ca: needs --tls-cert and --tls-key"
 DEFAULT_HOST = "127.0.0.1"
 
 
@@ -35,7 +35,7 @@ def _time_scale(text: str) -> float:
     try:
         return check_time_scale(float(text))
     except ValueError:
-        raise argparse.ArgumentTypeError(TIME_SCALE_TEXT % (MAX_TIME_SCALE, text)) from None
+        raise argparse.ArgumentTypeError(ERR_TIME_SCALE % (MAX_TIME_SCALE, text)) from None
 
 
 def _db(text: str) -> str:
@@ -113,14 +113,14 @@ def _check(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
     """The checks between arguments; argparse's error (exit 2) when they fail."""
     if args.unix is not None:
         if args.host is not None:
-            parser.error(UNIX_AND_HOST_TEXT)
+            parser.error(ERR_UNIX_AND_HOST)
         args.host = "unix:" + args.unix
     elif args.host is None:
         args.host = DEFAULT_HOST
     if (args.tls_cert is None) != (args.tls_key is None):
-        parser.error(TLS_PAIR_TEXT)
+        parser.error(ERR_TLS_PAIR)
     if args.tls_client_ca is not None and args.tls_cert is None:
-        parser.error(CLIENT_CA_TEXT)
+        parser.error(ERR_CLIENT_CA)
 
 
 def main(argv: Optional[List[str]] = None) -> int:
@@ -152,7 +152,7 @@ def _serve(args: argparse.Namespace) -> int:
                               seed=args.seed, max_message_size=args.max_message_size, tls=tls,
                               token_file=args.token_file, insecure=args.insecure)
     except ImportError as error:
-        return _fail(LOAD_FAILED_TEXT % error)
+        return _fail(ERR_LOAD_FAILED % error)
     except (OSError, ValueError) as error:  # files, address in use, database in use, ...
         return _fail(error)
 

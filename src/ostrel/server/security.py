@@ -25,23 +25,23 @@ from ostrel.client import BEARER, TOKEN_HEADER, is_loopback_host
 
 log = logging.getLogger("ostrel.server")
 
-NEEDS_TLS_TEXT = ("refusing to serve %s without TLS: anyone on the network could push projects and run "
+ERR_NEEDS_TLS = ("refusing to serve %s without TLS: anyone on the network could push projects and run "
                   "programs; give --tls-cert and --tls-key, or --insecure to accept that")
-TOKENS_NEED_TLS_TEXT = ("refusing to take tokens on %s without TLS: they would travel in clear; give "
+ERR_TOKENS_NEED_TLS = ("refusing to take tokens on %s without TLS: they would travel in clear; give "
                         "--tls-cert and --tls-key")
 INSECURE_WARNING = "serving %s without TLS (--insecure): anyone who reaches it may use the service"
-CERT_WITHOUT_KEY_TEXT = "--tls-cert and --tls-key go together"
-CLIENT_CA_WITHOUT_TLS_TEXT = "--tls-client-ca needs --tls-cert and --tls-key"
-TOKENS_READ_TEXT = "cannot read the token file %s: %s"
-TOKENS_EMPTY_TEXT = "the token file %s holds no token"
-TOKENS_LINE_TEXT = "line %d of the token file %s is not a token (spaces, control or non-ASCII characters)"
+ERR_CERT_WITHOUT_KEY = "--tls-cert and --tls-key go together"
+ERR_CLIENT_CA_WITHOUT_TLS = "--tls-client-ca needs --tls-cert and --tls-key"
+ERR_TOKENS_READ = "cannot read the token file %s: %s"
+ERR_TOKENS_EMPTY = "the token file %s holds no token"
+ERR_TOKENS_LINE = "line %d of the token file %s is not a token (spaces, control or non-ASCII characters)"
 TOKENS_RELOADED = "read %d tokens from %s"
 TOKENS_KEPT = "%s; keeping the %d tokens read before"
 TOKEN_NEEDED = "this server needs a bearer token in the authorization header"
 TOKEN_REFUSED = "the bearer token was not accepted"
-SOCKET_TEXT = "cannot listen on unix:%s: %s"
-SOCKET_TAKEN_TEXT = "another server is listening there"
-SOCKET_NOT_SOCKET_TEXT = "the path exists and is not a socket"
+ERR_SOCKET = "cannot listen on unix:%s: %s"
+ERR_SOCKET_TAKEN = "another server is listening there"
+ERR_SOCKET_NOT_SOCKET = "the path exists and is not a socket"
 
 
 # Listening --------------------------------------------------------------------
@@ -57,9 +57,9 @@ def check_exposure(host: str, tls: bool, tokens: bool, insecure: bool) -> bool:
     if is_local(host) or tls:
         return False
     if tokens:
-        raise ValueError(TOKENS_NEED_TLS_TEXT % host)
+        raise ValueError(ERR_TOKENS_NEED_TLS % host)
     if not insecure:
-        raise ValueError(NEEDS_TLS_TEXT % host)
+        raise ValueError(ERR_NEEDS_TLS % host)
     return True
 
 
@@ -99,19 +99,19 @@ def read_tokens(path: str) -> Tuple[bytes, ...]:
         with open(path, encoding="utf-8") as handle:
             lines = handle.read().splitlines()
     except OSError as error:
-        raise ValueError(TOKENS_READ_TEXT % (path, error.strerror or error)) from None
+        raise ValueError(ERR_TOKENS_READ % (path, error.strerror or error)) from None
     except UnicodeDecodeError:
-        raise ValueError(TOKENS_READ_TEXT % (path, "not UTF-8 text")) from None
+        raise ValueError(ERR_TOKENS_READ % (path, "not UTF-8 text")) from None
     digests: List[bytes] = []
     for number, line in enumerate(lines, 1):
         token = line.strip()
         if not token or token.startswith("#"):
             continue
         if not (token.isascii() and token.isprintable()) or any(c.isspace() for c in token):
-            raise ValueError(TOKENS_LINE_TEXT % (number, path))
+            raise ValueError(ERR_TOKENS_LINE % (number, path))
         digests.append(_digest(token.encode("ascii")))
     if not digests:
-        raise ValueError(TOKENS_EMPTY_TEXT % path)
+        raise ValueError(ERR_TOKENS_EMPTY % path)
     return tuple(digests)
 
 
@@ -214,9 +214,9 @@ def prepare_socket(path: str) -> None:
     except FileNotFoundError:
         return
     except OSError as error:
-        raise ValueError(SOCKET_TEXT % (path, error.strerror or error)) from None
+        raise ValueError(ERR_SOCKET % (path, error.strerror or error)) from None
     if not stat.S_ISSOCK(mode):
-        raise ValueError(SOCKET_TEXT % (path, SOCKET_NOT_SOCKET_TEXT))
+        raise ValueError(ERR_SOCKET % (path, ERR_SOCKET_NOT_SOCKET))
     probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     try:
         probe.connect(path)
@@ -225,4 +225,4 @@ def prepare_socket(path: str) -> None:
         return
     finally:
         probe.close()
-    raise ValueError(SOCKET_TEXT % (path, SOCKET_TAKEN_TEXT))
+    raise ValueError(ERR_SOCKET % (path, ERR_SOCKET_TAKEN))
