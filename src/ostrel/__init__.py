@@ -1,7 +1,7 @@
 """Python bindings of the Ostrel robot work-cell service.
 
 `ostrel.connect(target, ...)` opens a stub on a channel set up as the
-command line sets up its own (TLS, tokens, headers); see `ostrel.client`.
+command line sets up its own (TLS, tokens, headers); see `ostrel.connection`.
 """
 
 from typing import TYPE_CHECKING, Any, Optional
@@ -9,8 +9,7 @@ from typing import TYPE_CHECKING, Any, Optional
 from ostrel import _moved
 
 if TYPE_CHECKING:
-    from ostrel.client import connect
-    from ostrel.connection import OstrelAsyncConnection, OstrelConnection
+    from ostrel.connection import OstrelAsyncConnection, OstrelConnection, connect
 
 __all__ = ["OstrelAsyncConnection", "OstrelConnection", "__version__", "connect", "version_action", "versions"]
 
@@ -20,7 +19,7 @@ __version__ = "0.1.0"
 _moved.install()
 
 # Loaded on first use, so that importing ostrel (and `ostrel --help`) does not import gRPC.
-_LAZY = {"connect": "ostrel.client", "OstrelConnection": "ostrel.connection",
+_LAZY = {"connect": "ostrel.connection", "OstrelConnection": "ostrel.connection",
          "OstrelAsyncConnection": "ostrel.connection"}
 
 

@@ -1,17 +1,14 @@
 """Connecting to an Ostrel server: one place that decides how a channel is set
-up, used by the command line and by Python clients alike (`ostrel.connect`).
-
-    with ostrel.connect("cell-7.lab:50051", cacert="lab-ca.pem", token=token) as stub:
-        print(stub.pullSystemState(GenericRequest()).status)
+up, used by the command line and by Python clients alike (`ostrel.connect`,
+in `ostrel.connection`, builds the channel from the Transport made here).
 
 Loopback targets (`localhost`, 127.0.0.0/8, `[::1]`, `unix:` paths) speak
 plaintext unless a TLS option is given; every other target speaks TLS unless
 `plaintext=True`. A token travels as `authorization: Bearer <token>` call
 metadata, with any other headers, on every call.
 
-Only the standard library is imported here: the gRPC runtime and the API
-modules load in `connect`, so that the command line can check its arguments
-and print its help without them. The failures of a call are turned into one
+Only the standard library is imported here, so that the command line can
+check its arguments and print its help without the gRPC runtime. The failures of a call are turned into one
 line each by `explain`, which names what went wrong in the handshake.
 """
 
@@ -19,16 +16,11 @@ import ipaddress
 import os
 import re
 import sys
-from typing import TYPE_CHECKING, Any, Dict, Iterable, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union, cast, overload
+from typing import Any, Dict, Iterable, List, Mapping, NamedTuple, Optional, Tuple, cast
 
 from ostrel import pem
 
-if TYPE_CHECKING:
-    from typing import Literal
-
-    from ostrel.connection import OstrelAsyncConnection, OstrelConnection
-
-__all__ = ["Transport", "connect", "explain", "is_loopback", "parse_header", "transport"]
+__all__ = ["Transport", "explain", "is_loopback", "parse_header", "transport"]
 
 PathOrData = pem.PathOrData
 Header = Tuple[str, str]
@@ -216,49 +208,6 @@ def transport(target: str, *, cacert: Optional[PathOrData] = None, cert: Optiona
         private = pem.private_key(key, "client key")
         pem.check_pair(chain, private, pem.describe(cert), pem.describe(key))
     return Transport(target, plaintext, roots, chain, private, authority, tuple(metadata))
-
-
-@overload
-def connect(target: str, *, cacert: Optional[PathOrData] = ..., cert: Optional[PathOrData] = ...,
-            key: Optional[PathOrData] = ..., token: Optional[str] = ..., authority: Optional[str] = ...,
-            plaintext: Optional[bool] = ..., headers: Iterable[Header] = ..., aio: "Literal[False]" = ...,
-            options: Sequence[Tuple[str, Any]] = ...) -> "OstrelConnection": ...
-
-
-@overload
-def connect(target: str, *, cacert: Optional[PathOrData] = ..., cert: Optional[PathOrData] = ...,
-            key: Optional[PathOrData] = ..., token: Optional[str] = ..., authority: Optional[str] = ...,
-            plaintext: Optional[bool] = ..., headers: Iterable[Header] = ..., aio: "Literal[True]",
-            options: Sequence[Tuple[str, Any]] = ...) -> "OstrelAsyncConnection": ...
-
-
-def connect(target: str, *, cacert: Optional[PathOrData] = None, cert: Optional[PathOrData] = None,
-            key: Optional[PathOrData] = None, token: Optional[str] = None, authority: Optional[str] = None,
-            plaintext: Optional[bool] = None, headers: Iterable[Header] = (), aio: bool = False,
-            options: Sequence[Tuple[str, Any]] = ()) -> "Union[OstrelConnection, OstrelAsyncConnection]":
-    """An OstrelStub on a new channel to `target`, closed by `close()` or at
-    the end of a `with` (`async with` for `aio=True`) block.
-
-    cacert: PEM roots to trust (path or bytes; default: the system's roots).
-    cert, key: the client certificate and its key, for mutual TLS.
-    token: sent as `authorization: Bearer <token>` on every call.
-    authority: the name to check in the server's certificate, for a target
-        given by address.
-    plaintext: None picks plaintext for loopback targets without TLS
-        options and TLS otherwise; True or False decides.
-    headers: (name, value) pairs added to every call's metadata.
-    options: further gRPC channel options.
-
-    ValueError with a one-line text when the settings cannot work (a file
-    that is missing or not PEM, a key that does not match, a header gRPC
-    refuses, TLS options with plaintext).
-    """
-    settings = transport(target, cacert=cacert, cert=cert, key=key, token=token, authority=authority,
-                         plaintext=plaintext, headers=headers)
-    quiet_grpc_logs()
-    from ostrel import connection
-
-    return connection.open_connection(settings, aio=aio, options=options)
 
 
 # Explaining failures ----------------------------------------------------------

@@ -1,15 +1,22 @@
-"""The channel of `ostrel.connect`: credentials, the name checked in the
-server's certificate, and the call metadata added to every call, under a
-stub that closes its channel. Imported by `ostrel.client.connect` once its
-settings are checked."""
+"""`ostrel.connect`: a stub on a channel set up from the checked settings of
+`ostrel.client` (credentials, the name checked in the server's certificate,
+the call metadata added to every call), which closes its channel.
 
-from typing import TYPE_CHECKING, Any, Callable, List, Optional, Sequence, Tuple, TypeVar, Union
+    with ostrel.connect("cell-7.lab:50051", cacert="lab-ca.pem", token=token) as stub:
+        print(stub.pullSystemState(GenericRequest()).status)
 
-import grpc
-import grpc.aio
+The package loads this module (and gRPC) only when `ostrel.connect` is
+first used."""
 
-from ostrel.api import service_pb2_grpc
-from ostrel.client import Header, Transport
+from typing import TYPE_CHECKING, Any, Callable, Iterable, List, Literal, Optional, Sequence, Tuple, TypeVar, Union, overload
+
+from ostrel.client import Header, PathOrData, Transport, quiet_grpc_logs, transport
+
+quiet_grpc_logs()  # before gRPC's first import; a setting of the caller's is kept
+import grpc  # noqa: E402
+import grpc.aio  # noqa: E402
+
+from ostrel.api import service_pb2_grpc  # noqa: E402
 
 if TYPE_CHECKING:
     from ostrel.api.service_pb2_grpc import OstrelAsyncStub as _AsyncStub
@@ -140,3 +147,43 @@ def open_connection(settings: Transport, aio: bool = False, options: Sequence[Tu
         # The connection closes the intercepted channel, which closes the one below.
         channel = grpc.intercept_channel(channel, _Metadata(settings.metadata))
     return OstrelConnection(channel, settings.target)
+
+
+@overload
+def connect(target: str, *, cacert: Optional[PathOrData] = ..., cert: Optional[PathOrData] = ...,
+            key: Optional[PathOrData] = ..., token: Optional[str] = ..., authority: Optional[str] = ...,
+            plaintext: Optional[bool] = ..., headers: Iterable[Header] = ..., aio: Literal[False] = ...,
+            options: Sequence[Tuple[str, Any]] = ...) -> OstrelConnection: ...
+
+
+@overload
+def connect(target: str, *, cacert: Optional[PathOrData] = ..., cert: Optional[PathOrData] = ...,
+            key: Optional[PathOrData] = ..., token: Optional[str] = ..., authority: Optional[str] = ...,
+            plaintext: Optional[bool] = ..., headers: Iterable[Header] = ..., aio: Literal[True],
+            options: Sequence[Tuple[str, Any]] = ...) -> OstrelAsyncConnection: ...
+
+
+def connect(target: str, *, cacert: Optional[PathOrData] = None, cert: Optional[PathOrData] = None,
+            key: Optional[PathOrData] = None, token: Optional[str] = None, authority: Optional[str] = None,
+            plaintext: Optional[bool] = None, headers: Iterable[Header] = (), aio: bool = False,
+            options: Sequence[Tuple[str, Any]] = ()) -> Union[OstrelConnection, OstrelAsyncConnection]:
+    """An OstrelStub on a new channel to `target`, closed by `close()` or at
+    the end of a `with` (`async with` for `aio=True`) block.
+
+    cacert: PEM roots to trust (path or bytes; default: the system's roots).
+    cert, key: the client certificate and its key, for mutual TLS.
+    token: sent as `authorization: Bearer <token>` on every call.
+    authority: the name to check in the server's certificate, for a target
+        given by address.
+    plaintext: None picks plaintext for loopback targets without TLS
+        options and TLS otherwise; True or False decides.
+    headers: (name, value) pairs added to every call's metadata.
+    options: further gRPC channel options.
+
+    ValueError with a one-line text when the settings cannot work (a file
+    that is missing or not PEM, a key that does not match, a header gRPC
+    refuses, TLS options with plaintext).
+    """
+    settings = transport(target, cacert=cacert, cert=cert, key=key, token=token, authority=authority,
+                         plaintext=plaintext, headers=headers)
+    return open_connection(settings, aio=aio, options=options)
