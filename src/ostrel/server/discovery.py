@@ -13,7 +13,7 @@ import logging
 import os
 import shutil
 import threading
-from typing import Any, Iterable, Optional
+from typing import Iterable, Optional
 
 import grpc
 from grpc_health.v1 import health, health_pb2, health_pb2_grpc
@@ -41,7 +41,7 @@ USABLE_AGAIN = "the store in %s is usable again: %s is serving"
 def add_reflection(server: grpc.Server, service_names: Iterable[str]) -> None:
     """Offer reflection for `service_names` and for reflection itself."""
     names = list(service_names) + [REFLECTION_SERVICE]
-    reflection.enable_server_reflection(names, server)  # type: ignore[no-untyped-call]
+    reflection.enable_server_reflection(names, server)
 
 
 def store_problem(folder: str) -> Optional[str]:
@@ -70,8 +70,8 @@ class Health:
         self.service = service
         self.folder = folder
         self.interval = interval
-        self.servicer: Any = health.HealthServicer()  # type: ignore[no-untyped-call]
-        health_pb2_grpc.add_HealthServicer_to_server(self.servicer, server)  # type: ignore[no-untyped-call]
+        self.servicer = health.HealthServicer()
+        health_pb2_grpc.add_HealthServicer_to_server(self.servicer, server)
         self._stopping = threading.Event()
         self._thread: Optional[threading.Thread] = None
         self._status: Optional[int] = None

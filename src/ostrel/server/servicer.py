@@ -15,6 +15,7 @@ from typing import Any, Callable, Dict, NoReturn, Optional, Tuple
 
 import grpc
 from google.protobuf import message_factory
+from google.protobuf.descriptor import Descriptor, ServiceDescriptor
 from google.protobuf.message import DecodeError
 
 from ostrel.api import common_pb2, data_pb2, ostrel_service_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
@@ -26,7 +27,7 @@ from ostrel.server.store import RecordStore, TooLarge
 log = logging.getLogger(__name__)
 
 SERVER_NAME = "ostrel-server"
-SERVICE = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"]
+SERVICE: ServiceDescriptor = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"]
 SERVICE_NAME = SERVICE.full_name
 DEFAULT_MAX_MESSAGE_SIZE = 1024 * 1024 * 1024
 
@@ -303,6 +304,17 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
             log.warning("the program did not stop within %.1f s", timeout)
 
 
+def _parser(message: Descriptor, raw: bool) -> Callable[[bytes], Any]:
+    return _identity if raw else message_factory.GetMessageClass(message).FromString
+
+
+def _serializer(message: Descriptor, raw: bool) -> Callable[[Any], bytes]:
+    if raw:
+        return _identity
+    serialize: Callable[[Any], bytes] = message_factory.GetMessageClass(message).SerializeToString
+    return serialize
+
+
 def handler(service: OstrelService) -> grpc.GenericRpcHandler:
     """The service's methods for a gRPC server, as its schema declares them,
     with the big messages passed as bytes."""
@@ -313,13 +325,11 @@ def handler(service: OstrelService) -> grpc.GenericRpcHandler:
         service.pullSystemState: (service.pull_state, False, True),
         service.pullDataRecords: (service.pull_records, False, True),
     }
-    methods = {}
+    methods: Dict[str, "grpc.RpcMethodHandler[Any, Any]"] = {}
     for method in SERVICE.methods:
         function = getattr(service, method.name)
         function, raw_request, raw_answer = byte_level.get(function, (function, False, False))
-        request = message_factory.GetMessageClass(method.input_type)
-        answer = message_factory.GetMessageClass(method.output_type)
         methods[method.name] = grpc.unary_unary_rpc_method_handler(
-            function, request_deserializer=_identity if raw_request else request.FromString,
-            response_serializer=_identity if raw_answer else answer.SerializeToString)
+            function, request_deserializer=_parser(method.input_type, raw_request),
+            response_serializer=_serializer(method.output_type, raw_answer))
     return grpc.method_handlers_generic_handler(SERVICE_NAME, methods)
