@@ -17,7 +17,7 @@ enum Name : size_t {
   kMessageTypesByName, kNestedTypesByName, kEnumTypeWrapper,
   kGeneratedProtocolMessageType, kMessageBase, kModuleName, kRegisterMessage,
   kUseCDescriptors, kOptions, kSerializedOptions, kSerializedStart,
-  kSerializedEnd, kNameCount
+  kSerializedEnd, kServicesByName, kNameCount
 };
 
 constexpr const char* kNameTexts[kNameCount] = {
@@ -29,7 +29,7 @@ constexpr const char* kNameTexts[kNameCount] = {
     "message_types_by_name", "nested_types_by_name", "EnumTypeWrapper",
     "GeneratedProtocolMessageType", "Message", "__module__", "RegisterMessage",
     "_USE_C_DESCRIPTORS", "_options", "_serialized_options", "_serialized_start",
-    "_serialized_end",
+    "_serialized_end", "services_by_name",
 };
 
 // The runtime modules every body imports, in import order: module, alias.
@@ -54,7 +54,7 @@ class Body {
   bool run() {
     return import_runtime() && bind_symbol_database() && import_dependencies() &&
            add_file() && bind_enums() && bind_message_descriptors() &&
-           build_classes() && fix_up_pure_descriptors();
+           build_classes() && bind_services() && fix_up_pure_descriptors();
   }
 
  private:
@@ -199,6 +199,17 @@ class Body {
     return true;
   }
 
+  bool bind_services() {
+    for (size_t i = 0; i < t_.service_count; ++i) {
+      const Service& s = t_.services[i];
+      if (!bind(str(s.handle),
+                descriptor_by_name(name(kDescriptorName), kServicesByName, str(s.name)))) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   bool set_on(PyObject* ns_name, Name attr, PyObject* value) const {
     Ref object(lookup(ns_, ns_name));
     return object && PyObject_SetAttr(object.get(), name(attr), value) == 0;
@@ -234,6 +245,10 @@ class Body {
     for (size_t i = 0; i < t_.message_count; ++i) {
       const Message& m = t_.messages[i];
       if (!set_range(m.handle, m.start, m.end)) return false;
+    }
+    for (size_t i = 0; i < t_.service_count; ++i) {
+      const Service& s = t_.services[i];
+      if (!set_range(s.handle, s.start, s.end)) return false;
     }
     return true;
   }

@@ -30,11 +30,14 @@
 
 namespace {
 
+using google::protobuf::Descriptor;
 using google::protobuf::DescriptorProto;
 using google::protobuf::EnumDescriptorProto;
 using google::protobuf::FieldDescriptorProto;
 using google::protobuf::FileDescriptor;
 using google::protobuf::FileDescriptorProto;
+using google::protobuf::MethodDescriptor;
+using google::protobuf::ServiceDescriptor;
 using google::protobuf::compiler::GeneratorContext;
 
 // ---------------------------------------------------------------- naming
@@ -123,6 +126,14 @@ bool module_names(const std::string& path, ModuleNames* out, std::string* error)
   return true;
 }
 
+// The service that has a module of its own, api/service_pb2_grpc.cc, which
+// includes the method table generated from it.
+constexpr char kBoundService[] = "ostrel.api.service.Ostrel";
+
+// The service module's import name: the service's package with "_pb2_grpc"
+// added to its last part ("ostrel.api.service" -> "ostrel.api.service_pb2_grpc").
+std::string service_module_name(const std::string& package) { return package + "_pb2_grpc"; }
+
 // ------------------------------------------------------------ validation
 
 // The table holds only what a plain proto3 file of messages, maps and
@@ -134,7 +145,7 @@ class Validator {
   bool check() {
     const std::string& f = file_.name();
     if (file_.syntax() != "proto3") return fail(f + ": only proto3 files are supported");
-    if (file_.service_size() > 0) return fail(f + ": services are not supported");
+    if (!check_services()) return false;
     if (file_.extension_size() > 0) return fail(f + ": extensions are not supported");
     if (file_.has_options()) return fail(f + ": file options are not supported");
     if (file_.public_dependency_size() + file_.weak_dependency_size() > 0) {
@@ -153,6 +164,29 @@ class Validator {
   bool fail(const std::string& text) {
     *error_ = text;
     return false;
+  }
+
+  // The one service that has a module of its own (api/service_pb2_grpc.cc),
+  // with unary methods and no options; its method table is generated.
+  bool check_services() {
+    const std::string& f = file_.name();
+    if (file_.service_size() == 0) return true;
+    const auto& service = file_.service(0);
+    const std::string full_name = file_.package() + "." + service.name();
+    if (file_.service_size() > 1 || full_name != kBoundService) {
+      const std::string& other = file_.service(full_name != kBoundService ? 0 : 1).name();
+      return fail(f + ": service " + other + " has no service module; the only service with one is " +
+                  kBoundService);
+    }
+    if (service.has_options()) return fail(f + ": service options are not supported");
+    for (const auto& method : service.method()) {
+      if (method.client_streaming() || method.server_streaming()) {
+        return fail(f + ": method " + service.name() + "." + method.name() +
+                    " streams; only unary methods are supported");
+      }
+      if (method.has_options()) return fail(f + ": method options are not supported");
+    }
+    return true;
   }
 
   bool check_message(const DescriptorProto& m, const std::string& path, bool top_level) {
@@ -258,6 +292,7 @@ class WireReader {
 
 constexpr uint32_t kFileMessageType = 4;
 constexpr uint32_t kFileEnumType = 5;
+constexpr uint32_t kFileService = 6;
 constexpr uint32_t kMessageNestedType = 3;
 
 // ------------------------------------------------------------- emission
@@ -284,6 +319,10 @@ struct MessageRow {
   int start, end;
 };
 
+struct ServiceRow {
+  int name, handle, start, end;
+};
+
 class TableWriter {
  public:
   TableWriter(const FileDescriptorProto& file, const ModuleNames& names)
@@ -301,6 +340,8 @@ class TableWriter {
     const std::vector<Range> message_ranges =
         WireReader(serialized, 0, size).entries(kFileMessageType);
     const std::vector<Range> enum_ranges = WireReader(serialized, 0, size).entries(kFileEnumType);
+    const std::vector<Range> service_ranges =
+        WireReader(serialized, 0, size).entries(kFileService);
 
     for (int i = 0; i < file_.enum_type_size(); ++i) add_enum(file_.enum_type(i), enum_ranges[i]);
     for (int i = 0; i < file_.message_type_size(); ++i) {
@@ -314,6 +355,11 @@ class TableWriter {
         const DescriptorProto& n = m.nested_type(k);
         add_message(n, handle + "_" + upper(n.name()), nested_ranges[k]);
       }
+    }
+    for (int i = 0; i < file_.service_size(); ++i) {
+      const std::string& name = file_.service(i).name();
+      services_.push_back({strings_.id(name), strings_.id("_" + upper(name)),
+                           ints_.id(service_ranges[i].start), ints_.id(service_ranges[i].end)});
     }
     emit(serialized, out);
     return true;
@@ -378,6 +424,11 @@ class TableWriter {
           << (m.map_entry ? "true" : "false") << ", " << m.start << ", " << m.end << "},\n";
     }
     if (messages_.empty()) out << "    {0, 0, 0, false, 0, 0},\n";
+    out << "};\n\nconstexpr Service kServices[] = {\n";
+    for (const ServiceRow& r : services_) {
+      out << "    {" << r.name << ", " << r.handle << ", " << r.start << ", " << r.end << "},\n";
+    }
+    if (services_.empty()) out << "    {0, 0, 0, 0},\n";
     out << "};\n\n";
 
     out << "constexpr Table kTable = {\n"
@@ -389,6 +440,7 @@ class TableWriter {
         << "    kImports, " << imports_.size() << ",\n"
         << "    kEnums, " << enums_.size() << ", kValues,\n"
         << "    kMessages, " << messages_.size() << ",\n"
+        << "    kServices, " << services_.size() << ",\n"
         << "};\n\n}  // namespace\n\n"
         << "OSTREL_MESSAGE_MODULE(" << names_.leaf << ", kTable)\n";
   }
@@ -402,6 +454,118 @@ class TableWriter {
   std::vector<std::array<int, 6>> enums_;
   std::vector<std::array<int, 2>> values_;
   std::vector<MessageRow> messages_;
+  std::vector<ServiceRow> services_;
+};
+
+// ------------------------------------------------------- service table
+
+// Writes the method table of the service module as three X-macros that
+// api/service_pb2_grpc.cc expands: the names it uses, the message modules it
+// imports (the service file's imports, in order) and the methods. The
+// service module reaches each request and response class through the alias
+// of its module, so every type must be a top-level message of an imported
+// file in the service module's package.
+class ServiceTableWriter {
+ public:
+  explicit ServiceTableWriter(const FileDescriptor& file) : file_(file) {}
+
+  bool write(std::ostream& out, std::string* error) {
+    const ServiceDescriptor& service = *file_.service(0);
+    const std::string package = parent_package(service.file()->package());
+    name("kServiceName", service.full_name());
+    name("kStubClass", service.name() + "Stub");
+    name("kServicerClass", service.name() + "Servicer");
+    name("kRegister", "add_" + service.name() + "Servicer_to_server");
+    name("kOneShotClass", service.name());
+    name("kPackage", package);
+    for (int i = 0; i < file_.dependency_count(); ++i) {
+      const FileDescriptor& dep = *file_.dependency(i);
+      ModuleNames dn;
+      if (!module_names(dep.name(), &dn, error)) return false;
+      if (dn.package != package) {
+        *error = file_.name() + ": the service module imports from " + package +
+                 " only, not the module of " + dep.name();
+        return false;
+      }
+      const std::string stem = dn.leaf.substr(0, dn.leaf.size() - 4);  // without "_pb2"
+      const std::string module = name("kModule_" + stem, dn.leaf);
+      const std::string alias = name("kAlias_" + stem, dn.alias);
+      aliases_[&dep] = alias;
+      imports_.push_back("X(" + module + ", " + alias + ")  /* " + dep.name() + " */");
+    }
+    for (int i = 0; i < service.method_count(); ++i) {
+      const MethodDescriptor& method = *service.method(i);
+      std::string request, response;
+      name("kMethod_" + method.name(), method.name());
+      if (!message_class(method, *method.input_type(), &request, error) ||
+          !message_class(method, *method.output_type(), &response, error)) {
+        return false;
+      }
+      methods_.push_back("/* " + method.name() + ": " + method.input_type()->full_name() +
+                         " -> " + method.output_type()->full_name() + " */");
+      const std::string id = name("kMethod_" + method.name(), method.name());
+      methods_.push_back("X(" + id + ", " + request + ", " + response + ")");
+    }
+    emit(service, out);
+    return true;
+  }
+
+ private:
+  static std::string parent_package(const std::string& package) {
+    const size_t dot = package.rfind('.');
+    return dot == std::string::npos ? "" : package.substr(0, dot);
+  }
+
+  // Records one name of the table under `id` (once) and returns the id.
+  std::string name(const std::string& id, const std::string& text) {
+    if (ids_.insert(id).second) names_.push_back("X(" + id + ", \"" + text + "\")");
+    return id;
+  }
+
+  // "<alias id>, <class id>" of a method's request or response type.
+  bool message_class(const MethodDescriptor& method, const Descriptor& type, std::string* row,
+                     std::string* error) {
+    const auto alias = aliases_.find(type.file());
+    if (type.containing_type() != nullptr || alias == aliases_.end()) {
+      *error = file_.name() + ": method " + method.name() + " uses " + type.full_name() +
+               "; the service module reaches only top-level messages of imported files";
+      return false;
+    }
+    *row = alias->second + ", " + name("kClass_" + type.name(), type.name());
+    return true;
+  }
+
+  // #define <macro>(X) with one row per line, continuation marks aligned.
+  static void macro(std::ostream& out, const std::string& head,
+                    const std::vector<std::string>& rows) {
+    size_t width = head.size();
+    for (const std::string& r : rows) width = std::max(width, r.size() + 2);
+    out << head << std::string(width - head.size() + 1, ' ') << "\\\n";
+    for (size_t i = 0; i < rows.size(); ++i) {
+      out << "  " << rows[i];
+      if (i + 1 < rows.size()) out << std::string(width - rows[i].size() - 1, ' ') << "\\";
+      out << "\n";
+    }
+  }
+
+  void emit(const ServiceDescriptor& service, std::ostream& out) const {
+    out << "// Method table of the service module " << service_module_name(service.file()->package())
+        << ",\n// from the service " << service.full_name() << " of " << file_.name() << ".\n"
+        << "#pragma once\n\n"
+        << "// The names the table uses: X(id, text).\n";
+    macro(out, "#define OSTREL_SERVICE_TABLE_NAMES(X)", names_);
+    out << "\n// The message modules, imported from kPackage after grpc in this order:\n"
+        << "// X(module, alias).\n";
+    macro(out, "#define OSTREL_SERVICE_IMPORTS(X)", imports_);
+    out << "\n// The methods in declaration order: X(method, request alias, request class,\n"
+        << "// response alias, response class).\n";
+    macro(out, "#define OSTREL_SERVICE_METHODS(X)", methods_);
+  }
+
+  const FileDescriptor& file_;
+  std::set<std::string> ids_;
+  std::vector<std::string> names_, imports_, methods_;
+  std::map<const FileDescriptor*, std::string> aliases_;
 };
 
 void clear_json_names(DescriptorProto& message) {
@@ -459,12 +623,25 @@ class Generator : public google::protobuf::compiler::CodeGenerator {
       return false;
     }
 
-    std::ostringstream text;
-    if (!TableWriter(proto, names).write(serialized, text, error)) return false;
-
+    // Every output is made before any is written, so a refused file leaves
+    // nothing behind.
+    std::vector<std::pair<std::string, std::string>> outputs;
+    std::ostringstream table;
+    if (!TableWriter(proto, names).write(serialized, table, error)) return false;
     const std::string stem = replace_all(names.import_name, ".", "/");
-    write_file(context, stem + ".cc", text.str());
-    write_file(context, stem + ".pyi", ostrel::stubs::module_stub(*file, import_names(*file)));
+    outputs.emplace_back(stem + ".cc", table.str());
+    outputs.emplace_back(stem + ".pyi", ostrel::stubs::module_stub(*file, import_names(*file)));
+    if (file->service_count() > 0) {
+      std::ostringstream service_table;
+      if (!ServiceTableWriter(*file).write(service_table, error)) return false;
+      const std::string service_module = service_module_name(file->package());
+      const std::string service_stem = replace_all(service_module, ".", "/");
+      outputs.emplace_back(service_stem + "_table.h", service_table.str());
+      outputs.emplace_back(service_stem + ".pyi",
+                           ostrel::stubs::service_stub(*file->service(0), service_module,
+                                                       import_names(*file)));
+    }
+    for (const auto& [path, body] : outputs) write_file(context, path, body);
     return true;
   }
 };

@@ -392,6 +392,39 @@ def test_one_shot_passes_every_argument_on(monkeypatch):
 
 # Failed import and reference hygiene
 
+def test_service_descriptor_is_the_method_table():
+    from google.protobuf import descriptor_pb2, descriptor_pool
+
+    from ostrel.api import ostrel_service_pb2 as schema
+
+    service = schema.DESCRIPTOR.services_by_name["Ostrel"]
+    assert schema._OSTREL is service is descriptor_pool.Default().FindServiceByName(
+        "ostrel.api.service.Ostrel")
+    assert [(m.name, m.input_type, m.output_type) for m in service.methods] == [
+        (name, request.DESCRIPTOR, response.DESCRIPTOR) for name, request, response in METHODS]
+    assert not any(m.client_streaming or m.server_streaming for m in service.methods)
+    # The stub's paths are the descriptor's.
+    channel = Recorder()
+    svc.OstrelStub(channel)
+    assert [args[0] for _, args, _ in channel.log] == [
+        "/%s/%s" % (service.full_name, m.name) for m in service.methods]
+    # The serialized range of the service, as a protoc-made module gives it.
+    own = descriptor_pb2.ServiceDescriptorProto()
+    service.CopyToProto(own)
+    file = descriptor_pb2.FileDescriptorProto.FromString(schema.DESCRIPTOR.serialized_pb)
+    assert list(file.service) == [own] and list(file.dependency) == [
+        "ostrel/api/%s.proto" % m for m in ("common", "data", "project", "service", "system")]
+
+
+def test_service_module_does_not_load_the_service_schema(fresh):
+    out = fresh("""
+        import sys
+        import ostrel.api.service_pb2_grpc
+        print('ostrel.api.ostrel_service_pb2' in sys.modules)
+        """).stdout.split()
+    assert out == ["False"]
+
+
 def test_import_fails_with_the_request_module_missing(fresh):
     out = fresh("""
         import sys

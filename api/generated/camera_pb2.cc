@@ -103,6 +103,10 @@ constexpr Message kMessages[] = {
     {12, 13, 0, false, 8, 9},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "camera_pb2", "api.camera_pb2", "ostrel/api/camera.proto", 0,
     kStrings, string_objects, 14,
@@ -111,6 +115,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 5,
+    kServices, 0,
 };
 
 }  // namespace

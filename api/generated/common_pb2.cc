@@ -77,6 +77,10 @@ constexpr Message kMessages[] = {
     {13, 14, 0, false, 9, 10},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "common_pb2", "api.common_pb2", "ostrel/api/common.proto", 0,
     kStrings, string_objects, 15,
@@ -85,6 +89,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 1, kValues,
     kMessages, 3,
+    kServices, 0,
 };
 
 }  // namespace

@@ -110,6 +110,10 @@ constexpr Message kMessages[] = {
     {12, 13, 0, false, 4, 5},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "control_pb2", "api.control_pb2", "ostrel/api/control.proto", 0,
     kStrings, string_objects, 14,
@@ -118,6 +122,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 0, kValues,
     kMessages, 3,
+    kServices, 0,
 };
 
 }  // namespace

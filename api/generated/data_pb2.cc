@@ -163,6 +163,10 @@ constexpr Message kMessages[] = {
     {27, 28, 0, false, 8, 9},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "data_pb2", "api.data_pb2", "ostrel/api/data.proto", 0,
     kStrings, string_objects, 29,
@@ -171,6 +175,7 @@ constexpr Table kTable = {
     kImports, 8,
     kEnums, 0, kValues,
     kMessages, 5,
+    kServices, 0,
 };
 
 }  // namespace

@@ -128,6 +128,10 @@ constexpr Message kMessages[] = {
     {21, 22, 0, false, 13, 14},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "dynamics_pb2", "api.dynamics_pb2", "ostrel/api/dynamics.proto", 0,
     kStrings, string_objects, 23,
@@ -136,6 +140,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 1, kValues,
     kMessages, 5,
+    kServices, 0,
 };
 
 }  // namespace

@@ -76,6 +76,10 @@ constexpr Message kMessages[] = {
     {10, 11, 0, false, 6, 7},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "effector_pb2", "api.effector_pb2", "ostrel/api/effector.proto", 0,
     kStrings, string_objects, 12,
@@ -84,6 +88,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 4,
+    kServices, 0,
 };
 
 }  // namespace

@@ -366,6 +366,10 @@ constexpr Message kMessages[] = {
     {58, 59, 0, false, 50, 51},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "execution_pb2", "api.execution_pb2", "ostrel/api/execution.proto", 0,
     kStrings, string_objects, 60,
@@ -374,6 +378,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 1, kValues,
     kMessages, 23,
+    kServices, 0,
 };
 
 }  // namespace

@@ -67,6 +67,10 @@ constexpr Message kMessages[] = {
     {8, 9, 0, false, 4, 5},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "fiducial_pb2", "api.fiducial_pb2", "ostrel/api/fiducial.proto", 0,
     kStrings, string_objects, 10,
@@ -75,6 +79,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 3,
+    kServices, 0,
 };
 
 }  // namespace

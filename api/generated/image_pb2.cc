@@ -51,6 +51,10 @@ constexpr Message kMessages[] = {
     {1, 2, 0, false, 0, 1},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "image_pb2", "api.image_pb2", "ostrel/api/image.proto", 0,
     kStrings, string_objects, 3,
@@ -59,6 +63,7 @@ constexpr Table kTable = {
     kImports, 0,
     kEnums, 0, kValues,
     kMessages, 1,
+    kServices, 0,
 };
 
 }  // namespace

@@ -85,6 +85,10 @@ constexpr Message kMessages[] = {
     {12, 13, 0, false, 6, 7},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "item_pb2", "api.item_pb2", "ostrel/api/item.proto", 0,
     kStrings, string_objects, 14,
@@ -93,6 +97,7 @@ constexpr Table kTable = {
     kImports, 2,
     kEnums, 0, kValues,
     kMessages, 4,
+    kServices, 0,
 };
 
 }  // namespace

@@ -55,6 +55,10 @@ constexpr Message kMessages[] = {
     {4, 5, 0, false, 0, 1},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "linkage_pb2", "api.linkage_pb2", "ostrel/api/linkage.proto", 0,
     kStrings, string_objects, 6,
@@ -63,6 +67,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 1,
+    kServices, 0,
 };
 
 }  // namespace

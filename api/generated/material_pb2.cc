@@ -69,6 +69,10 @@ constexpr Message kMessages[] = {
     {3, 4, 0, false, 2, 3},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "material_pb2", "api.material_pb2", "ostrel/api/material.proto", 0,
     kStrings, string_objects, 5,
@@ -77,6 +81,7 @@ constexpr Table kTable = {
     kImports, 0,
     kEnums, 0, kValues,
     kMessages, 2,
+    kServices, 0,
 };
 
 }  // namespace

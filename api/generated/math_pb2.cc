@@ -74,6 +74,10 @@ constexpr Message kMessages[] = {
     {9, 10, 0, false, 8, 9},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "math_pb2", "api.math_pb2", "ostrel/api/math.proto", 0,
     kStrings, string_objects, 11,
@@ -82,6 +86,7 @@ constexpr Table kTable = {
     kImports, 0,
     kEnums, 0, kValues,
     kMessages, 5,
+    kServices, 0,
 };
 
 }  // namespace

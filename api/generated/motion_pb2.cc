@@ -95,6 +95,10 @@ constexpr Message kMessages[] = {
     {10, 11, 0, false, 6, 7},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "motion_pb2", "api.motion_pb2", "ostrel/api/motion.proto", 0,
     kStrings, string_objects, 12,
@@ -103,6 +107,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 4,
+    kServices, 0,
 };
 
 }  // namespace

@@ -140,6 +140,10 @@ constexpr Message kMessages[] = {
     {20, 21, 0, false, 9, 10},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "perception_pb2", "api.perception_pb2", "ostrel/api/perception.proto", 0,
     kStrings, string_objects, 22,
@@ -148,6 +152,7 @@ constexpr Table kTable = {
     kImports, 4,
     kEnums, 0, kValues,
     kMessages, 6,
+    kServices, 0,
 };
 
 }  // namespace

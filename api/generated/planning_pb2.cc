@@ -128,6 +128,10 @@ constexpr Message kMessages[] = {
     {16, 17, 0, false, 6, 7},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "planning_pb2", "api.planning_pb2", "ostrel/api/planning.proto", 0,
     kStrings, string_objects, 18,
@@ -136,6 +140,7 @@ constexpr Table kTable = {
     kImports, 4,
     kEnums, 0, kValues,
     kMessages, 4,
+    kServices, 0,
 };
 
 }  // namespace

@@ -80,6 +80,10 @@ constexpr Message kMessages[] = {
     {10, 11, 0, true, 2, 1},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "project_pb2", "api.project_pb2", "ostrel/api/project.proto", 0,
     kStrings, string_objects, 12,
@@ -88,6 +92,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 0, kValues,
     kMessages, 2,
+    kServices, 0,
 };
 
 }  // namespace

@@ -130,6 +130,10 @@ constexpr Message kMessages[] = {
     {22, 23, 0, false, 14, 15},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "robot_pb2", "api.robot_pb2", "ostrel/api/robot.proto", 0,
     kStrings, string_objects, 24,
@@ -138,6 +142,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 0, kValues,
     kMessages, 8,
+    kServices, 0,
 };
 
 }  // namespace

@@ -62,6 +62,10 @@ constexpr Message kMessages[] = {
     {7, 8, 0, false, 6, 7},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "service_pb2", "api.service_pb2", "ostrel/api/service.proto", 0,
     kStrings, string_objects, 9,
@@ -70,6 +74,7 @@ constexpr Table kTable = {
     kImports, 0,
     kEnums, 0, kValues,
     kMessages, 4,
+    kServices, 0,
 };
 
 }  // namespace

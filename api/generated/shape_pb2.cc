@@ -109,6 +109,10 @@ constexpr Message kMessages[] = {
     {18, 19, 0, false, 14, 15},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "shape_pb2", "api.shape_pb2", "ostrel/api/shape.proto", 0,
     kStrings, string_objects, 20,
@@ -117,6 +121,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 8,
+    kServices, 0,
 };
 
 }  // namespace

@@ -102,6 +102,10 @@ constexpr Message kMessages[] = {
     {12, 13, 0, false, 4, 5},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "simulation_pb2", "api.simulation_pb2", "ostrel/api/simulation.proto", 0,
     kStrings, string_objects, 14,
@@ -110,6 +114,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 0, kValues,
     kMessages, 3,
+    kServices, 0,
 };
 
 }  // namespace

@@ -97,6 +97,10 @@ constexpr Message kMessages[] = {
     {14, 15, 0, false, 0, 1},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "system_pb2", "api.system_pb2", "ostrel/api/system.proto", 0,
     kStrings, string_objects, 16,
@@ -105,6 +109,7 @@ constexpr Table kTable = {
     kImports, 6,
     kEnums, 0, kValues,
     kMessages, 1,
+    kServices, 0,
 };
 
 }  // namespace

@@ -93,6 +93,10 @@ constexpr Message kMessages[] = {
     {16, 17, 0, false, 12, 13},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "task_pb2", "api.task_pb2", "ostrel/api/task.proto", 0,
     kStrings, string_objects, 18,
@@ -101,6 +105,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 1, kValues,
     kMessages, 2,
+    kServices, 0,
 };
 
 }  // namespace

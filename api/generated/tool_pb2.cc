@@ -56,6 +56,10 @@ constexpr Message kMessages[] = {
     {4, 5, 0, false, 0, 1},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "tool_pb2", "api.tool_pb2", "ostrel/api/tool.proto", 0,
     kStrings, string_objects, 6,
@@ -64,6 +68,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 1,
+    kServices, 0,
 };
 
 }  // namespace

@@ -81,6 +81,10 @@ constexpr Message kMessages[] = {
     {10, 11, 0, true, 6, 5},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "training_pb2", "api.training_pb2", "ostrel/api/training.proto", 0,
     kStrings, string_objects, 12,
@@ -89,6 +93,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 4,
+    kServices, 0,
 };
 
 }  // namespace

@@ -61,6 +61,10 @@ constexpr Message kMessages[] = {
     {8, 9, 0, false, 4, 5},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "trajectory_pb2", "api.trajectory_pb2", "ostrel/api/trajectory.proto", 0,
     kStrings, string_objects, 10,
@@ -69,6 +73,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 1, kValues,
     kMessages, 1,
+    kServices, 0,
 };
 
 }  // namespace

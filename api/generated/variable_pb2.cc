@@ -158,6 +158,10 @@ constexpr Message kMessages[] = {
     {22, 23, 0, true, 16, 13},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "variable_pb2", "api.variable_pb2", "ostrel/api/variable.proto", 0,
     kStrings, string_objects, 24,
@@ -166,6 +170,7 @@ constexpr Table kTable = {
     kImports, 2,
     kEnums, 0, kValues,
     kMessages, 9,
+    kServices, 0,
 };
 
 }  // namespace

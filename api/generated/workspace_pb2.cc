@@ -261,6 +261,10 @@ constexpr Message kMessages[] = {
     {42, 43, 0, false, 29, 30},
 };
 
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},
+};
+
 constexpr Table kTable = {
     "workspace_pb2", "api.workspace_pb2", "ostrel/api/workspace.proto", 0,
     kStrings, string_objects, 44,
@@ -269,6 +273,7 @@ constexpr Table kTable = {
     kImports, 7,
     kEnums, 0, kValues,
     kMessages, 17,
+    kServices, 0,
 };
 
 }  // namespace
