@@ -28,7 +28,7 @@ from ostrel.server.__main__ import build_parser
 
 HERE = Path(__file__).resolve().parent
 SAMPLE = HERE.parent / "examples" / "pick_and_place.json"
-CLIENT = HERE / "reflection_client.py"
+CLIENT = HERE.parent / "examples" / "reflection_client.py"
 SERVICE = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"]
 # All that the independent client may import, with what they require.
 CLIENT_DISTRIBUTIONS = ("grpcio", "grpcio-reflection", "protobuf")

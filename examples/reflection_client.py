@@ -1,6 +1,6 @@
 """A client that knows nothing of the Ostrel API but a server's address.
 
-    python reflection_client.py HOST:PORT PROJECT.json
+    python examples/reflection_client.py localhost:50051 examples/pick_and_place.json
 
 It needs only grpcio, grpcio-reflection and protobuf: it lists the services
 by server reflection, fetches the file descriptors of the Ostrel service,
