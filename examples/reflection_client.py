@@ -5,7 +5,7 @@
 It needs only grpcio, grpcio-reflection and protobuf: it lists the services
 by server reflection, fetches the file descriptors of the Ostrel service,
 builds the message classes from them at run time, and calls connect,
-pushProjectSnapshot (the project read from PROJECT.json) and pullSystemState.
+pushProjectSnapshot (the project read from the JSON file) and pullSystemState.
 """
 
 import sys
