@@ -8,29 +8,45 @@ using frame::lookup;
 using frame::Ref;
 
 // Names that every message module body uses besides those of its table.
-enum Name : size_t {
-  kProtobuf, kProtobufInternal, kEnumTypeWrapperModule,
-  kDescriptorModule, kDescriptorAlias, kPoolModule, kPoolAlias,
-  kMessageModule, kMessageAlias, kReflectionModule, kReflectionAlias,
-  kSymbolDatabaseModule, kSymbolDatabaseAlias, kSymDb,
-  kDefault, kAddSerializedFile, kDescriptorName, kEnumTypesByName,
-  kMessageTypesByName, kNestedTypesByName, kEnumTypeWrapper,
-  kGeneratedProtocolMessageType, kMessageBase, kModuleName, kRegisterMessage,
-  kUseCDescriptors, kOptions, kSerializedOptions, kSerializedStart,
-  kSerializedEnd, kServicesByName, kNameCount
-};
+#define OSTREL_MESSAGE_NAMES(X)                                    \
+  X(kProtobuf, "google.protobuf")                                  \
+  X(kProtobufInternal, "google.protobuf.internal")                 \
+  X(kEnumTypeWrapperModule, "enum_type_wrapper")                   \
+  X(kDescriptorModule, "descriptor")                               \
+  X(kDescriptorAlias, "_descriptor")                               \
+  X(kPoolModule, "descriptor_pool")                                \
+  X(kPoolAlias, "_descriptor_pool")                                \
+  X(kMessageModule, "message")                                     \
+  X(kMessageAlias, "_message")                                     \
+  X(kReflectionModule, "reflection")                               \
+  X(kReflectionAlias, "_reflection")                               \
+  X(kSymbolDatabaseModule, "symbol_database")                      \
+  X(kSymbolDatabaseAlias, "_symbol_database")                      \
+  X(kSymDb, "_sym_db")                                             \
+  X(kDefault, "Default")                                           \
+  X(kAddSerializedFile, "AddSerializedFile")                       \
+  X(kDescriptorName, "DESCRIPTOR")                                 \
+  X(kEnumTypesByName, "enum_types_by_name")                        \
+  X(kMessageTypesByName, "message_types_by_name")                  \
+  X(kNestedTypesByName, "nested_types_by_name")                    \
+  X(kServicesByName, "services_by_name")                           \
+  X(kEnumTypeWrapper, "EnumTypeWrapper")                           \
+  X(kGeneratedProtocolMessageType, "GeneratedProtocolMessageType") \
+  X(kMessageBase, "Message")                                       \
+  X(kModuleName, "__module__")                                     \
+  X(kRegisterMessage, "RegisterMessage")                           \
+  X(kUseCDescriptors, "_USE_C_DESCRIPTORS")                        \
+  X(kOptions, "_options")                                          \
+  X(kSerializedOptions, "_serialized_options")                     \
+  X(kSerializedStart, "_serialized_start")                         \
+  X(kSerializedEnd, "_serialized_end")
 
-constexpr const char* kNameTexts[kNameCount] = {
-    "google.protobuf", "google.protobuf.internal", "enum_type_wrapper",
-    "descriptor", "_descriptor", "descriptor_pool", "_descriptor_pool",
-    "message", "_message", "reflection", "_reflection",
-    "symbol_database", "_symbol_database", "_sym_db",
-    "Default", "AddSerializedFile", "DESCRIPTOR", "enum_types_by_name",
-    "message_types_by_name", "nested_types_by_name", "EnumTypeWrapper",
-    "GeneratedProtocolMessageType", "Message", "__module__", "RegisterMessage",
-    "_USE_C_DESCRIPTORS", "_options", "_serialized_options", "_serialized_start",
-    "_serialized_end", "services_by_name",
-};
+#define OSTREL_NAME_ID(id, text) id,
+#define OSTREL_NAME_TEXT(id, text) text,
+enum Name : size_t { OSTREL_MESSAGE_NAMES(OSTREL_NAME_ID) kNameCount };
+constexpr const char* kNameTexts[kNameCount] = {OSTREL_MESSAGE_NAMES(OSTREL_NAME_TEXT)};
+#undef OSTREL_NAME_ID
+#undef OSTREL_NAME_TEXT
 
 // The runtime modules every body imports, in import order: module, alias.
 constexpr Name kRuntimeImports[][2] = {

@@ -6,15 +6,22 @@
 //   protoc --plugin=protoc-gen-ostrel=... --ostrel_out=DIR -I schema FILE.proto
 //
 // writes DIR/<path without .proto>_pb2.cc and, beside it, the module's typing
-// stub DIR/<path without .proto>_pb2.pyi (compiler/stubs.cc). A file that a
-// table cannot represent is refused with an error and nothing is written.
+// stub DIR/<path without .proto>_pb2.pyi (compiler/stubs.cc); for the file
+// of the service, also the service module's method table and stub,
+// DIR/ostrel/api/service_pb2_grpc_table.h and .pyi; with
+// --ostrel_opt=reference also the API reference, DIR/docs/api/*.md
+// (compiler/reference.cc). A file that a table cannot represent is refused
+// with an error and nothing is written.
 
 #include <google/protobuf/compiler/code_generator.h>
 #include <google/protobuf/compiler/plugin.h>
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/descriptor.pb.h>
+#include <google/protobuf/io/printer.h>
 #include <google/protobuf/io/zero_copy_stream.h>
 
+#include "names.h"
+#include "reference.h"
 #include "stubs.h"
 
 #include <algorithm>
@@ -39,92 +46,10 @@ using google::protobuf::FileDescriptorProto;
 using google::protobuf::MethodDescriptor;
 using google::protobuf::ServiceDescriptor;
 using google::protobuf::compiler::GeneratorContext;
-
-// ---------------------------------------------------------------- naming
-
-const std::set<std::string>& python_keywords() {
-  static const std::set<std::string> words = {
-      "False", "None", "True", "and", "as", "assert", "async", "await",
-      "break", "class", "continue", "def", "del", "elif", "else", "except",
-      "finally", "for", "from", "global", "if", "import", "in", "is",
-      "lambda", "nonlocal", "not", "or", "pass", "raise", "return", "try",
-      "while", "with", "yield"};
-  return words;
-}
-
-bool is_identifier(const std::string& s) {
-  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
-  for (char c : s) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                    (c >= '0' && c <= '9') || c == '_';
-    if (!ok) return false;
-  }
-  return python_keywords().count(s) == 0;
-}
-
-std::vector<std::string> split(const std::string& s, char sep) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(s);
-  while (std::getline(in, part, sep)) parts.push_back(part);
-  return parts;
-}
-
-std::string join(const std::vector<std::string>& parts, size_t from, size_t to,
-                 const std::string& sep) {
-  std::string out;
-  for (size_t i = from; i < to; ++i) out += (i > from ? sep : "") + parts[i];
-  return out;
-}
-
-std::string replace_all(std::string s, const std::string& from, const std::string& to) {
-  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) {
-    s.replace(at, from.size(), to);
-  }
-  return s;
-}
-
-std::string upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
-// How a schema file path maps to Python names:
-// "ostrel/api/motion.proto" -> package "ostrel.api", leaf "motion_pb2",
-// alias "ostrel_dot_api_dot_motion__pb2", frame name "api.motion_pb2".
-struct ModuleNames {
-  std::string package, leaf, import_name, alias, frame_name;
-};
-
-bool module_names(const std::string& path, ModuleNames* out, std::string* error) {
-  const std::string suffix = ".proto";
-  if (path.size() <= suffix.size() ||
-      path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
-    *error = path + ": a schema file name must end in .proto";
-    return false;
-  }
-  const std::string stem = replace_all(path.substr(0, path.size() - suffix.size()), "-", "_");
-  std::vector<std::string> parts = split(stem, '/');
-  if (parts.size() < 2) {
-    *error = path + ": a schema file must lie in a package directory";
-    return false;
-  }
-  parts.back() += "_pb2";
-  for (const std::string& part : parts) {
-    if (!is_identifier(part)) {
-      *error = path + ": '" + part + "' is not a safe Python module name";
-      return false;
-    }
-  }
-  out->package = join(parts, 0, parts.size() - 1, ".");
-  out->leaf = parts.back();
-  out->import_name = out->package + "." + out->leaf;
-  out->alias = replace_all(replace_all(out->import_name, "_", "__"), ".", "_dot_");
-  out->frame_name = join(parts, 1, parts.size(), ".");
-  return true;
-}
+using ostrel::names::handle;
+using ostrel::names::module_names;
+using ostrel::names::ModuleNames;
+using ostrel::names::replace_all;
 
 // The service that has a module of its own, api/service_pb2_grpc.cc, which
 // includes the method table generated from it.
@@ -313,15 +238,30 @@ class Pool {
   std::vector<T> items_;
 };
 
-struct MessageRow {
-  int name, handle, nested_count;
-  bool map_entry;
-  int start, end;
+// One row of a generated array: its fields, and the name of what it stands
+// for, written as a comment after it.
+struct Row {
+  std::vector<std::string> fields;
+  std::string what;
 };
 
-struct ServiceRow {
-  int name, handle, start, end;
-};
+// Writes `const Type name[] = {rows}`; an array with no rows gets one row of
+// `empty` zeros, since C++ has no empty arrays (the count says 0).
+void write_rows(std::ostream& out, const char* type, const char* name,
+                const std::vector<Row>& rows, size_t empty) {
+  out << "constexpr " << type << " " << name << "[] = {\n";
+  for (const Row& row : rows) {
+    std::string text;
+    for (const std::string& f : row.fields) text += (text.empty() ? "" : ", ") + f;
+    out << "    {" << text << "},  // " << row.what << "\n";
+  }
+  if (rows.empty()) {
+    out << "    {";
+    for (size_t i = 0; i < empty; ++i) out << (i ? ", " : "") << "0";
+    out << "},  // none\n";
+  }
+  out << "};\n\n";
+}
 
 class TableWriter {
  public:
@@ -333,7 +273,7 @@ class TableWriter {
     for (const std::string& dep : file_.dependency()) {
       ModuleNames dn;
       if (!module_names(dep, &dn, error)) return false;
-      imports_.push_back({strings_.id(dn.package), strings_.id(dn.leaf), strings_.id(dn.alias)});
+      imports_.push_back({{id(dn.package), id(dn.leaf), id(dn.alias)}, dep});
     }
 
     const auto size = static_cast<uint32_t>(serialized.size());
@@ -346,43 +286,50 @@ class TableWriter {
     for (int i = 0; i < file_.enum_type_size(); ++i) add_enum(file_.enum_type(i), enum_ranges[i]);
     for (int i = 0; i < file_.message_type_size(); ++i) {
       const DescriptorProto& m = file_.message_type(i);
-      const std::string handle = "_" + upper(m.name());
+      const std::string parent = handle("", m.name());
       const Range r = message_ranges[i];
-      add_message(m, handle, r);
+      add_message(m, m.name(), parent, r);
       const std::vector<Range> nested_ranges =
           WireReader(serialized, r.start, r.end).entries(kMessageNestedType);
       for (int k = 0; k < m.nested_type_size(); ++k) {
         const DescriptorProto& n = m.nested_type(k);
-        add_message(n, handle + "_" + upper(n.name()), nested_ranges[k]);
+        add_message(n, m.name() + "." + n.name(), handle(parent, n.name()), nested_ranges[k]);
       }
     }
     for (int i = 0; i < file_.service_size(); ++i) {
       const std::string& name = file_.service(i).name();
-      services_.push_back({strings_.id(name), strings_.id("_" + upper(name)),
-                           ints_.id(service_ranges[i].start), ints_.id(service_ranges[i].end)});
+      services_.push_back({{id(name), id(handle("", name)), number(service_ranges[i].start),
+                            number(service_ranges[i].end)}, name});
     }
     emit(serialized, out);
     return true;
   }
 
  private:
+  std::string id(const std::string& text) { return std::to_string(strings_.id(text)); }
+  std::string number(long value) { return std::to_string(ints_.id(value)); }
+
   void add_enum(const EnumDescriptorProto& e, Range r) {
-    const int first = static_cast<int>(values_.size());
-    const int name = strings_.id(e.name()), handle = strings_.id("_" + upper(e.name()));
+    const std::string name = id(e.name()), handle_id = id(handle("", e.name()));
+    const size_t first = values_.size();
     for (const auto& v : e.value()) {
-      values_.push_back({strings_.id(v.name()), ints_.id(v.number())});
+      values_.push_back({{id(v.name()), number(v.number())}, e.name() + "." + v.name()});
     }
-    enums_.push_back({name, handle, first, e.value_size(), ints_.id(r.start), ints_.id(r.end)});
+    enums_.push_back({{name, handle_id, std::to_string(first),
+                       std::to_string(e.value_size()), number(r.start), number(r.end)},
+                      e.name()});
   }
 
-  void add_message(const DescriptorProto& m, const std::string& handle, Range r) {
-    messages_.push_back({strings_.id(m.name()), strings_.id(handle), m.nested_type_size(),
-                         m.options().map_entry(), ints_.id(r.start), ints_.id(r.end)});
+  void add_message(const DescriptorProto& m, const std::string& path, const std::string& handle,
+                   Range r) {
+    messages_.push_back({{id(m.name()), id(handle), std::to_string(m.nested_type_size()),
+                          m.options().map_entry() ? "true" : "false", number(r.start),
+                          number(r.end)},
+                         path});
   }
 
   void emit(const std::string& serialized, std::ostream& out) const {
     out << "// Module table of " << file_.name() << ", written by protoc-gen-ostrel.\n"
-        << "// Do not edit: change the schema file instead.\n"
         << "#include \"message_module.h\"\n\n"
         << "namespace {\n\n"
         << "using namespace ostrel::message;\n\n";
@@ -406,30 +353,11 @@ class TableWriter {
     }
     out << "\n};\nPyObject* descriptor_object;\n\n";
 
-    out << "constexpr Import kImports[] = {\n";
-    for (const auto& i : imports_) out << "    {" << i[0] << ", " << i[1] << ", " << i[2] << "},\n";
-    if (imports_.empty()) out << "    {0, 0, 0},\n";
-    out << "};\n\nconstexpr Enum kEnums[] = {\n";
-    for (const auto& e : enums_) {
-      out << "    {" << e[0] << ", " << e[1] << ", " << e[2] << ", " << e[3] << ", " << e[4]
-          << ", " << e[5] << "},\n";
-    }
-    if (enums_.empty()) out << "    {0, 0, 0, 0, 0, 0},\n";
-    out << "};\n\nconstexpr EnumValue kValues[] = {\n";
-    for (const auto& v : values_) out << "    {" << v[0] << ", " << v[1] << "},\n";
-    if (values_.empty()) out << "    {0, 0},\n";
-    out << "};\n\nconstexpr Message kMessages[] = {\n";
-    for (const MessageRow& m : messages_) {
-      out << "    {" << m.name << ", " << m.handle << ", " << m.nested_count << ", "
-          << (m.map_entry ? "true" : "false") << ", " << m.start << ", " << m.end << "},\n";
-    }
-    if (messages_.empty()) out << "    {0, 0, 0, false, 0, 0},\n";
-    out << "};\n\nconstexpr Service kServices[] = {\n";
-    for (const ServiceRow& r : services_) {
-      out << "    {" << r.name << ", " << r.handle << ", " << r.start << ", " << r.end << "},\n";
-    }
-    if (services_.empty()) out << "    {0, 0, 0, 0},\n";
-    out << "};\n\n";
+    write_rows(out, "Import", "kImports", imports_, 3);
+    write_rows(out, "Enum", "kEnums", enums_, 6);
+    write_rows(out, "EnumValue", "kValues", values_, 2);
+    write_rows(out, "Message", "kMessages", messages_, 6);
+    write_rows(out, "Service", "kServices", services_, 4);
 
     out << "constexpr Table kTable = {\n"
         << "    \"" << names_.leaf << "\", \"" << names_.frame_name << "\", \"" << file_.name()
@@ -450,11 +378,7 @@ class TableWriter {
   Pool<std::string> strings_;
   Pool<long> ints_;
   int module_name_ = 0;
-  std::vector<std::array<int, 3>> imports_;
-  std::vector<std::array<int, 6>> enums_;
-  std::vector<std::array<int, 2>> values_;
-  std::vector<MessageRow> messages_;
-  std::vector<ServiceRow> services_;
+  std::vector<Row> imports_, enums_, values_, messages_, services_;
 };
 
 // ------------------------------------------------------- service table
@@ -577,17 +501,18 @@ void clear_json_names(FileDescriptorProto& file) {
   for (DescriptorProto& message : *file.mutable_message_type()) clear_json_names(message);
 }
 
-void write_file(GeneratorContext* context, const std::string& path, const std::string& body) {
+// Writes one output file through a printer on the stream that protoc hands
+// out; false with `error` set when the stream fails.
+bool write_file(GeneratorContext* context, const std::string& path, const std::string& body,
+                std::string* error) {
   std::unique_ptr<google::protobuf::io::ZeroCopyOutputStream> stream(context->Open(path));
-  void* data;
-  int size;
-  size_t written = 0;
-  while (written < body.size() && stream->Next(&data, &size)) {
-    const size_t n = std::min(static_cast<size_t>(size), body.size() - written);
-    std::memcpy(data, body.data() + written, n);
-    written += n;
-    if (n < static_cast<size_t>(size)) stream->BackUp(size - static_cast<int>(n));
+  google::protobuf::io::Printer printer(stream.get(), '$');
+  printer.WriteRaw(body.data(), static_cast<int>(body.size()));
+  if (printer.failed()) {
+    *error = path + ": writing the output failed";
+    return false;
   }
+  return true;
 }
 
 // Import names of the file's module and of the modules of its imports (the
@@ -606,7 +531,7 @@ ostrel::stubs::ImportNames import_names(const FileDescriptor& file) {
 
 class Generator : public google::protobuf::compiler::CodeGenerator {
  public:
-  bool Generate(const FileDescriptor* file, const std::string& /*parameter*/,
+  bool Generate(const FileDescriptor* file, const std::string& parameter,
                 GeneratorContext* context, std::string* error) const override {
     ModuleNames names;
     if (!module_names(file->name(), &names, error)) return false;
@@ -641,7 +566,16 @@ class Generator : public google::protobuf::compiler::CodeGenerator {
                            ostrel::stubs::service_stub(*file->service(0), service_module,
                                                        import_names(*file)));
     }
-    for (const auto& [path, body] : outputs) write_file(context, path, body);
+    if (parameter == ostrel::reference::kParameter) {
+      std::vector<const FileDescriptor*> run;
+      context->ListParsedFiles(&run);
+      for (const auto& page : ostrel::reference::pages(*file, run)) {
+        outputs.emplace_back(page.path, page.text);
+      }
+    }
+    for (const auto& [path, body] : outputs) {
+      if (!write_file(context, path, body, error)) return false;
+    }
     return true;
   }
 };

@@ -3,6 +3,7 @@
 // nested name in a class body can shadow them; other modules' types by their
 // full import path.
 
+#include "names.h"
 #include "stubs.h"
 
 #include <google/protobuf/descriptor.h>
@@ -24,6 +25,9 @@ using google::protobuf::MethodDescriptor;
 using google::protobuf::ServiceDescriptor;
 using google::protobuf::OneofDescriptor;
 using google::protobuf::SourceLocation;
+using names::capitalized;
+using names::is_python_keyword;
+using names::upper;
 
 const char kContainers[] = "google.protobuf.internal.containers.";
 
@@ -33,25 +37,6 @@ const char kNarrowerOverride[] = "  # pyright: ignore[reportIncompatibleVariable
 // _EnumTypeWrapper is the generic base that types-protobuf provides for
 // exactly this use.
 const char kPrivateBase[] = "  # pyright: ignore[reportPrivateUsage]";
-
-// Fields whose names Python cannot spell as attributes or parameters; the
-// runtime still reaches them through getattr and keyword dictionaries.
-bool is_python_keyword(const std::string& name) {
-  static const std::set<std::string> words = {
-      "False", "None", "True", "and", "as", "assert", "async", "await",
-      "break", "class", "continue", "def", "del", "elif", "else", "except",
-      "finally", "for", "from", "global", "if", "import", "in", "is",
-      "lambda", "nonlocal", "not", "or", "pass", "raise", "return", "try",
-      "while", "with", "yield"};
-  return words.count(name) > 0;
-}
-
-std::string upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
 
 std::string literal(const std::vector<std::string>& names) {
   std::string out = "typing.Literal[";
@@ -108,7 +93,7 @@ class StubWriter {
     const std::string& module = import_names_.at(file_.name());
     std::ostringstream out;
     out << "# Typing stub of " << module << ", written by protoc-gen-ostrel from\n"
-        << "# " << file_.name() << ". Do not edit: change the schema file instead.\n\n";
+        << "# " << file_.name() << ".\n\n";
     std::set<std::string> modules = {"google.protobuf.descriptor"};
     if (file_.message_type_count() + file_.enum_type_count() > 0) {
       modules.insert({"builtins", "typing", "typing_extensions"});
@@ -254,6 +239,8 @@ class StubWriter {
       all.push_back(field.name());
       if (field.has_presence()) presence.push_back(field.name());
       const FieldTypes types = field_types(field);
+      // Python cannot spell such a field as an attribute or parameter; the
+      // runtime still reaches it through getattr and keyword dictionaries.
       if (is_python_keyword(field.name())) continue;
       if (types.read_only) {
         body_ << in << "@property\n"
@@ -363,11 +350,6 @@ class ServiceStubWriter {
   }
 
  private:
-  static std::string capitalized(std::string s) {
-    if (!s.empty() && s[0] >= 'a' && s[0] <= 'z') s[0] = static_cast<char>(s[0] - 'a' + 'A');
-    return s;
-  }
-
   std::string message(const google::protobuf::Descriptor& type) {
     const std::string& module = import_names_.at(type.file()->name());
     imports_.insert(module);

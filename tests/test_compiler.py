@@ -182,3 +182,56 @@ def test_stub_carries_schema_comments_as_docstrings_that_stay_strings(tmp_path):
     message = next(node for node in tree.body if isinstance(node, ast.ClassDef) and node.name == "A")
     assert ast.get_docstring(message).rstrip() == comment
     assert any(isinstance(n, ast.Expr) and n.value.value == "Field." for n in message.body)
+
+
+# Two schema files for the reference: b.proto imports a.proto.
+REFERENCE_SCHEMA = {
+    "pkg/a.proto": 'syntax = "proto3";\npackage t.a;\n'
+                   "// The first paragraph.\n//\n// A second one, with a | bar, *stars* and <angles>.\n"
+                   "message Leaf {\n  // Count of `x`.\n  uint32 count = 1;\n}\n"
+                   "// Kinds.\nenum Kind {\n  // Zero.\n  NONE = 0;\n  ONE = 1;  // Trailing.\n}\n",
+    "pkg/b.proto": 'syntax = "proto3";\npackage t.b;\nimport "pkg/a.proto";\n'
+                   "// Holds leaves.\nmessage Tree {\n  // Outer.\n  message Inner {\n    // Here.\n    t.a.Leaf leaf = 1;\n  }\n"
+                   "  // By name.\n  map<string, t.a.Leaf> leaves = 1;\n  // Which one.\n"
+                   "  oneof pick {\n    // Nested.\n    Inner inner = 2;\n    // An enum.\n    t.a.Kind kind = 3;\n  }\n"
+                   "  repeated Inner inners = 4;\n}\n",
+}
+# (page, text the page must hold)
+REFERENCE_LINES = [
+    ("a.md", "The first paragraph.\n\nA second one, with a \\| bar, \\*stars\\* and &lt;angles>.\n\n"),
+    ("a.md", "| 1 | `count` | uint32 | singular | Count of `x`. |"),
+    ("a.md", "| 0 | `NONE` | Zero. |\n| 1 | `ONE` | Trailing. |"),
+    ("a.md", "Used by [t.b.Tree.leaves](b.md#tree), [t.b.Tree.Inner.leaf](b.md#treeinner)."),
+    ("a.md", "Imported by [pkg/b.proto](b.md)."),
+    ("b.md", "| 1 | `leaves` | map&lt;string, [t.a.Leaf](a.md#leaf)&gt; | map | By name. |"),
+    ("b.md", "| 2 | `inner` | [Tree.Inner](#treeinner) | oneof `pick` | Nested. |"),
+    ("b.md", "| 3 | `kind` | [t.a.Kind](a.md#kind) | oneof `pick` | An enum. |"),
+    ("b.md", "| 4 | `inners` | [Tree.Inner](#treeinner) | repeated |  |"),
+    ("b.md", "oneof `pick`: Which one."),
+    ("b.md", "### Tree.Inner\n\nOuter.\n"),
+    ("README.md", "| [pkg/a.proto](a.md) | `t.a` |  |\n| [pkg/b.proto](b.md) | `t.b` |  |"),
+    ("README.md", "| [Kind](a.md#kind) | enum | `t.a` | Kinds. |\n| [Leaf](a.md#leaf) | message | `t.a` | The first paragraph. |\n"
+                  "| [Tree](b.md#tree) | message | `t.b` | Holds leaves. |\n| [Tree.Inner](b.md#treeinner) | message | `t.b` | Outer. |"),
+]
+
+
+@pytest.fixture(scope="module")
+def reference(tmp_path_factory):
+    src, out = tmp_path_factory.mktemp("src"), tmp_path_factory.mktemp("out")
+    for path, text in REFERENCE_SCHEMA.items():
+        (src / path).parent.mkdir(parents=True, exist_ok=True)
+        (src / path).write_text(text)
+    proc = subprocess.run(["protoc", f"--plugin=protoc-gen-ostrel={PLUGIN}", f"--ostrel_out={out}",
+                           "--ostrel_opt=reference", f"-I{src}", *REFERENCE_SCHEMA],
+                          capture_output=True, text=True, cwd=src)
+    assert proc.returncode == 0, proc.stderr
+    return {p.name: p.read_text() for p in (out / "docs" / "api").iterdir()}
+
+
+def test_reference_writes_a_page_per_file_and_an_index(reference):
+    assert sorted(reference) == ["README.md", "a.md", "b.md"]
+
+
+@pytest.mark.parametrize("page,text", REFERENCE_LINES)
+def test_reference_page_holds(reference, page, text):
+    assert text in reference[page]

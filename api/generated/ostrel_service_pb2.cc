@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/ostrel_service.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -80,27 +79,27 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
-    {1, 6, 7},
-    {1, 8, 9},
-    {1, 10, 11},
+    {1, 2, 3},  // ostrel/api/common.proto
+    {1, 4, 5},  // ostrel/api/data.proto
+    {1, 6, 7},  // ostrel/api/project.proto
+    {1, 8, 9},  // ostrel/api/service.proto
+    {1, 10, 11},  // ostrel/api/system.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {0, 0, 0, false, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr Service kServices[] = {
-    {12, 13, 0, 1},
+    {12, 13, 0, 1},  // Ostrel
 };
 
 constexpr Table kTable = {
