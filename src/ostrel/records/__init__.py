@@ -1,1 +1,5 @@
-"""Readers and writers of recorded data sets."""
+"""Readers and writers of recorded data: record sets read one at a time from
+the serialized answer (`sets`), what a set holds as events, joint rows and
+images (`view`), the export to plain files (`export`), the HTML report
+(`report`), the PNG writer they share (`png`) and the MCAP file for
+robotics viewers (`mcap`, with the extra `ostrel[mcap]`)."""
