@@ -5,7 +5,7 @@
     ostrel pull [--out FILE]
     ostrel run BEHAVIOR [--wait]
     ostrel state
-    ostrel records [--out FILE] [--export DIR] [--description TEXT ...] [--since NS]
+    ostrel records [--out FILE] [--export DIR] [--mcap FILE] [--description TEXT ...] [--since NS]
     ostrel report [--out FILE] [--description TEXT ...] [--since NS]
 
 Projects and records are read and written as protobuf JSON. Output is
@@ -24,6 +24,7 @@ import time
 from typing import IO, Any, Callable, Dict, Iterator, List, NamedTuple, NoReturn, Optional, Sequence, Tuple
 
 from ostrel import wire
+from ostrel.records import MCAP_COMPRESSIONS
 
 PROG = "ostrel"
 EXIT_FAILURE = 1  # the service answered FAILURE, or a waited program failed
@@ -491,10 +492,10 @@ def cmd_state(args: argparse.Namespace, client: Client) -> int:
 
 
 def cmd_records(args: argparse.Namespace, client: Client) -> int:
-    if args.export:
+    if args.mcap or args.export:
         from ostrel.cli import records as records_cli
 
-        return records_cli.export(args, client)
+        return records_cli.write_mcap(args, client) if args.mcap else records_cli.export(args, client)
     api = client.api
     method = "pullDataRecords"
     request = api.requests.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
@@ -541,10 +542,16 @@ def cmd_report(args: argparse.Namespace, client: Client) -> int:
     return records_cli.report(args, client)
 
 
-def check_report() -> None:
+def check_report(args: argparse.Namespace) -> None:
     from ostrel.cli import records as records_cli
 
-    records_cli.check_report()
+    records_cli.check_report(args)
+
+
+def check_records(args: argparse.Namespace) -> None:
+    from ostrel.cli import records as records_cli
+
+    records_cli.check_mcap(args)
 
 
 # Arguments ----------------------------------------------------------------
@@ -619,7 +626,7 @@ class Command(NamedTuple):
     help: str
     handler: Callable[[argparse.Namespace, Client], int]
     arguments: Tuple[Argument, ...] = ()
-    check: Optional[Callable[[], None]] = None  # the command's own checks, before any channel is opened
+    check: Optional[Callable[[argparse.Namespace], None]] = None  # the command's own checks, before any channel is opened
 
 
 OUT_HELP = "write the %s as JSON to FILE"
@@ -650,7 +657,10 @@ COMMANDS: Tuple[Command, ...] = (
         arg("--out", metavar="FILE", help=OUT_HELP % "records"),
         *RECORD_FILTERS,
         arg("--export", metavar="DIR",
-            help="write each record set as CSV, PNG and JSON files to a folder under DIR"))),
+            help="write each record set as CSV, PNG and JSON files to a folder under DIR"),
+        arg("--mcap", metavar="FILE", help="write the record sets as one MCAP file for robotics viewers"),
+        arg("--mcap-compression", choices=MCAP_COMPRESSIONS, default=MCAP_COMPRESSIONS[0],
+            help="compression of the MCAP file's chunks (default: zstd)")), check=check_records),
     Command("report", "write recorded data sets as one self-contained HTML page", cmd_report, (
         arg("--out", metavar="FILE", default="report.html", help="the HTML file (default: report.html)"),
         *RECORD_FILTERS), check=check_report),
@@ -693,7 +703,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     client = None
     try:
         if args.check is not None:
-            args.check()
+            args.check(args)
         client = Client(args.target, args.timeout)
         return int(args.handler(args, client))
     except CliError as error:

@@ -1,14 +1,16 @@
-"""The `ostrel records --export DIR` and `ostrel report` commands: pull the
-selected record sets unparsed and hand them to the export or the report."""
+"""The `ostrel records --export DIR`, `ostrel records --mcap FILE` and
+`ostrel report` commands: pull the selected record sets unparsed and hand
+them to the export, the MCAP writer or the report."""
 
 import argparse
 import os
 import sys
-from typing import Any
+from typing import Any, Optional
 
 from ostrel.cli.commands import PROG, CliError
 
 ERR_WRITE = "cannot write %s: %s"
+MISSING_MCAP = 'ostrel records --mcap needs the MCAP libraries: pip install "ostrel[mcap]"'
 
 
 def _warn(text: str) -> None:
@@ -28,11 +30,11 @@ def _pull(args: argparse.Namespace, client: Any) -> bytes:
     return bytes(client.call_raw("pullDataRecords", request))
 
 
-def export(args: argparse.Namespace, client: Any) -> int:
+def export(args: argparse.Namespace, client: Any, answer: Optional[bytes] = None) -> int:
     from ostrel.records import export as exporter
     from ostrel.wire import WireError
 
-    answer = _pull(args, client)
+    answer = _pull(args, client) if answer is None else answer
     try:
         summaries = exporter.export(answer, args.export, _warn)
     except OSError as error:
@@ -42,18 +44,50 @@ def export(args: argparse.Namespace, client: Any) -> int:
     for summary in summaries:
         print(exporter.summary_line(summary))
     if args.out:  # the JSON file as `ostrel records --out` writes it
-        from google.protobuf import json_format
-
-        from ostrel.api import data_pb2
-
-        text = json_format.MessageToJson(data_pb2.DataRecords.FromString(answer), preserving_proto_field_name=True,
-                                         indent=2)
-        _write(args.out, text + "\n")
-        print("%d record sets written to %s" % (len(summaries), args.out))
+        _write_json(args.out, answer)
     return 0
 
 
-def check_report() -> None:
+def _write_json(path: str, answer: bytes) -> None:
+    from google.protobuf import json_format
+
+    from ostrel.api import data_pb2
+
+    records = data_pb2.DataRecords.FromString(answer)
+    _write(path, json_format.MessageToJson(records, preserving_proto_field_name=True, indent=2) + "\n")
+    print("%d record sets written to %s" % (len(records.records), path))
+
+
+def check_mcap(args: argparse.Namespace) -> None:
+    """CliError naming the extra to install when --mcap is asked for without the MCAP libraries."""
+    if args.mcap:
+        try:
+            from ostrel.records import mcap  # noqa: F401  (only whether it loads)
+        except ImportError:
+            raise CliError(MISSING_MCAP) from None
+
+
+def write_mcap(args: argparse.Namespace, client: Any) -> int:
+    """The MCAP file, then the export or the JSON file when asked for too, from one answer."""
+    from ostrel.records import mcap
+    from ostrel.wire import WireError
+
+    answer = _pull(args, client)
+    try:
+        written = mcap.write(answer, args.mcap, args.mcap_compression, server=client.target, warn=_warn)
+    except OSError as error:
+        raise CliError(ERR_WRITE % (error.filename or args.mcap, error.strerror or error))
+    except WireError as error:
+        raise CliError(str(error))
+    print(mcap.summary_line(written, args.mcap_compression))
+    if args.export:
+        return export(args, client, answer)
+    if args.out:
+        _write_json(args.out, answer)
+    return 0
+
+
+def check_report(args: argparse.Namespace) -> None:
     """CliError naming the extra to install when matplotlib is missing."""
     from ostrel.records import report as reporter
 

@@ -33,7 +33,7 @@ the set has none. Each record set is one metadata record (`ostrel.record_set`)
 and its project one attachment (protobuf JSON).
 
 The answer is kept as bytes and read one record set and one product at a time
-(`ostrel.recordsets`); the file is written beside its place and moved there
+(`ostrel.records.sets`); the file is written beside its place and moved there
 when complete.
 """
 
@@ -44,25 +44,25 @@ from importlib import metadata as package_metadata
 from typing import IO, Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union, cast
 
 from google.protobuf import descriptor_pb2, descriptor_pool, json_format, message_factory, timestamp_pb2
+from google.protobuf.descriptor import Descriptor, FileDescriptor
 from google.protobuf.message import DecodeError
 from google.protobuf.message import Message as ProtoMessage
 from mcap.writer import LIBRARY_IDENTIFIER, CompressionType, Writer
-from mcap_protobuf.schema import build_file_descriptor_set
 
-from ostrel import export, png, recordview, wire
+from ostrel import wire
 from ostrel.api import data_pb2, image_pb2, math_pb2, perception_pb2, project_pb2, workspace_pb2
-from ostrel.recordsets import ERR_DECODE, PRODUCT_KINDS, LazySet
+from ostrel.records import MCAP_COMPRESSIONS, export, png, view
+from ostrel.records.sets import ERR_DECODE, PRODUCT_KINDS, LazySet
 from ostrel.wire import WireError
 
 Warn = Callable[[str], None]
 Answer = Union[bytes, str, "os.PathLike[str]"]
 
-COMPRESSIONS = {"none": CompressionType.NONE, "lz4": CompressionType.LZ4, "zstd": CompressionType.ZSTD}
+COMPRESSIONS = {name: CompressionType[name.upper()] for name in MCAP_COMPRESSIONS}
 MESSAGE_ENCODING = "protobuf"
 SET_METADATA = "ostrel.record_set"
 WORLD_FRAME = "world"
 
-MISSING = 'ostrel records --mcap needs the MCAP libraries: pip install "ostrel[mcap]"'
 NO_VIEWER = ("the viewer channels (images, transforms, log, joints) are left out: they need "
              "foxglove-schemas-protobuf (pip install \"ostrel[mcap]\", Python 3.9 and later)")
 ERR_COMPRESSION = "unknown compression %r (one of %s)"
@@ -136,8 +136,8 @@ def _buffer(pieces: Sequence[memoryview]) -> bytes:
     return cast(bytes, pieces[0]) if len(pieces) == 1 else b"".join(pieces)
 
 
-def _field_values(view: memoryview, number: int) -> List[memoryview]:
-    return [view[f.value:f.end] for f in wire.fields(view) if f.number == number and f.wire == 2]
+def _field_values(message: memoryview, number: int) -> List[memoryview]:
+    return [message[f.value:f.end] for f in wire.fields(message) if f.number == number and f.wire == 2]
 
 
 # Products read off the wire ---------------------------------------------------------
@@ -181,6 +181,26 @@ def image_heads(pieces: Sequence[memoryview]) -> Iterator[ImageHead]:
 
 # Channels -------------------------------------------------------------------------
 
+_SET_FILE = descriptor_pb2.FileDescriptorSet.DESCRIPTOR.fields_by_name["file"].number
+
+
+def descriptor_set(message: Descriptor) -> bytes:
+    """The serialized FileDescriptorSet of a message type: its file and every
+    file that file imports, imports first, each as its pool holds it."""
+    seen: Dict[str, bool] = {}
+    pieces: List[bytes] = []
+
+    def add(file: FileDescriptor) -> None:
+        if file.name not in seen:
+            seen[file.name] = True
+            for dependency in file.dependencies:
+                add(dependency)
+            pieces.append(wire.field(_SET_FILE, file.serialized_pb))
+
+    add(message.file)
+    return b"".join(pieces)
+
+
 class ChannelCount(NamedTuple):
     schema: str
     messages: int
@@ -198,7 +218,7 @@ class Channels:
     def _schema(self, message_class: Any) -> int:
         name = str(message_class.DESCRIPTOR.full_name)
         if name not in self._schemas:
-            descriptors = build_file_descriptor_set(message_class).SerializeToString()
+            descriptors = descriptor_set(message_class.DESCRIPTOR)
             self._schemas[name] = self._writer.register_schema(name, MESSAGE_ENCODING, descriptors)
         return self._schemas[name]
 
@@ -305,6 +325,13 @@ class Viewer:
         self.poses(time_ns, [*((key, state.cameras[key].base_pose) for key in sorted(state.cameras)),
                              *((key, state.fiducials[key].base_pose) for key in sorted(state.fiducials))])
 
+    def _add_with_data(self, topic: str, message: ProtoMessage, data: bytes, time_ns: int) -> None:
+        """The message with its `data` field appended to its serialized form,
+        so that the pixels, a view of the answer, are copied once."""
+        number = message.DESCRIPTOR.fields_by_name["data"].number
+        encoded = b"".join((message.SerializeToString(), wire.field_head(number, len(data)), data))
+        self.channels.add(topic, type(message), encoded, time_ns)
+
     def images(self, time_ns: int, heads: Iterable[ImageHead], label: str) -> None:
         for head in heads:
             image = head.image
@@ -315,20 +342,17 @@ class Viewer:
                     if not head.data:
                         raise png.ImageError(png.ERR_LENGTH % (0, image.width, image.height, image.encoding,
                                                                image.step, 1))
-                    message: ProtoMessage = self.compressed(
-                        timestamp=timestamp(stamp), frame_id=image.camera, format=compressed, data=head.data)
-                    self._add("/viz/camera/%s/compressed" % image.camera, message, stamp)
+                    message: ProtoMessage = self.compressed(timestamp=timestamp(stamp), frame_id=image.camera,
+                                                            format=compressed)
+                    self._add_with_data("/viz/camera/%s/compressed" % image.camera, message, head.data, stamp)
                     continue
                 raw = png.check_raw(image.encoding, image.width, image.height, image.step, head.data)
             except png.ImageError as error:
                 self.warn(ERR_IMAGE % (label, "%s at %d ns" % (image.camera or "(no camera)", stamp), error))
                 continue
-            # The pixels are appended to the serialized head, so they are copied once.
-            head_bytes = self.raw(timestamp=timestamp(stamp), frame_id=image.camera, width=raw.width,
-                                  height=raw.height, encoding=image.encoding, step=raw.step).SerializeToString()
-            number = self.raw.DESCRIPTOR.fields_by_name["data"].number
-            data = b"".join((head_bytes, wire.field_head(number, len(head.data)), head.data))
-            self.channels.add("/viz/camera/%s/image" % image.camera, self.raw, data, stamp)
+            message = self.raw(timestamp=timestamp(stamp), frame_id=image.camera, width=raw.width,
+                               height=raw.height, encoding=image.encoding, step=raw.step)
+            self._add_with_data("/viz/camera/%s/image" % image.camera, message, head.data, stamp)
 
     def perception(self, time_ns: int, products: perception_pb2.PerceptionProducts) -> None:
         self.poses(time_ns, [(key, products.camera_poses[key]) for key in sorted(products.camera_poses)])
@@ -360,7 +384,7 @@ class Viewer:
         for side, state in (("reference", products.reference), ("feedback", products.feedback)):
             positions = list(state.joint.positions.data)
             if positions:
-                names = recordview.joint_names(project, products.robot, len(positions))
+                names = view.joint_names(project, products.robot, len(positions))
                 self.joint_positions("/viz/joints/%s/%s" % (products.robot, side), time_ns, products.robot, names,
                                      positions, list(state.joint.velocities.data))
 
@@ -371,10 +395,10 @@ class Viewer:
                 positions = list(owners[key].joint_positions.data)
                 if positions:
                     self.joint_positions("/viz/joints/%s/simulated" % key, time_ns, key,
-                                         recordview.joint_names(project, key, len(positions)), positions)
+                                         view.joint_names(project, key, len(positions)), positions)
         self.workspace_poses(time_ns, state)
 
-    def log(self, time_ns: int, event: recordview.Event) -> None:
+    def log(self, time_ns: int, event: view.Event) -> None:
         level = self.log_class.Level.Value(LOG_LEVELS.get(event.status, "WARNING"))
         text = "%s %s" % (event.status, event.step or event.action_type or "(no action)")
         message = self.log_class(timestamp=timestamp(time_ns), level=level, name=event.name,
@@ -403,8 +427,8 @@ class SetWriter:
     def write(self, index: int, data: memoryview, start: int, end: int) -> None:
         records = LazySet(data, (start, end))
         header = records.header
-        origin = recordview.set_origin_ns(header)
-        label = recordview.describe_set(header, index)
+        origin = view.set_origin_ns(header)
+        label = view.describe_set(header, index)
         self._write_project(index, header, _set_values(data, start, end, _PROJECT), origin, label)
         self.writer.add_metadata(SET_METADATA, {
             "index": str(index), "description": header.description,
@@ -412,7 +436,7 @@ class SetWriter:
             "project_version": header.project.version, "server": self.server, "ostrel_version": package_version(),
             "events": str(len(header.events)), "products": str(len(records.refs)),
         })
-        events = recordview.events(header)
+        events = view.events(header)
         encoded_events = _set_values(data, start, end, _EVENTS)
         streams = [self._events(events, encoded_events, origin), self._products(data, records, origin, label)]
         if self.viewer is not None:
@@ -435,13 +459,13 @@ class SetWriter:
         if self.viewer is not None:
             self.viewer.workspace_poses(origin, header.project.workspace.state)
 
-    def _events(self, events: List[recordview.Event], encoded: List[memoryview], origin: int) -> Iterator[Item]:
+    def _events(self, events: List[view.Event], encoded: List[memoryview], origin: int) -> Iterator[Item]:
         for event, data in zip(events, encoded):
             time_ns = event.start_ns or origin
             yield Item(time_ns, partial(self.channels.add, EVENTS_TOPIC, data_pb2.EventRecord, _buffer([data]),
                                         time_ns))
 
-    def _logs(self, events: List[recordview.Event], origin: int) -> Iterator[Item]:
+    def _logs(self, events: List[view.Event], origin: int) -> Iterator[Item]:
         viewer = self.viewer
         assert viewer is not None
         for event in events:
