@@ -61,8 +61,10 @@ def _write_json(path: str, answer: bytes) -> None:
 def check_mcap(args: argparse.Namespace) -> None:
     """CliError naming the extra to install when --mcap is asked for without the MCAP libraries."""
     if args.mcap:
+        import importlib
+
         try:
-            from ostrel.records import mcap  # noqa: F401  (only whether it loads)
+            importlib.import_module("ostrel.records.mcap")
         except ImportError:
             raise CliError(MISSING_MCAP) from None
 

@@ -119,7 +119,9 @@ def product_topic(kind: str, source: str) -> str:
 
 def product_class(kind: str) -> Any:
     """The message class of a ProductRecord member."""
-    return message_factory.GetMessageClass(data_pb2.ProductRecord.DESCRIPTOR.fields_by_name[kind].message_type)
+    descriptor = data_pb2.ProductRecord.DESCRIPTOR.fields_by_name[kind].message_type
+    assert descriptor is not None  # every member of ProductRecord.type is a message
+    return message_factory.GetMessageClass(descriptor)
 
 
 def _parse(kind: Any, data: bytes) -> Any:
@@ -149,15 +151,16 @@ class RawProduct(NamedTuple):
 
 
 def raw_product(record: memoryview) -> RawProduct:
-    timestamp, kind, pieces = 0, None, []
+    stamp, kind = 0, cast(Optional[str], None)
+    pieces: List[memoryview] = []
     for field in wire.fields(record):
         if field.number == _TIMESTAMP and field.wire == 0:
-            timestamp = wire.read_varint(record, field.value)[0]
+            stamp = wire.read_varint(record, field.value)[0]
         elif field.wire == 2 and field.number in PRODUCT_KINDS:
             if PRODUCT_KINDS[field.number] != kind:  # another member replaces the one before
                 kind, pieces = PRODUCT_KINDS[field.number], []
             pieces.append(record[field.value:field.end])
-    return RawProduct(timestamp, kind, pieces)
+    return RawProduct(stamp, kind, pieces)
 
 
 class ImageHead(NamedTuple):
@@ -444,7 +447,7 @@ class SetWriter:
         # Events, log lines and products in the order of their times, each read when written.
         for item in heapq.merge(*streams, key=lambda item: item.time_ns):
             item.write()
-        self.writer.flush()  # the set's last chunk ends here: chunks never span two sets
+        self.writer.flush()  # type: ignore[no-untyped-call]  # the set's last chunk ends here: chunks never span two sets
 
     def _write_project(self, index: int, header: data_pb2.RecordSet, pieces: List[memoryview], origin: int,
                        label: str) -> None:
@@ -541,7 +544,7 @@ def write_stream(answer: bytes, stream: IO[bytes], compression: str = "zstd", se
             sets.write(count, data, field.value, field.end)
     if not count:
         warn(export.NO_RECORDS)
-    writer.finish()
+    writer.finish()  # type: ignore[no-untyped-call]
     return Written("", count, channels.counts, 0)
 
 
