@@ -334,10 +334,11 @@ def test_without_the_visualisation_schemas_the_lossless_channels_are_written(rec
 def test_command_writes_the_servers_records_with_the_chosen_compression(cell, records, capsys, tmp_path):
     out = tmp_path / "run.mcap"
     code = cli.main(["--target", cell.target, "records", "--mcap", str(out), "--mcap-compression", "lz4",
-                     "--description", "pick_and_place"])
+                     "--description", "pick_and_place", "--export", str(tmp_path / "run")])
     stdout, err = capsys.readouterr()
-    assert (code, err) == (0, "") and stdout.startswith("1 record sets written to %s: " % out)
-    assert stdout.rstrip().endswith("bytes (lz4)")
+    mcap_line, export_line = stdout.splitlines()  # both from one answer
+    assert (code, err) == (0, "") and mcap_line.startswith("1 record sets written to %s: " % out)
+    assert mcap_line.endswith("bytes (lz4)") and "30 events, 18 controller rows" in export_line
     read = Read(out, decode=False)
     assert {c.compression for c in read.summary.chunk_indexes} == {"lz4"}
     [metadata] = read.metadata

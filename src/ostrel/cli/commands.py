@@ -626,7 +626,8 @@ class Command(NamedTuple):
     help: str
     handler: Callable[[argparse.Namespace, Client], int]
     arguments: Tuple[Argument, ...] = ()
-    check: Optional[Callable[[argparse.Namespace], None]] = None  # the command's own checks, before any channel is opened
+    # The command's own checks, before any channel is opened.
+    check: Optional[Callable[[argparse.Namespace], None]] = None
 
 
 OUT_HELP = "write the %s as JSON to FILE"

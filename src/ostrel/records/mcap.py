@@ -291,6 +291,7 @@ class Viewer:
             ImageAnnotations_pb2,
             Log_pb2,
             Point2_pb2,
+            PointsAnnotation_pb2,
             RawImage_pb2,
         )
 
@@ -302,6 +303,7 @@ class Viewer:
         self.annotations = ImageAnnotations_pb2.ImageAnnotations
         self.log_class = Log_pb2.Log
         self.point = Point2_pb2.Point2
+        self.line_loop = PointsAnnotation_pb2.PointsAnnotation.LINE_LOOP
         self.raw = RawImage_pb2.RawImage
         self.joints: Any = joint_positions_class()
 
@@ -364,9 +366,8 @@ class Viewer:
         for marker in products.detected_markers:
             annotations = cameras.setdefault(marker.camera, self.annotations())
             points = [self.point(x=c.x, y=c.y) for c in marker.corners]
-            annotations.points.add(timestamp=timestamp(time_ns), type=2,  # LINE_LOOP
-                                   points=points, outline_color=self.color(r=r, g=g, b=b, a=a),
-                                   thickness=MARKER_LINE_PX)
+            annotations.points.add(timestamp=timestamp(time_ns), type=self.line_loop, points=points,
+                                   outline_color=self.color(r=r, g=g, b=b, a=a), thickness=MARKER_LINE_PX)
             if points:
                 annotations.texts.add(timestamp=timestamp(time_ns), position=points[0], text="id %d" % marker.id,
                                       font_size=MARKER_TEXT_SIZE, text_color=self.color(r=r, g=g, b=b, a=a),
@@ -447,7 +448,8 @@ class SetWriter:
         # Events, log lines and products in the order of their times, each read when written.
         for item in heapq.merge(*streams, key=lambda item: item.time_ns):
             item.write()
-        self.writer.flush()  # type: ignore[no-untyped-call]  # the set's last chunk ends here: chunks never span two sets
+        # The set's last chunk ends here: chunks never span two sets.
+        self.writer.flush()  # type: ignore[no-untyped-call]
 
     def _write_project(self, index: int, header: data_pb2.RecordSet, pieces: List[memoryview], origin: int,
                        label: str) -> None:
