@@ -43,16 +43,18 @@ from functools import lru_cache, partial
 from importlib import metadata as package_metadata
 from typing import IO, Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union, cast
 
-from google.protobuf import descriptor_pb2, descriptor_pool, json_format, message_factory, timestamp_pb2
+from google.protobuf import descriptor_pb2, descriptor_pool, message_factory, timestamp_pb2
 from google.protobuf.descriptor import Descriptor, FileDescriptor
 from google.protobuf.message import DecodeError
 from google.protobuf.message import Message as ProtoMessage
 from mcap.writer import LIBRARY_IDENTIFIER, CompressionType, Writer
 
-from ostrel import wire
+from ostrel import protojson, wire
 from ostrel.api import data_pb2, image_pb2, math_pb2, perception_pb2, project_pb2, workspace_pb2
 from ostrel.records import MCAP_COMPRESSIONS, export, png, view
-from ostrel.records.sets import ERR_DECODE, PRODUCT_KINDS, LazySet
+from ostrel.catalog import PRODUCT_KINDS
+from ostrel.outfile import OutputFile
+from ostrel.records.sets import ERR_DECODE, LazySet
 from ostrel.wire import WireError
 
 Warn = Callable[[str], None]
@@ -457,7 +459,7 @@ class SetWriter:
             self.warn(ERR_NO_PROJECT % label)
             return
         self.channels.add(PROJECT_TOPIC, project_pb2.ProjectSnapshot, _buffer(pieces), origin)
-        text = json_format.MessageToJson(header.project, preserving_proto_field_name=True, indent=2) + "\n"
+        text = protojson.to_json(header.project) + "\n"
         self.writer.add_attachment(create_time=origin, log_time=origin, media_type="application/json",
                                    name="%s/project.json" % export.folder_name(index, header),
                                    data=text.encode("utf-8"))
@@ -562,19 +564,12 @@ def write(answer: Answer, out: str, compression: str = "zstd", server: str = "",
     """Writes the record sets of a serialized DataRecords (bytes, or a file
     holding them) as the MCAP file `out`, in full or not at all: WireError
     when the answer is malformed, OSError when a file cannot be read or
-    written; `out` is then left as it was."""
+    written; `out` is then left as it was (see ostrel.outfile)."""
     if compression not in COMPRESSIONS:
         raise ValueError(ERR_COMPRESSION % (compression, ", ".join(COMPRESSIONS)))
     data = read_answer(answer)
-    final = os.path.realpath(out)
-    unfinished = "%s.%d.partial" % (final, os.getpid())
-    try:
-        with open(unfinished, "wb") as stream:
-            written = write_stream(data, stream, compression, server, warn)
-        os.replace(unfinished, final)
-    finally:
-        if os.path.exists(unfinished):
-            os.unlink(unfinished)
+    with OutputFile(out, binary=True) as stream:
+        written = write_stream(data, stream, compression, server, warn)
     return written._replace(path=out, size=os.path.getsize(out))
 
 
