@@ -15,6 +15,8 @@ import pytest
 from google.protobuf import descriptor_pb2, json_format
 
 from ostrel import cli, wire
+from ostrel.cli import commands, errors
+from ostrel.cli.client import Api
 from ostrel.cli import records as records_cli
 from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, image_pb2
@@ -24,7 +26,12 @@ from mcap.stream_reader import StreamReader  # noqa: E402
 from mcap_protobuf.decoder import DecoderFactory  # noqa: E402
 
 from ostrel.records import mcap as writer  # noqa: E402
-from test_export_report import BAD_IMAGES, cell, records, spawn  # noqa: E402,F401  (fixtures)
+import test_export_report  # noqa: E402
+from test_export_report import BAD_IMAGES, spawn  # noqa: E402
+
+# The recordings of the export tests: the sample program and one with a failed step.
+cell = test_export_report.cell
+records = test_export_report.records
 
 HAVE_VIEWER = True
 try:
@@ -352,7 +359,7 @@ def test_command_without_the_mcap_libraries_says_what_to_install_before_connecti
         from ostrel import cli
         sys.exit(cli.main(["--target", "127.0.0.1:9", "records", "--mcap", %r]))""" % str(tmp_path / "x.mcap")
     proc = spawn(sys.executable, "-c", code)
-    assert proc.returncode == cli.EXIT_ERROR and proc.stdout == b""
+    assert proc.returncode == errors.EXIT_ERROR and proc.stdout == b""
     assert proc.stderr.decode() == "ostrel: error: %s\n" % records_cli.ERR_MISSING_MCAP
     assert not os.listdir(tmp_path)
 
@@ -362,12 +369,12 @@ def test_command_reports_a_malformed_answer_in_one_line(tmp_path, capsys, monkey
 
     class Answering:
         target = "test"
-        api = cli.Api()
+        api = Api()
 
         def call_raw(self, method, request):
             return b"\x0a\x05\x2a\x03\xff"
 
-    args = cli.build_parser().parse_args(["records", "--mcap", str(out)])
-    with pytest.raises(cli.CliError) as raised:
+    args = commands.build_parser().parse_args(["records", "--mcap", str(out)])
+    with pytest.raises(errors.CliError) as raised:
         records_cli.write_mcap(args, Answering())
     assert "cut short" in str(raised.value) and not os.listdir(tmp_path)
