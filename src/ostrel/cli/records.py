@@ -9,7 +9,7 @@ the JSON is written a set at a time."""
 import argparse
 import os
 import sys
-from typing import Any, Dict, Iterable, Iterator, List
+from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional
 
 from ostrel.cli.client import ERR_MALFORMED, Api, Client
 from ostrel.cli.errors import PROG, CliError
@@ -17,6 +17,7 @@ from ostrel.cli.files import write_file
 from ostrel.cli.output import ns_time
 
 METHOD = "pullDataRecords"
+ERR_MISSING_MCAP = 'ostrel records --mcap needs the MCAP libraries: pip install "ostrel[mcap]"'
 
 
 def describe_record_set(api: Api, record: Any, kinds: Dict[str, int]) -> str:
@@ -93,6 +94,8 @@ def write_records_json(path: str, record_sets: Iterable[Any], also: Iterable[Any
 
 
 def cmd_records(args: argparse.Namespace, client: Client) -> int:
+    if args.mcap:
+        return write_mcap(args, client)
     if args.export:
         return export(args, client)
     if not (args.out or args.json):
@@ -119,13 +122,13 @@ def _warn(text: str) -> None:
     print("%s: warning: %s" % (PROG, text), file=sys.stderr)
 
 
-def export(args: argparse.Namespace, client: Client) -> int:
+def export(args: argparse.Namespace, client: Client, answer: Optional[bytes] = None) -> int:
     from ostrel.records import export as exporter
     from ostrel.wire import WireError
 
     from ostrel.cli.files import ERR_WRITE_FAILED
 
-    answer = _pull(args, client)
+    answer = _pull(args, client) if answer is None else answer
     try:
         summaries = exporter.export(answer, args.export, _warn)
     except OSError as error:
@@ -140,7 +143,41 @@ def export(args: argparse.Namespace, client: Client) -> int:
     return 0
 
 
-def check_report() -> None:
+def check_mcap(args: argparse.Namespace) -> None:
+    """CliError naming the extra to install when --mcap is asked for without the MCAP libraries."""
+    if args.mcap:
+        import importlib
+
+        try:
+            importlib.import_module("ostrel.records.mcap")
+        except ImportError:
+            raise CliError(ERR_MISSING_MCAP) from None
+
+
+def write_mcap(args: argparse.Namespace, client: Client) -> int:
+    """The MCAP file, then the export or the JSON file when asked for too, from one answer."""
+    from ostrel.records import mcap
+    from ostrel.wire import WireError
+
+    from ostrel.cli.files import ERR_WRITE_FAILED
+
+    answer = _pull(args, client)
+    try:
+        written = mcap.write(answer, args.mcap, args.mcap_compression, server=client.target, warn=_warn)
+    except OSError as error:
+        raise CliError(ERR_WRITE_FAILED % (error.filename or args.mcap, error.strerror or error)) from None
+    except WireError as error:
+        raise CliError(str(error)) from None
+    print(mcap.summary_line(written, args.mcap_compression))
+    if args.export:
+        return export(args, client, answer)
+    if args.out:
+        count = write_records_json(args.out, (lazy.whole() for lazy in _lazy_sets(answer, True)))
+        print("%d record sets written to %s" % (count, args.out))
+    return 0
+
+
+def check_report(args: argparse.Namespace) -> None:
     """CliError naming the extra to install when matplotlib is missing."""
     from ostrel.records import report as reporter
 
