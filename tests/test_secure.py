@@ -15,6 +15,7 @@ from concurrent import futures
 
 import grpc
 import pytest
+from grpc_health.v1 import health_pb2, health_pb2_grpc
 
 import ostrel
 from ostrel import client, pem
@@ -102,6 +103,9 @@ def test_tokens_are_read_again_and_a_bad_file_keeps_the_old_ones(tmp_path, certs
     target = "127.0.0.1:%d" % server.port
     try:
         assert call(target, token="old") == "SUCCESS"
+        with grpc.insecure_channel(target) as channel:  # health probes need no token
+            probe = health_pb2_grpc.HealthStub(channel).Check(health_pb2.HealthCheckRequest(), timeout=5)
+            assert probe.status == health_pb2.HealthCheckResponse.SERVING
         tokens.write_text("new\n")
         assert server.tokens.reload()
         assert call(target, token="new") == "SUCCESS" and "not accepted" in call(target, token="old")

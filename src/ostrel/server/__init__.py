@@ -96,9 +96,10 @@ class OstrelServer:
     used). `port` 0 binds a free port; `port` tells which after `start`.
     `max_message_size` bounds every request and answer, in bytes.
     `tls` serves TLS (with a client CA: mutual TLS); `token_file` requires a
-    bearer token of that file on every call (`tokens.reload()` reads it
-    again). Serving a non-loopback address without TLS is refused unless
-    `insecure` is set.
+    bearer token of that file on every call but health checks
+    (`tokens.reload()` reads it again). Serving a non-loopback address
+    without TLS is refused unless `insecure` is set. The standard health
+    service is always offered; server reflection unless `reflection` is false.
 
     The address is bound before the database is opened, and every fault
     (ValueError for settings and files, OSError for the address and the
@@ -107,8 +108,9 @@ class OstrelServer:
 
     def __init__(self, db: Optional[str] = None, host: str = "127.0.0.1", port: int = 50051,
                  time_scale: float = 1.0, seed: Optional[int] = None, max_workers: int = 8,
-                 max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE, tls: "Optional[TlsFiles]" = None,
-                 token_file: Optional[str] = None, insecure: bool = False) -> None:
+                 max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE, reflection: bool = True,
+                 tls: "Optional[TlsFiles]" = None, token_file: Optional[str] = None,
+                 insecure: bool = False) -> None:
         from ostrel.client import quiet_grpc_logs
 
         quiet_grpc_logs()
@@ -137,7 +139,7 @@ class OstrelServer:
                                    interceptors=interceptors)
         self.port = self._bind(port, credentials)
         try:
-            self._open(db_path, time_scale, seed, max_message_size)
+            self._open(db_path, time_scale, seed, max_message_size, reflection)
         except BaseException:
             self._release()
             raise
@@ -171,8 +173,10 @@ class OstrelServer:
                 raise OSError(ERR_LISTEN % (address, error.strerror or error)) from None
         return bound
 
-    def _open(self, db_path: str, time_scale: float, seed: Optional[int], max_message_size: int) -> None:
-        from ostrel.server.servicer import OstrelService, handler
+    def _open(self, db_path: str, time_scale: float, seed: Optional[int], max_message_size: int,
+              reflection: bool) -> None:
+        from ostrel.server import discovery
+        from ostrel.server.servicer import SERVICE_NAME, OstrelService, handler
         from ostrel.server.store import RecordStore
 
         self.store = RecordStore(db_path)
@@ -183,6 +187,9 @@ class OstrelServer:
             self.store.close()
             raise
         self._server.add_generic_rpc_handlers((handler(self.service),))
+        self.health = discovery.Health(self._server, SERVICE_NAME, os.path.dirname(self.store.blob_dir))
+        if reflection:
+            discovery.add_reflection(self._server, [SERVICE_NAME, discovery.HEALTH_SERVICE])
 
     def _release(self) -> None:
         """Frees the address and the socket file of a server that never started."""
@@ -213,6 +220,7 @@ class OstrelServer:
 
     def start(self) -> "OstrelServer":
         self._server.start()
+        self.health.start()
         log.info("listening on %s", self.address)
         if self.exposed:
             from ostrel.server.security import INSECURE_WARNING
@@ -221,7 +229,9 @@ class OstrelServer:
         return self
 
     def stop(self, grace: float = 1.0) -> None:
-        """Stop the running program, then the server, then close the store."""
+        """Stop the running program, then the server, then close the store;
+        health checks answer NOT_SERVING from the start."""
+        self.health.stop()
         self.service.shutdown()
         self._server.stop(grace).wait()
         self.store.close()

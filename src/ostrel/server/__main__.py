@@ -95,6 +95,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--max-message-size", type=_message_size, default=DEFAULT_MAX_MESSAGE_SIZE,
                         help="largest request or answer, in bytes, with an optional K, M or G suffix "
                              "(default: 1G, at most 2G-1)")
+    parser.add_argument("--no-reflection", dest="reflection", action="store_false",
+                        help="do not offer server reflection (which lets gRPC tools list and call "
+                             "the service without its schema files)")
     parser.add_argument("--log-level", default="INFO", choices=["DEBUG", "INFO", "WARNING", "ERROR"])
     security = parser.add_argument_group("security")
     security.add_argument("--tls-cert", metavar="FILE", help="serve TLS with this PEM certificate (chain)")
@@ -149,8 +152,9 @@ def _serve(args: argparse.Namespace) -> int:
 
         tls = TlsFiles(args.tls_cert, args.tls_key, args.tls_client_ca) if args.tls_cert else None
         server = OstrelServer(db=args.db, host=args.host, port=args.port, time_scale=args.time_scale,
-                              seed=args.seed, max_message_size=args.max_message_size, tls=tls,
-                              token_file=args.token_file, insecure=args.insecure)
+                              seed=args.seed, max_message_size=args.max_message_size,
+                              reflection=args.reflection, tls=tls, token_file=args.token_file,
+                              insecure=args.insecure)
     except ImportError as error:
         return _fail(ERR_LOAD_FAILED % error)
     except (OSError, ValueError) as error:  # files, address in use, database in use, ...

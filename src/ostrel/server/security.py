@@ -176,8 +176,13 @@ def _refusal(handler: "Handler", message: str) -> "Handler":
     raise AssertionError("every kind of handler is listed")
 
 
+# Health probes (load balancers, orchestrators) carry no token; they learn
+# only whether the server is serving.
+OPEN_METHODS = ("/grpc.health.v1.Health/",)
+
+
 class TokenCheck(grpc.ServerInterceptor):
-    """Lets through only the calls that carry a token of the file."""
+    """Lets through only the calls that carry a token of the file, and health checks."""
 
     def __init__(self, tokens: TokenFile) -> None:
         self.tokens = tokens
@@ -185,8 +190,8 @@ class TokenCheck(grpc.ServerInterceptor):
     def intercept_service(self, continuation: "Callable[[grpc.HandlerCallDetails], Optional[Handler]]",
                           handler_call_details: grpc.HandlerCallDetails) -> "Optional[Handler]":
         handler = continuation(handler_call_details)
-        if handler is None:
-            return None
+        if handler is None or handler_call_details.method.startswith(OPEN_METHODS):
+            return handler
         token = bearer_token(handler_call_details.invocation_metadata)
         if token is None:
             return _refusal(handler, TOKEN_NEEDED)
