@@ -12,7 +12,6 @@ from ostrel.cli.errors import CliError
 from ostrel.client import Transport, explain, quiet_grpc_logs
 
 FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
-METHOD_PATH = "/ostrel.api.service.Ostrel/%s"
 
 ERR_API_MISSING = "cannot load the Ostrel API modules: %s"
 ERR_NO_ANSWER = "no answer from the Ostrel server at %s within %g s (--timeout)"
