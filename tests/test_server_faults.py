@@ -530,6 +530,20 @@ def test_a_full_disk_leaves_no_partial_file_and_freed_space_serves_at_once(small
         cell.push(shoot)
         assert cell.run("shoot").code == C.SUCCESS
         assert [len(r.products) for r in cell.records()][-1] == 2
+
+        def full(*args):
+            raise OSError(errno.ENOSPC, "No space left on device")
+        cell.server.store.close_recording = full  # the last write of a run fails
+        status = cell.run("shoot")
+        assert status.code == C.FAILURE and "recording was not closed: [Errno 28]" in status.message, status.message
+    finally:
+        cell.stop()
+    cell = Cell(db)
+    try:  # the program was ended as it was; its recording is closed at the start
+        status = cell.stub.pullSystemState(GENERIC).status
+        assert "recording was not closed" in status.message and "before the server restarted" in status.message
+        assert "recording 'probe' was left open" in status.message and status.code == C.FAILURE
+        assert len(cell.records()) == 3
     finally:
         cell.stop()
 

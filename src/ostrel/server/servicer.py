@@ -98,16 +98,17 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
     def _status_at_start(self) -> common_pb2.Status:
         """How the last program ended: killed with the server, stopped with
         it, or to its end; idle when none has run."""
-        interrupted = self.store.close_interrupted(now_ns())
+        interrupted, closed = self.store.close_interrupted(now_ns())
+        if closed:
+            log.warning("%s", closed)
         if interrupted:
-            log.warning("%s", interrupted)
-            return _status(common_pb2.FAILURE, interrupted)
+            return _status(common_pb2.FAILURE, closed)
         last = self.store.last_program()
         if last is None:
             return _status(common_pb2.SUCCESS, IDLE)
         code, message = last
-        ended = common_pb2.SUCCESS if code == common_pb2.SUCCESS else common_pb2.FAILURE
-        return _status(ended, LAST_PROGRAM % message)
+        ended = common_pb2.SUCCESS if code == common_pb2.SUCCESS and not closed else common_pb2.FAILURE
+        return _status(ended, "; ".join(filter(None, [LAST_PROGRAM % message, closed])))
 
     def _load_project(self) -> Optional[_Project]:
         try:

@@ -447,8 +447,9 @@ class RecordStore:
         self._write("UPDATE programs SET stop_ns = ?, code = ?, message = ? WHERE id = ?",
                     (stop_ns, code, message, program))
 
-    def close_interrupted(self, stop_ns: int) -> Optional[str]:
-        """Close what a server killed mid-run left open; says what, or None."""
+    def close_interrupted(self, stop_ns: int) -> Tuple[bool, str]:
+        """Close what a server killed mid-run, or a failed write, left open:
+        (whether a program was cut short, what was closed or "")."""
         with self._write_lock, self._db:
             programs = self._db.execute("SELECT id, behavior FROM programs WHERE stop_ns IS NULL ORDER BY id").fetchall()
             recordings = self._db.execute(
@@ -464,16 +465,16 @@ class RecordStore:
                 self._db.execute("UPDATE recordings SET state = ?, stop_ns = ? WHERE id = ?",
                                  (INTERRUPTED, max(start, last or 0), recording))
         if not programs and not recordings:
-            return None
+            return False, ""
         parts: List[str] = []
         if programs:
             parts.append("the last program, '%s', was interrupted: the server stopped while it ran" % programs[-1][1])
-        else:
-            parts.append("the server stopped during a recording")
+        kept = "its recording '%s' is kept with %d events and %d products"
+        if not programs:  # the program ended, but a failed write left its recording open
+            kept = "its recording '%s' was left open and is kept with %d events and %d products"
         for _, description, _, _, events, products in recordings:
-            parts.append("its recording '%s' is kept with %d events and %d products"
-                         % (description, events or 0, products or 0))
-        return "; ".join(parts)
+            parts.append(kept % (description, events or 0, products or 0))
+        return bool(programs), "; ".join(parts)
 
     def last_program(self) -> Optional[Tuple[int, str]]:
         """(code, message) with which the last program ended, or None."""
