@@ -14,7 +14,8 @@ import grpc
 import pytest
 from google.protobuf import json_format
 
-from ostrel import cli, wire
+from ostrel import wire
+from ostrel.cli import commands as cli
 from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, perception_pb2, project_pb2, system_pb2
 

@@ -19,7 +19,10 @@ from pathlib import Path
 import pytest
 from google.protobuf import json_format
 
-from ostrel import cli, export, png, recordsets, report, wire
+from ostrel import wire
+from ostrel.cli import commands as cli
+from ostrel.records import export, png, report
+from ostrel.records import sets as recordsets
 from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, image_pb2, perception_pb2, workspace_pb2
 from test_server_cli import PERCEPTION, START, Cell, sequence, with_behavior

@@ -16,7 +16,7 @@ import grpc
 import pytest
 from google.protobuf import json_format
 
-from ostrel import cli
+from ostrel.cli import commands as cli
 from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, perception_pb2, planning_pb2, project_pb2
 from ostrel.api import service_pb2 as S

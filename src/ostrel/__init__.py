@@ -1,1 +1,5 @@
 """Python bindings of the Ostrel robot work-cell service."""
+
+from ostrel import _moved
+
+_moved.install()

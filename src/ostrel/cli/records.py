@@ -6,7 +6,7 @@ import os
 import sys
 from typing import Any
 
-from ostrel.cli import PROG, CliError
+from ostrel.cli.commands import PROG, CliError
 
 ERR_WRITE = "cannot write %s: %s"
 
@@ -29,7 +29,7 @@ def _pull(args: argparse.Namespace, client: Any) -> bytes:
 
 
 def export(args: argparse.Namespace, client: Any) -> int:
-    from ostrel import export as exporter
+    from ostrel.records import export as exporter
     from ostrel.wire import WireError
 
     answer = _pull(args, client)
@@ -55,7 +55,7 @@ def export(args: argparse.Namespace, client: Any) -> int:
 
 def check_report() -> None:
     """CliError naming the extra to install when matplotlib is missing."""
-    from ostrel import report as reporter
+    from ostrel.records import report as reporter
 
     try:
         reporter.load_plotting()
@@ -64,7 +64,7 @@ def check_report() -> None:
 
 
 def report(args: argparse.Namespace, client: Any) -> int:
-    from ostrel import report as reporter
+    from ostrel.records import report as reporter
     from ostrel.wire import WireError
 
     figure_class = reporter.load_plotting()

@@ -7,9 +7,9 @@ from typing import Callable, Dict, Iterator, List, NamedTuple, Sequence
 
 from google.protobuf import message_factory
 
-from ostrel import png
+from ostrel.records import png
 from ostrel.api import common_pb2, data_pb2, image_pb2, project_pb2
-from ostrel.recordsets import LazySet
+from ostrel.records.sets import LazySet
 
 Warn = Callable[[str], None]
 

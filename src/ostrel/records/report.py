@@ -16,9 +16,9 @@ import io
 import time
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
-from ostrel import png, recordview
+from ostrel.records import png, view
 from ostrel.api import data_pb2
-from ostrel.recordsets import LazySet, record_sets
+from ostrel.records.sets import LazySet, record_sets
 
 MISSING_PLOTTING = 'ostrel report needs matplotlib: pip install "ostrel[report]"'
 NO_RECORDS = "No record sets match the selection."
@@ -103,7 +103,7 @@ def load_plotting() -> Any:
 class Page:
     """Collects the sections of the page and the problems found on the way."""
 
-    def __init__(self, figure_class: Any, warn: recordview.Warn) -> None:
+    def __init__(self, figure_class: Any, warn: view.Warn) -> None:
         self.figure_class = figure_class
         self.warn = warn
         self.parts: List[str] = []
@@ -129,7 +129,7 @@ class Page:
 
 # Timeline -------------------------------------------------------------------
 
-def timeline(events: Sequence[recordview.Event], span_s: float) -> str:
+def timeline(events: Sequence[view.Event], span_s: float) -> str:
     span = max(span_s, max((e.stop_s for e in events), default=0.0), 1e-9)
     ticks = "".join("<span>%s</span>" % _esc(_duration(span * i / 4)) for i in range(5))
     rows: List[str] = []
@@ -184,8 +184,8 @@ def _joint_figure(page: Page, title: str, names: Sequence[str], lines: Sequence[
 
 def joint_plots(page: Page, records: LazySet, origin: int) -> None:
     series: Dict[str, Series] = {}
-    for row in recordview.controller_rows(records):
-        t = recordview.seconds(row.timestamp_ns, origin)
+    for row in view.controller_rows(records):
+        t = view.seconds(row.timestamp_ns, origin)
         for robot, values in row.joints.items():
             for quantity in ("reference_position", "feedback_position"):
                 series.setdefault(robot, {}).setdefault(quantity, []).append((t, values[quantity]))
@@ -194,7 +194,7 @@ def joint_plots(page: Page, records: LazySet, origin: int) -> None:
         return
     for robot, by_quantity in series.items():
         count = max(len(v) for samples in by_quantity.values() for _, v in samples)
-        names = recordview.joint_names(records.header.project, robot, count)
+        names = view.joint_names(records.header.project, robot, count)
         if not names:
             continue
         page.parts.append("<h3>Joint positions of %s (rad or m)</h3>" % _esc(robot))
@@ -210,7 +210,7 @@ def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
     rows: List[str] = []
     for product in records.products("planner"):
         p = product.planner
-        start = recordview.seconds(product.timestamp_ns, origin)
+        start = view.seconds(product.timestamp_ns, origin)
         samples: List[Tuple[float, Sequence[float]]] = [(float(t), list(state.joint.positions.data))
                    for t, state in zip(p.trajectory.time_s, p.trajectory.reference)]
         reachable = sum(1 for target in p.target_proposals if target.reachable)
@@ -227,7 +227,7 @@ def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
                       % "".join(rows))
     for robot, trajectories in plans.items():
         count = max(len(v) for _, samples in trajectories for _, v in samples)
-        names = recordview.joint_names(records.header.project, robot, count)
+        names = view.joint_names(records.header.project, robot, count)
         page.parts.append("<h3>Planned trajectories of %s</h3>" % _esc(robot))
         page.parts.append(_joint_figure(page, "%s: %d planned trajectories" % (robot, len(trajectories)), names,
                                         [("planned at %s" % _duration(start), PLAN_STYLE, samples)
@@ -242,7 +242,7 @@ def marker_section(page: Page, records: LazySet, origin: int) -> None:
     poses: List[str] = []
     outlines: Dict[str, List[Tuple[int, List[Tuple[float, float]]]]] = {}
     for product in records.products("perception"):
-        at = _duration(recordview.seconds(product.timestamp_ns, origin))
+        at = _duration(view.seconds(product.timestamp_ns, origin))
         for marker in product.perception.detected_markers:
             corners = [(c.x, c.y) for c in marker.corners]
             outlines.setdefault(marker.camera, []).append((marker.id, corners))
@@ -313,18 +313,18 @@ def _shot(anchor: str, back: str, caption: str, full_uri: str, thumb_uri: Option
 
 def image_section(page: Page, records: LazySet, index: int, label: str, origin: int) -> None:
     shots: List[str] = []
-    for image in recordview.images(records):
+    for image in view.images(records):
         page.image_count += 1
         anchor = "image-%d" % page.image_count
-        caption = "%s, %s, %dx%d %s" % (image.camera, _duration(recordview.seconds(image.timestamp_ns, origin)),
+        caption = "%s, %s, %dx%d %s" % (image.camera, _duration(view.seconds(image.timestamp_ns, origin)),
                                       image.width, image.height, image.encoding)
         try:
-            full = recordview.image_file(image)
+            full = view.image_file(image)
             stride = png.thumbnail_stride(image.width, image.height, THUMBNAIL_BOX)
-            thumb = recordview.image_file(image, stride) if stride > 1 and full.suffix == ".png" \
+            thumb = view.image_file(image, stride) if stride > 1 and full.suffix == ".png" \
                 and image.encoding in png.LAYOUTS else full
         except png.ImageError as error:
-            page.problem(ERR_IMAGE % (label, recordview.image_label(image), error))
+            page.problem(ERR_IMAGE % (label, view.image_label(image), error))
             continue
         shots.append(_shot(anchor, "#set-%d-images" % index, caption, _data_uri(full.mime, full.data),
                            None if thumb is full else _data_uri(thumb.mime, thumb.data)))
@@ -334,14 +334,14 @@ def image_section(page: Page, records: LazySet, index: int, label: str, origin: 
 
 # Page -----------------------------------------------------------------------------
 
-def set_section(page: Page, index: int, records: LazySet) -> List[recordview.Event]:
+def set_section(page: Page, index: int, records: LazySet) -> List[view.Event]:
     """Adds the record set's section; returns its events."""
     header = records.header
-    label = recordview.describe_set(header, index)
-    origin = recordview.set_origin_ns(header)
-    events = recordview.events(header)
+    label = view.describe_set(header, index)
+    origin = view.set_origin_ns(header)
+    events = view.events(header)
     failed = sum(1 for e in events if e.failed)
-    span = recordview.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
+    span = view.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
     page.parts.append('<section class="set" id="set-%d"><h2>%d. %s</h2>' % (index, index, _esc(
         header.description or "(no description)")))
     page.parts.append('<p class="facts">started %s, lasted %s; %d events (%d failed); %d products; project %s</p>'
@@ -363,11 +363,11 @@ def set_section(page: Page, index: int, records: LazySet) -> List[recordview.Eve
     return events
 
 
-def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[recordview.Event], products: int) -> str:
+def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[view.Event], products: int) -> str:
     """One line of the table of contents, with the failed steps and their messages."""
     failed = [e for e in events if e.failed]
-    origin = recordview.set_origin_ns(header)
-    span = recordview.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
+    origin = view.set_origin_ns(header)
+    span = view.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
     why = "<br>".join("<b>%s</b>: %s" % (_esc(e.name), _esc(e.message)) for e in failed)
     return ('<tr class="%s"><td><a href="#set-%d">%d. %s</a></td><td>%s</td><td>%s</td><td>%d</td><td>%d</td>'
             "<td>%d</td><td>%s</td></tr>"
@@ -376,7 +376,7 @@ def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[recordv
                why or "-"))
 
 
-def render(answer: bytes, title: str, warn: recordview.Warn, figure_class: Optional[Any] = None) -> str:
+def render(answer: bytes, title: str, warn: view.Warn, figure_class: Optional[Any] = None) -> str:
     """The whole HTML page for a serialized DataRecords; each record set is
     rendered and dropped before the next one is read."""
     page = Page(figure_class if figure_class is not None else load_plotting(), warn)

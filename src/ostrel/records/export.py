@@ -9,7 +9,7 @@
 
 Joint columns are named `<robot>.<joint>.<quantity>`, with the joint names of
 the robot's model in the recorded project. Record sets are read one at a
-time from the answer's bytes (see `ostrel.recordsets`).
+time from the answer's bytes (see `ostrel.records.sets`).
 """
 
 import csv
@@ -18,9 +18,9 @@ from typing import Callable, Dict, Iterable, Iterator, List, NamedTuple, Sequenc
 
 from google.protobuf import json_format
 
-from ostrel import png, recordview
+from ostrel.records import png, view
 from ostrel.api import data_pb2, project_pb2
-from ostrel.recordsets import LazySet, record_sets
+from ostrel.records.sets import LazySet, record_sets
 
 EVENT_COLUMNS = ("name", "step", "action_type", "start_ns", "stop_ns", "start_s", "stop_s", "duration_s",
                  "status", "message")
@@ -40,7 +40,7 @@ class SetSummary(NamedTuple):
 
 
 def folder_name(index: int, header: data_pb2.RecordSet) -> str:
-    return "%02d_%s_%d" % (index, recordview.safe_name(header.description, "record"),
+    return "%02d_%s_%d" % (index, view.safe_name(header.description, "record"),
                            header.start_timestamp_ns)
 
 
@@ -49,7 +49,7 @@ def _fmt(value: float) -> str:
 
 
 def write_events(path: str, header: data_pb2.RecordSet) -> int:
-    rows = recordview.events(header)
+    rows = view.events(header)
     with open(path, "w", newline="", encoding="utf-8") as handle:
         writer = csv.writer(handle)
         writer.writerow(EVENT_COLUMNS)
@@ -63,7 +63,7 @@ Columns = List[Tuple[str, str, int]]  # (owner, quantity, joint index)
 
 
 def joint_columns(project: project_pb2.ProjectSnapshot, owners: Iterable[str],
-                  rows: Iterable[recordview.JointRow], quantities: Sequence[str]) -> Tuple[Columns, List[str]]:
+                  rows: Iterable[view.JointRow], quantities: Sequence[str]) -> Tuple[Columns, List[str]]:
     """The joint columns of a CSV file: the given owners (robots of the
     project), then any other owner in the data in order of appearance; as many
     joints as the project names or the data holds, whichever is more."""
@@ -75,8 +75,8 @@ def joint_columns(project: project_pb2.ProjectSnapshot, owners: Iterable[str],
     columns: Columns = []
     names: List[str] = []
     for owner, count in counts.items():
-        count = max(count, len(recordview.known_joints(project, owner)))
-        joints = recordview.joint_names(project, owner, count)
+        count = max(count, len(view.known_joints(project, owner)))
+        joints = view.joint_names(project, owner, count)
         for quantity in quantities:
             for i, joint in enumerate(joints):
                 columns.append((owner, quantity, i))
@@ -85,7 +85,7 @@ def joint_columns(project: project_pb2.ProjectSnapshot, owners: Iterable[str],
 
 
 def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot, owners: Iterable[str],
-                 rows: Callable[[], Iterator[recordview.JointRow]], scalars: Sequence[str],
+                 rows: Callable[[], Iterator[view.JointRow]], scalars: Sequence[str],
                  quantities: Sequence[str]) -> int:
     """A CSV file with one row per product; `rows` is called twice (columns, then values)."""
     columns, names = joint_columns(project, owners, rows(), quantities)
@@ -94,7 +94,7 @@ def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot
         writer = csv.writer(handle)
         writer.writerow(["timestamp_ns", "time_s", *scalars, *names])
         for row in rows():
-            cells: List[str] = [str(row.timestamp_ns), _fmt(recordview.seconds(row.timestamp_ns, origin_ns))]
+            cells: List[str] = [str(row.timestamp_ns), _fmt(view.seconds(row.timestamp_ns, origin_ns))]
             cells.extend(row.scalars.get(s, "") for s in scalars)
             for owner, quantity, i in columns:
                 values = row.joints.get(owner, {}).get(quantity, ())
@@ -104,16 +104,16 @@ def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot
     return count
 
 
-def write_images(folder: str, label: str, records: LazySet, warn: recordview.Warn) -> Tuple[int, int]:
+def write_images(folder: str, label: str, records: LazySet, warn: view.Warn) -> Tuple[int, int]:
     """Every image as a file; (files written, images written as is because unreadable)."""
     written = problems = 0
-    for image in recordview.images(records):
+    for image in view.images(records):
         try:
-            converted = recordview.image_file(image)
+            converted = view.image_file(image)
             data, name = converted.data, image.name + converted.suffix
         except png.ImageError as error:
             data, name = image.message.data, image.name + ".bin"
-            warn(ERR_IMAGE % (label, recordview.image_label(image), error, name))
+            warn(ERR_IMAGE % (label, view.image_label(image), error, name))
             problems += 1
         with open(os.path.join(folder, name), "wb") as handle:
             handle.write(data)
@@ -121,9 +121,9 @@ def write_images(folder: str, label: str, records: LazySet, warn: recordview.War
     return written, problems
 
 
-def export_set(out_dir: str, index: int, records: LazySet, warn: recordview.Warn) -> SetSummary:
+def export_set(out_dir: str, index: int, records: LazySet, warn: view.Warn) -> SetSummary:
     header = records.header
-    label = recordview.describe_set(header, index)
+    label = view.describe_set(header, index)
     folder = os.path.join(out_dir, folder_name(index, header))
     os.makedirs(folder, exist_ok=True)
     problems = 0
@@ -131,16 +131,16 @@ def export_set(out_dir: str, index: int, records: LazySet, warn: recordview.Warn
     if not records.refs:
         warn(ERR_NO_PRODUCTS % label)
         problems += 1
-    origin = recordview.set_origin_ns(header)
+    origin = view.set_origin_ns(header)
     config = header.project.workspace.config
     controller = write_joints(os.path.join(folder, "controller.csv"), origin, header.project, sorted(config.robots),
-                              lambda: recordview.controller_rows(records), recordview.CONTROLLER_SCALARS,
-                              recordview.CONTROLLER_QUANTITIES)
+                              lambda: view.controller_rows(records), view.CONTROLLER_SCALARS,
+                              view.CONTROLLER_QUANTITIES)
     simulator = 0
     if records.count("simulator"):
         owners = [*sorted(config.robots), *sorted(config.effectors)]
         simulator = write_joints(os.path.join(folder, "simulator.csv"), origin, header.project, owners,
-                                 lambda: recordview.simulator_rows(records), (), recordview.SIMULATOR_QUANTITIES)
+                                 lambda: view.simulator_rows(records), (), view.SIMULATOR_QUANTITIES)
     images, bad = write_images(folder, label, records, warn)
     problems += bad
     if header.HasField("project"):
@@ -153,7 +153,7 @@ def export_set(out_dir: str, index: int, records: LazySet, warn: recordview.Warn
     return SetSummary(folder, events, controller, simulator, images, problems)
 
 
-def export(answer: bytes, out_dir: str, warn: recordview.Warn) -> List[SetSummary]:
+def export(answer: bytes, out_dir: str, warn: view.Warn) -> List[SetSummary]:
     """Writes every record set of a serialized DataRecords under out_dir; each
     set is dropped before the next one is read."""
     os.makedirs(out_dir, exist_ok=True)

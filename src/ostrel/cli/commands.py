@@ -492,7 +492,7 @@ def cmd_state(args: argparse.Namespace, client: Client) -> int:
 
 def cmd_records(args: argparse.Namespace, client: Client) -> int:
     if args.export:
-        from ostrel import records_cli
+        from ostrel.cli import records as records_cli
 
         return records_cli.export(args, client)
     api = client.api
@@ -536,13 +536,13 @@ def _show_records(args: argparse.Namespace, api: Api, records: Sequence[Any], ou
 
 
 def cmd_report(args: argparse.Namespace, client: Client) -> int:
-    from ostrel import records_cli
+    from ostrel.cli import records as records_cli
 
     return records_cli.report(args, client)
 
 
 def check_report() -> None:
-    from ostrel import records_cli
+    from ostrel.cli import records as records_cli
 
     records_cli.check_report()
 
