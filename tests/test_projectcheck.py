@@ -1,16 +1,19 @@
 """Projects checked before the server takes them: each dangling name is
 refused at push with the JSON path of the field that holds it, the same
-line as the offline check gives; an empty project needs an explicit
-request."""
+line as `ostrel check` gives offline; an empty project needs an explicit
+request (`ostrel push --allow-empty`)."""
 
 import pytest
 from google.protobuf import json_format
+
+from ostrel.cli import commands as cli
 
 from ostrel.api import common_pb2 as C
 from ostrel.api import project_pb2
 from ostrel.api import service_pb2 as S
 from ostrel.server import projectcheck
-from test_server_cli import CONTROLLER, OPEN, PERCEPTION, START, Cell, goto, sample_project, sequence, with_behavior
+from test_server_cli import (CONTROLLER, OPEN, PERCEPTION, SAMPLE, START, Cell, goto, ostrel, sample_project, sequence,
+                             with_behavior)
 
 GENERIC = S.GenericRequest()
 PROBE = "behaviors.probe.sequence_routine.behaviors[%d]."
@@ -100,13 +103,47 @@ def cell(tmp_path_factory):
 
 
 @pytest.mark.parametrize("make, path, words", [row[1:] for row in BROKEN], ids=[row[0] for row in BROKEN])
-def test_each_dangling_name_is_refused_at_push_naming_its_path(cell, make, path, words):
+def test_each_dangling_name_is_refused_at_push_naming_its_path(cell, capsys, tmp_path, make, path, words):
     project = make()
     [problem] = projectcheck.problems(project)
     assert problem.startswith(path + ": ") and all(w in problem for w in words), problem
     status = cell.stub.pushProjectSnapshot(project)
     assert status.code == C.FAILURE and status.message == "the project has 1 problem: " + problem
     assert cell.stub.pullProjectSnapshot(GENERIC) == sample_project()  # the current project stays
+    file = tmp_path / "broken.json"
+    file.write_text(json_format.MessageToJson(project, preserving_proto_field_name=True))
+    assert check(capsys, str(file)) == (cli.EXIT_FAILURE, "%s: %s\n" % (file, problem), "")
+
+
+def check(capsys, *argv):
+    code = cli.main(["check", *argv])
+    out, err = capsys.readouterr()
+    return code, out, err
+
+
+def test_check_passes_the_sample_offline_and_lists_every_problem(capsys, tmp_path, fresh):
+    code, out, err = check(capsys, str(SAMPLE))
+    assert (code, err) == (0, "") and out == "%s: no problems (3 behaviors)\n" % SAMPLE
+    fresh("""
+        import sys
+        from ostrel.cli import main
+        assert main(["check", %r]) == 0
+        assert "grpc" not in sys.modules  # offline, and cheap to start
+    """ % str(SAMPLE))
+    many = sample_project()
+    many.workspace.config.robots["ur5e"].effector = "hand"
+    many.workspace.state.items["cup"].SetInParent()
+    file = tmp_path / "many.json"
+    file.write_text(json_format.MessageToJson(many))  # camelCase names read as well
+    code, out, _ = check(capsys, str(file))
+    assert code == cli.EXIT_FAILURE and [line.split(": ")[1] for line in out.splitlines()] == [
+        "workspace.config.robots.ur5e.effector", "workspace.state.items.cup"]
+    (tmp_path / "empty.json").write_text("{}")
+    code, out, _ = check(capsys, str(tmp_path / "empty.json"))
+    assert code == cli.EXIT_FAILURE and "--allow-empty" in out and out.count("\n") == 1
+    assert check(capsys, str(tmp_path / "empty.json"), "--allow-empty")[0] == 0
+    code, out, err = check(capsys, str(tmp_path / "missing.json"))
+    assert code == cli.EXIT_ERROR and out == "" and "cannot read" in err
 
 
 def test_many_problems_are_listed_up_to_a_few_then_counted(cell):
@@ -131,4 +168,16 @@ def test_an_empty_project_is_taken_only_when_asked_for(cell, project):
     status = cell.stub.pushProjectSnapshot(project, metadata=[(projectcheck.ALLOW_EMPTY_METADATA, "1")])
     assert status.code == C.SUCCESS, status.message
     assert cell.stub.pullProjectSnapshot(GENERIC) == project
+    cell.push(sample_project())
+
+
+def test_push_command_sends_an_empty_project_only_with_allow_empty(cell, capsys, tmp_path):
+    empty = tmp_path / "empty.json"
+    empty.write_text("{}")
+    code, out, err = ostrel(capsys, cell.target, "push", str(empty))
+    assert code == cli.EXIT_FAILURE and out == "" and "--allow-empty" in err and err.count("\n") == 1
+    assert cell.stub.pullProjectSnapshot(GENERIC) == sample_project()
+    code, out, _ = ostrel(capsys, cell.target, "push", "--allow-empty", str(empty))
+    assert code == 0 and out.startswith("SUCCESS")
+    assert cell.stub.pullProjectSnapshot(GENERIC) == project_pb2.ProjectSnapshot()
     cell.push(sample_project())

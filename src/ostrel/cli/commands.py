@@ -59,6 +59,7 @@ TOO_DEEP_TEXT = "%s is not valid JSON: nested too deeply to read"
 NOT_OBJECT_TEXT = "%s is not a valid project: expected a JSON object, found %s"
 NOT_PROJECT_TEXT = "%s is not a valid project: %s"
 WRITE_FAILED_TEXT = "cannot write %s: %s"
+CHECKED_TEXT = "%s: no problems (%d behaviors)"
 
 
 class CliError(Exception):
@@ -175,8 +176,9 @@ def write_json(stream: IO[str], message: Any) -> None:
 
 # Files --------------------------------------------------------------------
 
-def read_project(path: str, api: Api) -> Any:
-    """A ProjectSnapshot from a protobuf JSON file; CliError when unusable."""
+def read_project(path: str, project: Any) -> Any:
+    """`project`, an empty ProjectSnapshot, filled from a protobuf JSON file;
+    CliError when unusable."""
     import json
 
     try:
@@ -196,7 +198,7 @@ def read_project(path: str, api: Api) -> Any:
         raise CliError(NOT_OBJECT_TEXT % (path, type(data).__name__))
     parser = json_format()
     try:
-        return parser.ParseDict(data, api.project.ProjectSnapshot())
+        return parser.ParseDict(data, project)
     except (parser.ParseError, ValueError, TypeError, AttributeError, RecursionError) as error:
         raise CliError(NOT_PROJECT_TEXT % (path, json_parse_error_text(error))) from None
 
@@ -371,9 +373,10 @@ class Client:
         self.channel: Any = self.api.grpc.insecure_channel(target, options=CHANNEL_OPTIONS)
         self.stub: Any = self.api.service.OstrelStub(self.channel)
 
-    def call(self, method: str, request: Any) -> Any:
-        """The answer of `method`, parsed."""
-        return self._guarded(method, lambda: getattr(self.stub, method)(request, timeout=self.timeout))
+    def call(self, method: str, request: Any, metadata: Sequence[Tuple[str, str]] = ()) -> Any:
+        """The answer of `method`, parsed; `metadata` goes with the call."""
+        return self._guarded(method, lambda: getattr(self.stub, method)(
+            request, timeout=self.timeout, metadata=tuple(metadata) or None))
 
     def call_raw(self, method: str, request: Any) -> bytes:
         """The answer of `method` as its serialized bytes, not parsed."""
@@ -453,8 +456,29 @@ def cmd_connect(args: argparse.Namespace, client: Client) -> int:
 
 
 def cmd_push(args: argparse.Namespace, client: Client) -> int:
-    project = read_project(args.project, client.api)
-    return _emit_status(args, client.api, client.call("pushProjectSnapshot", project))
+    from ostrel.server.projectcheck import ALLOW_EMPTY_METADATA
+
+    project = read_project(args.project, client.api.project.ProjectSnapshot())
+    metadata = [(ALLOW_EMPTY_METADATA, "1")] if args.allow_empty else []
+    return _emit_status(args, client.api, client.call("pushProjectSnapshot", project, metadata))
+
+
+def cmd_check(args: argparse.Namespace) -> int:
+    """The checks of a push, offline: one line per problem, exit 1 if any."""
+    from ostrel.api import project_pb2
+    from ostrel.server import projectcheck
+
+    project = read_project(args.project, project_pb2.ProjectSnapshot())
+    found = projectcheck.problems(project, args.allow_empty)
+    if args.json:
+        import json
+
+        print(json.dumps({"project": args.project, "problems": found}, indent=2))
+    for problem in [] if args.json else found:
+        print("%s: %s" % (args.project, one_line(problem)))
+    if not found and not args.json:
+        print(CHECKED_TEXT % (args.project, len(project.behaviors)))
+    return EXIT_FAILURE if found else 0
 
 
 def cmd_pull(args: argparse.Namespace, client: Client) -> int:
@@ -617,9 +641,10 @@ def arg(*flags: str, **options: Any) -> Argument:
 class Command(NamedTuple):
     name: str
     help: str
-    handler: Callable[[argparse.Namespace, Client], int]
+    handler: Optional[Callable[[argparse.Namespace, Client], int]]
     arguments: Tuple[Argument, ...] = ()
     check: Optional[Callable[[], None]] = None  # the command's own checks, before any channel is opened
+    offline: Optional[Callable[[argparse.Namespace], int]] = None  # a command that needs no server
 
 
 OUT_HELP = "write the %s as JSON to FILE"
@@ -634,7 +659,13 @@ COMMANDS: Tuple[Command, ...] = (
     Command("connect", "check that the server answers", cmd_connect, (
         arg("--client", default="ostrel-cli", help="name to give the server"),)),
     Command("push", "send a project (protobuf JSON file) to the server", cmd_push, (
-        arg("project", metavar="PROJECT.json"),)),
+        arg("project", metavar="PROJECT.json"),
+        arg("--allow-empty", action="store_true",
+            help="let a project with no behaviors and no workspace replace the server's project"))),
+    Command("check", "check a project file as a push would, without a server (exit 1 on problems)", None, (
+        arg("project", metavar="PROJECT.json"),
+        arg("--allow-empty", action="store_true", help="take a project with no behaviors and no workspace")),
+        offline=cmd_check),
     Command("pull", "show the server's project", cmd_pull, (
         arg("--out", metavar="FILE", help=OUT_HELP % "project"),)),
     Command("run", "run a behavior of the project", cmd_run, (
@@ -684,7 +715,7 @@ def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentPar
     for command in commands:
         command_parser = sub.add_parser(command.name, parents=[common], help=command.help)
         _add(command_parser, command.arguments)
-        command_parser.set_defaults(handler=command.handler, check=command.check)
+        command_parser.set_defaults(handler=command.handler, check=command.check, offline=command.offline)
     return parser
 
 
@@ -694,6 +725,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         if args.check is not None:
             args.check()
+        if args.offline is not None:
+            return int(args.offline(args))
         client = Client(args.target, args.timeout)
         return int(args.handler(args, client))
     except CliError as error:
