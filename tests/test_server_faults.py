@@ -27,7 +27,7 @@ from ostrel.api import service_pb2_grpc
 from ostrel.server import DEFAULT_MAX_MESSAGE_SIZE, OstrelServer
 from ostrel.server import __main__ as server_main
 from ostrel.server import projectcheck
-from ostrel.server.cell import MAX_BEHAVIOR_LEVELS, MAX_CAMERA_SIDE, MAX_READABLE_LEVELS, message_levels
+from ostrel.server.checks import MAX_BEHAVIOR_LEVELS, MAX_CAMERA_SIDE, MAX_READABLE_LEVELS, message_levels
 from test_server_cli import CONTROLLER, OPEN, PERCEPTION, START, Cell, sample_project, sequence, with_behavior
 
 GENERIC = S.GenericRequest()

@@ -3,7 +3,11 @@
 # compiler (compiler/protoc_gen_ostrel.cc, a protoc plugin linked to libprotoc):
 #
 #   schema/ostrel/api/<name>.proto         -> api/generated/<name>_pb2.cc   (module tables)
-#                                             src/ostrel/api/<name>_pb2.<ext> (anything else, e.g. .pyi)
+#                                             src/ostrel/api/<name>_pb2.pyi  (typing stubs)
+#                                             docs/api/<name>.md, README.md  (API reference)
+#   schema/ostrel/api/ostrel_service.proto -> also api/generated/service_pb2_grpc_table.h
+#                                             (the service module's method table) and
+#                                             src/ostrel/api/service_pb2_grpc.pyi
 #   tests/fixtures/ostrel_fixtures/*.proto -> tests/fixtures/generated/     (test-only modules)
 #
 # Usage: bash tools/regenerate.sh [--check]
@@ -37,14 +41,15 @@ fi
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-# Destination of each plugin output, by the output's directory; the module
+# Destination of each plugin output, by the output's directory; the C++
 # tables of the package go next to the C++ sources, anything else the plugin
 # writes for the package (stubs) into the Python package.
 destination() {  # <output path relative to the plugin's out dir>
   local rel=$1 dir=${1%/*} leaf=${1##*/}
   case "$dir:$leaf" in
-    ostrel/api:*.cc) echo "api/generated/$leaf" ;;
+    ostrel/api:*.cc|ostrel/api:*.h) echo "api/generated/$leaf" ;;
     ostrel/api:*) echo "src/ostrel/api/$leaf" ;;
+    docs/api:*.md) echo "docs/api/$leaf" ;;
     ostrel_fixtures:*) echo "tests/fixtures/generated/$leaf" ;;
     *) echo "regenerate: the plugin wrote $rel, which has no place in the tree" >&2; return 1 ;;
   esac
@@ -56,6 +61,7 @@ header() {  # <file name>
   case "$1" in
     *.cc|*.h) echo "// $text" ;;
     *.py|*.pyi) echo "# $text" ;;
+    *.md) echo "<!-- $text -->" ;;
     *) echo "regenerate: no comment syntax known for $1" >&2; return 1 ;;
   esac
 }
@@ -67,7 +73,7 @@ run_plugin() {  # <out dir> <include dir>... -- <proto>...
 }
 
 cd "$ROOT"
-run_plugin "$WORK/out" -I schema schema/ostrel/api/*.proto
+run_plugin "$WORK/out" --ostrel_opt=reference -I schema schema/ostrel/api/*.proto
 run_plugin "$WORK/out" -I tests/fixtures -I schema tests/fixtures/ostrel_fixtures/*.proto
 
 # Lay the outputs out as the tree holds them, each behind its header line.
@@ -79,10 +85,10 @@ while read -r rel; do
   { header "$dest"; cat "$WORK/out/$rel"; } > "$TREE/$dest"
 done < "$WORK/outputs"
 
-# The generated files the tree holds now: everything in the two generated
+# The generated files the tree holds now: everything in the generated
 # directories, and in the Python package whatever starts with a header line.
 committed() {
-  find api/generated tests/fixtures/generated -type f 2>/dev/null || true
+  find api/generated tests/fixtures/generated docs/api -type f 2>/dev/null || true
   local f
   for f in src/ostrel/api/*; do
     [ -f "$f" ] && [ "$(head -n 1 "$f")" = "$(header "$f" 2>/dev/null)" ] && echo "$f"

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.camera_pb2, written by protoc-gen-ostrel from
-# ostrel/api/camera.proto. Do not edit: change the schema file instead.
+# ostrel/api/camera.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -24,13 +24,20 @@ class CameraIntrinsics(google.protobuf.message.Message):
     OPTICAL_CENTER_Y_FIELD_NUMBER: builtins.int
     DISTORTION_COEFS_FIELD_NUMBER: builtins.int
     width: builtins.int
+    """Image width in pixels."""
     height: builtins.int
+    """Image height in pixels."""
     focal_length_x: builtins.float
+    """Focal length along the image's x axis, in pixels."""
     focal_length_y: builtins.float
+    """Focal length along the image's y axis, in pixels."""
     optical_center_x: builtins.float
+    """Column of the principal point, in pixels from the left edge."""
     optical_center_y: builtins.float
+    """Row of the principal point, in pixels from the top edge."""
     @property
-    def distortion_coefs(self) -> ostrel.api.math_pb2.VectorX: ...
+    def distortion_coefs(self) -> ostrel.api.math_pb2.VectorX:
+        """Lens distortion coefficients; empty for an undistorted image."""
     def __init__(
         self,
         *,
@@ -58,9 +65,13 @@ class RealsenseD435i(google.protobuf.message.Message):
     MIN_DEPTH_M_FIELD_NUMBER: builtins.int
     MAX_DEPTH_M_FIELD_NUMBER: builtins.int
     serial_number: builtins.str
+    """Serial number that picks one physical camera."""
     frame_rate_fps: builtins.int
+    """Frame rate in frames per second."""
     min_depth_m: builtins.float
+    """Nearest depth reported, in metres."""
     max_depth_m: builtins.float
+    """Farthest depth reported, in metres."""
     def __init__(
         self,
         *,
@@ -85,9 +96,13 @@ class RealsenseD405(google.protobuf.message.Message):
     MIN_DEPTH_M_FIELD_NUMBER: builtins.int
     MAX_DEPTH_M_FIELD_NUMBER: builtins.int
     serial_number: builtins.str
+    """Serial number that picks one physical camera."""
     frame_rate_fps: builtins.int
+    """Frame rate in frames per second."""
     min_depth_m: builtins.float
+    """Nearest depth reported, in metres."""
     max_depth_m: builtins.float
+    """Farthest depth reported, in metres."""
     def __init__(
         self,
         *,
@@ -111,11 +126,14 @@ class CameraConfig(google.protobuf.message.Message):
     REALSENSE_D435I_FIELD_NUMBER: builtins.int
     REALSENSE_D405_FIELD_NUMBER: builtins.int
     @property
-    def intrinsics(self) -> _CameraIntrinsics: ...
+    def intrinsics(self) -> _CameraIntrinsics:
+        """The camera's pinhole model; absent when not known."""
     @property
-    def realsense_d435i(self) -> _RealsenseD435i: ...
+    def realsense_d435i(self) -> _RealsenseD435i:
+        """An Intel RealSense D435i."""
     @property
-    def realsense_d405(self) -> _RealsenseD405: ...
+    def realsense_d405(self) -> _RealsenseD405:
+        """An Intel RealSense D405."""
     def __init__(
         self,
         *,
@@ -136,7 +154,8 @@ class CameraState(google.protobuf.message.Message):
 
     BASE_POSE_FIELD_NUMBER: builtins.int
     @property
-    def base_pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def base_pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Pose of the camera in the work cell."""
     def __init__(
         self,
         *,

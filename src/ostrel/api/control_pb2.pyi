@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.control_pb2, written by protoc-gen-ostrel from
-# ostrel/api/control.proto. Do not edit: change the schema file instead.
+# ostrel/api/control.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -27,19 +27,27 @@ class ControllerAction(google.protobuf.message.Message):
     CLOSE_GRIPPER_FIELD_NUMBER: builtins.int
     SET_EFFECTOR_POSITIONS_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name of the action, as a behavior's name names the step it came from."""
     simulate: builtins.bool
+    """True carries the action out in simulation rather than on the devices."""
     @property
-    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot: ...
+    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot:
+        """A new project for the controller to work with."""
     @property
-    def initialize_controller(self) -> ostrel.api.execution_pb2.InitializeController: ...
+    def initialize_controller(self) -> ostrel.api.execution_pb2.InitializeController:
+        """Start controlling a robot."""
     @property
-    def shutdown_controller(self) -> ostrel.api.execution_pb2.ShutdownController: ...
+    def shutdown_controller(self) -> ostrel.api.execution_pb2.ShutdownController:
+        """Stop the controller."""
     @property
-    def open_gripper(self) -> ostrel.api.execution_pb2.OpenGripper: ...
+    def open_gripper(self) -> ostrel.api.execution_pb2.OpenGripper:
+        """Open a gripper."""
     @property
-    def close_gripper(self) -> ostrel.api.execution_pb2.CloseGripper: ...
+    def close_gripper(self) -> ostrel.api.execution_pb2.CloseGripper:
+        """Close a gripper."""
     @property
-    def set_effector_positions(self) -> ostrel.api.execution_pb2.SetEffectorPositions: ...
+    def set_effector_positions(self) -> ostrel.api.execution_pb2.SetEffectorPositions:
+        """Set an effector's joint positions."""
     def __init__(
         self,
         *,
@@ -65,6 +73,7 @@ class ControllerMetrics(google.protobuf.message.Message):
 
     STEP_DURATION_NS_FIELD_NUMBER: builtins.int
     step_duration_ns: builtins.int
+    """How long the step took, in nanoseconds."""
     def __init__(
         self,
         *,
@@ -88,14 +97,20 @@ class ControllerProducts(google.protobuf.message.Message):
     REFERENCE_FIELD_NUMBER: builtins.int
     FEEDBACK_FIELD_NUMBER: builtins.int
     @property
-    def metrics(self) -> _ControllerMetrics: ...
+    def metrics(self) -> _ControllerMetrics:
+        """Timing of the step that produced these results."""
     faulted: builtins.bool
+    """True while the controller is in a fault."""
     robot: builtins.str
+    """The controlled robot: a key of the workspace's robots."""
     time_s: builtins.float
+    """The controller's clock, in seconds."""
     @property
-    def reference(self) -> ostrel.api.motion_pb2.State: ...
+    def reference(self) -> ostrel.api.motion_pb2.State:
+        """The motion state the controller commands."""
     @property
-    def feedback(self) -> ostrel.api.motion_pb2.State: ...
+    def feedback(self) -> ostrel.api.motion_pb2.State:
+        """The motion state the controller measures."""
     def __init__(
         self,
         *,

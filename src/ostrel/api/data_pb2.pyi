@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.data_pb2, written by protoc-gen-ostrel from
-# ostrel/api/data.proto. Do not edit: change the schema file instead.
+# ostrel/api/data.proto.
 
 import builtins
 import collections.abc
@@ -30,11 +30,14 @@ class DatalinkAction(google.protobuf.message.Message):
     START_RECORDING_DATA_FIELD_NUMBER: builtins.int
     STOP_RECORDING_DATA_FIELD_NUMBER: builtins.int
     @property
-    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot: ...
+    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot:
+        """A new project for the agent to work with."""
     @property
-    def start_recording_data(self) -> ostrel.api.execution_pb2.StartRecordingData: ...
+    def start_recording_data(self) -> ostrel.api.execution_pb2.StartRecordingData:
+        """Start a recording."""
     @property
-    def stop_recording_data(self) -> ostrel.api.execution_pb2.StopRecordingData: ...
+    def stop_recording_data(self) -> ostrel.api.execution_pb2.StopRecordingData:
+        """Stop the recording."""
     def __init__(
         self,
         *,
@@ -60,16 +63,22 @@ class ProductRecord(google.protobuf.message.Message):
     CONTROLLER_FIELD_NUMBER: builtins.int
     SIMULATOR_FIELD_NUMBER: builtins.int
     timestamp_ns: builtins.int
+    """When the products were taken, in nanoseconds."""
     @property
-    def images(self) -> ostrel.api.perception_pb2.ImagesProducts: ...
+    def images(self) -> ostrel.api.perception_pb2.ImagesProducts:
+        """Images the perception agent produced."""
     @property
-    def perception(self) -> ostrel.api.perception_pb2.PerceptionProducts: ...
+    def perception(self) -> ostrel.api.perception_pb2.PerceptionProducts:
+        """Markers and camera poses from the perception agent."""
     @property
-    def planner(self) -> ostrel.api.planning_pb2.PlannerProducts: ...
+    def planner(self) -> ostrel.api.planning_pb2.PlannerProducts:
+        """Targets and trajectories from the planner."""
     @property
-    def controller(self) -> ostrel.api.control_pb2.ControllerProducts: ...
+    def controller(self) -> ostrel.api.control_pb2.ControllerProducts:
+        """Motion states from the controller."""
     @property
-    def simulator(self) -> ostrel.api.simulation_pb2.SimulatorProducts: ...
+    def simulator(self) -> ostrel.api.simulation_pb2.SimulatorProducts:
+        """Workspace state and linkages from the simulator."""
     def __init__(
         self,
         *,
@@ -98,14 +107,21 @@ class EventRecord(google.protobuf.message.Message):
     STATUS_FIELD_NUMBER: builtins.int
     STATUS_METADATA_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name of the event: the name of the behavior node that ran it."""
     start_timestamp_ns: builtins.int
+    """When the event started, in nanoseconds."""
     stop_timestamp_ns: builtins.int
+    """When the event ended, in nanoseconds."""
     @property
-    def action(self) -> google.protobuf.any_pb2.Any: ...
+    def action(self) -> google.protobuf.any_pb2.Any:
+        """The action carried out (for example a PlannerAction), packed; its type
+ URL names the action message."""
     @property
-    def status(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.common_pb2.Status]: ...
+    def status(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.common_pb2.Status]:
+        """The statuses the event went through, in order; the last is its outcome."""
     @property
-    def status_metadata(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.common_pb2.Metadata]: ...
+    def status_metadata(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.common_pb2.Metadata]:
+        """When each status was reached: status_metadata[i] belongs to status[i]."""
     def __init__(
         self,
         *,
@@ -134,14 +150,20 @@ class RecordSet(google.protobuf.message.Message):
     PRODUCTS_FIELD_NUMBER: builtins.int
     PROJECT_FIELD_NUMBER: builtins.int
     description: builtins.str
+    """Text given by the step that started the recording."""
     start_timestamp_ns: builtins.int
+    """When the recording started, in nanoseconds."""
     stop_timestamp_ns: builtins.int
+    """When the recording stopped, in nanoseconds; 0 while it has not stopped."""
     @property
-    def events(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_EventRecord]: ...
+    def events(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_EventRecord]:
+        """The recorded events, in order."""
     @property
-    def products(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_ProductRecord]: ...
+    def products(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_ProductRecord]:
+        """The recorded products of the agents, in order."""
     @property
-    def project(self) -> ostrel.api.project_pb2.ProjectSnapshot: ...
+    def project(self) -> ostrel.api.project_pb2.ProjectSnapshot:
+        """The project the recording was made with."""
     def __init__(
         self,
         *,
@@ -165,7 +187,8 @@ class DataRecords(google.protobuf.message.Message):
 
     RECORDS_FIELD_NUMBER: builtins.int
     @property
-    def records(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_RecordSet]: ...
+    def records(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_RecordSet]:
+        """The record sets, in order."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.dynamics_pb2, written by protoc-gen-ostrel from
-# ostrel/api/dynamics.proto. Do not edit: change the schema file instead.
+# ostrel/api/dynamics.proto.
 
 import builtins
 import collections.abc
@@ -35,7 +35,7 @@ LINEAR_1DOF: DegreeOfFreedom.ValueType  # 2
 
 @typing.final
 class Moments(google.protobuf.message.Message):
-    """Upper triangle of a symmetric inertia tensor."""
+    """Upper triangle of a symmetric inertia tensor, in kilogram square metres."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     XX_FIELD_NUMBER: builtins.int
@@ -45,11 +45,17 @@ class Moments(google.protobuf.message.Message):
     YZ_FIELD_NUMBER: builtins.int
     ZZ_FIELD_NUMBER: builtins.int
     xx: builtins.float
+    """Moment about the x axis."""
     xy: builtins.float
+    """Product of inertia of x and y."""
     xz: builtins.float
+    """Product of inertia of x and z."""
     yy: builtins.float
+    """Moment about the y axis."""
     yz: builtins.float
+    """Product of inertia of y and z."""
     zz: builtins.float
+    """Moment about the z axis."""
     def __init__(
         self,
         *,
@@ -75,10 +81,13 @@ class Inertia(google.protobuf.message.Message):
     MASS_FIELD_NUMBER: builtins.int
     MOMENTS_FIELD_NUMBER: builtins.int
     @property
-    def center(self) -> ostrel.api.math_pb2.Vector3: ...
+    def center(self) -> ostrel.api.math_pb2.Vector3:
+        """Centre of mass in the body's frame, in metres."""
     mass: builtins.float
+    """Mass in kilograms."""
     @property
-    def moments(self) -> _Moments: ...
+    def moments(self) -> _Moments:
+        """Inertia tensor about the centre of mass."""
     def __init__(
         self,
         *,
@@ -103,14 +112,19 @@ class Body(google.protobuf.message.Message):
     OBSTACLES_FIELD_NUMBER: builtins.int
     MATERIALS_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name by which joints and a robot's interface_link refer to the body."""
     @property
-    def inertia(self) -> _Inertia: ...
+    def inertia(self) -> _Inertia:
+        """Mass properties; absent when unknown."""
     @property
-    def surfaces(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.shape_pb2.Surface]: ...
+    def surfaces(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.shape_pb2.Surface]:
+        """Meshes that show the body."""
     @property
-    def obstacles(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.shape_pb2.Obstacle]: ...
+    def obstacles(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.shape_pb2.Obstacle]:
+        """Primitive solids that the body collides with."""
     @property
-    def materials(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.material_pb2.Material]: ...
+    def materials(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.material_pb2.Material]:
+        """Materials that the body's surfaces name."""
     def __init__(
         self,
         *,
@@ -138,13 +152,20 @@ class Joint(google.protobuf.message.Message):
     DOF_FIELD_NUMBER: builtins.int
     AXIS_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name of the joint."""
     parent: builtins.str
+    """The body the joint hangs from: a Body.name of the same chain."""
     child: builtins.str
+    """The body the joint moves: a Body.name of the same chain."""
     @property
-    def pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Where the joint stands, relative to the parent body."""
     dof: _DegreeOfFreedom.ValueType
+    """Kind of motion; unset is a fixed joint."""
     @property
-    def axis(self) -> ostrel.api.math_pb2.Vector3: ...
+    def axis(self) -> ostrel.api.math_pb2.Vector3:
+        """Axis of rotation (rotary) or direction of travel (linear), in the joint's
+ frame; not used by a fixed joint."""
     def __init__(
         self,
         *,
@@ -170,11 +191,14 @@ class Chain(google.protobuf.message.Message):
     BODIES_FIELD_NUMBER: builtins.int
     MATERIALS_FIELD_NUMBER: builtins.int
     @property
-    def joints(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_Joint]: ...
+    def joints(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_Joint]:
+        """The joints that link the bodies."""
     @property
-    def bodies(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_Body]: ...
+    def bodies(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_Body]:
+        """The rigid bodies of the mechanism."""
     @property
-    def materials(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.material_pb2.Material]: ...
+    def materials(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.material_pb2.Material]:
+        """Materials that any surface of the chain's bodies may name."""
     def __init__(
         self,
         *,

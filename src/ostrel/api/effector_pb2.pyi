@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.effector_pb2, written by protoc-gen-ostrel from
-# ostrel/api/effector.proto. Do not edit: change the schema file instead.
+# ostrel/api/effector.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -41,9 +41,11 @@ class EffectorConfig(google.protobuf.message.Message):
     ROBOTIQ_GRIPPER_2F85_FIELD_NUMBER: builtins.int
     FRANKA_HAND_FIELD_NUMBER: builtins.int
     @property
-    def robotiq_gripper_2f85(self) -> _RobotiqGripper2F85: ...
+    def robotiq_gripper_2f85(self) -> _RobotiqGripper2F85:
+        """A Robotiq 2F-85 gripper."""
     @property
-    def franka_hand(self) -> _FrankaHand: ...
+    def franka_hand(self) -> _FrankaHand:
+        """A Franka Hand."""
     def __init__(
         self,
         *,
@@ -58,15 +60,18 @@ _EffectorConfig: typing_extensions.TypeAlias = EffectorConfig
 
 @typing.final
 class EffectorState(google.protobuf.message.Message):
-    """Current pose and joint positions of one effector."""
+    """Current pose and joint positions of one effector. Not the motion state's
+ effector view (ostrel.api.motion.EffectorState)."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     BASE_POSE_FIELD_NUMBER: builtins.int
     JOINT_POSITIONS_FIELD_NUMBER: builtins.int
     @property
-    def base_pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def base_pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Pose of the effector's base in the work cell."""
     @property
-    def joint_positions(self) -> ostrel.api.math_pb2.VectorX: ...
+    def joint_positions(self) -> ostrel.api.math_pb2.VectorX:
+        """Position of each effector joint, for example the finger opening in metres."""
     def __init__(
         self,
         *,

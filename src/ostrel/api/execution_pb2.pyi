@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.execution_pb2, written by protoc-gen-ostrel from
-# ostrel/api/execution.proto. Do not edit: change the schema file instead.
+# ostrel/api/execution.proto.
 
 import builtins
 import collections.abc
@@ -64,48 +64,71 @@ class Behavior(google.protobuf.message.Message):
     START_RECORDING_DATA_FIELD_NUMBER: builtins.int
     STOP_RECORDING_DATA_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name of the node, shown in logs and records; may differ from the key
+ under which the tree is stored in the project."""
     @property
-    def repeat_routine(self) -> _RepeatRoutine: ...
+    def repeat_routine(self) -> _RepeatRoutine:
+        """Routine: runs one child several times."""
     @property
-    def sequence_routine(self) -> _SequenceRoutine: ...
+    def sequence_routine(self) -> _SequenceRoutine:
+        """Routine: runs children one after another."""
     @property
-    def sleep_routine(self) -> _SleepRoutine: ...
+    def sleep_routine(self) -> _SleepRoutine:
+        """Routine: waits."""
     @property
-    def initialize_perception(self) -> _InitializePerception: ...
+    def initialize_perception(self) -> _InitializePerception:
+        """Perception step: start the perception agent."""
     @property
-    def shutdown_perception(self) -> _ShutdownPerception: ...
+    def shutdown_perception(self) -> _ShutdownPerception:
+        """Perception step: stop the perception agent."""
     @property
-    def calibrate_camera_from_markers(self) -> _CalibrateCameraFromMarkers: ...
+    def calibrate_camera_from_markers(self) -> _CalibrateCameraFromMarkers:
+        """Perception step: calibrate a camera from visual markers."""
     @property
-    def record_images(self) -> _RecordImages: ...
+    def record_images(self) -> _RecordImages:
+        """Perception step: record images."""
     @property
-    def perspective_crop_image(self) -> _PerspectiveCropImage: ...
+    def perspective_crop_image(self) -> _PerspectiveCropImage:
+        """Perception step: crop a camera image to a task region."""
     @property
-    def goto_target_positions(self) -> _GotoTargetPositions: ...
+    def goto_target_positions(self) -> _GotoTargetPositions:
+        """Planning step: move a robot to a target."""
     @property
-    def screw_along_last_axis(self) -> _ScrewAlongLastAxis: ...
+    def screw_along_last_axis(self) -> _ScrewAlongLastAxis:
+        """Planning step: screw along the tool's last axis."""
     @property
-    def generate_target_poses(self) -> _GenerateTargetPoses: ...
+    def generate_target_poses(self) -> _GenerateTargetPoses:
+        """Planning step: propose target poses."""
     @property
-    def initialize_controller(self) -> _InitializeController: ...
+    def initialize_controller(self) -> _InitializeController:
+        """Control step: start a robot's controller."""
     @property
-    def shutdown_controller(self) -> _ShutdownController: ...
+    def shutdown_controller(self) -> _ShutdownController:
+        """Control step: stop the controller."""
     @property
-    def open_gripper(self) -> _OpenGripper: ...
+    def open_gripper(self) -> _OpenGripper:
+        """Control step: open a gripper."""
     @property
-    def close_gripper(self) -> _CloseGripper: ...
+    def close_gripper(self) -> _CloseGripper:
+        """Control step: close a gripper."""
     @property
-    def set_effector_positions(self) -> _SetEffectorPositions: ...
+    def set_effector_positions(self) -> _SetEffectorPositions:
+        """Control step: set an effector's joint positions."""
     @property
-    def align_item_to_tool(self) -> _AlignItemToTool: ...
+    def align_item_to_tool(self) -> _AlignItemToTool:
+        """Simulation step: align an item with a tool."""
     @property
-    def attach_item_to_tool(self) -> _AttachItemToTool: ...
+    def attach_item_to_tool(self) -> _AttachItemToTool:
+        """Simulation step: attach an item to a tool."""
     @property
-    def detach_item_from_tool(self) -> _DetachItemFromTool: ...
+    def detach_item_from_tool(self) -> _DetachItemFromTool:
+        """Simulation step: detach an item from a tool."""
     @property
-    def start_recording_data(self) -> _StartRecordingData: ...
+    def start_recording_data(self) -> _StartRecordingData:
+        """Recording step: start a data recording."""
     @property
-    def stop_recording_data(self) -> _StopRecordingData: ...
+    def stop_recording_data(self) -> _StopRecordingData:
+        """Recording step: stop the data recording."""
     def __init__(
         self,
         *,
@@ -147,9 +170,12 @@ class RepeatRoutine(google.protobuf.message.Message):
     REPETITIONS_FIELD_NUMBER: builtins.int
     ALLOW_FAILURE_FIELD_NUMBER: builtins.int
     @property
-    def behavior(self) -> _Behavior: ...
+    def behavior(self) -> _Behavior:
+        """The child to repeat; absent repeats nothing."""
     repetitions: builtins.int
+    """How many times the child runs; 0 runs it not at all."""
     allow_failure: builtins.bool
+    """When true, a failing run of the child does not fail the routine."""
     def __init__(
         self,
         *,
@@ -171,8 +197,11 @@ class SequenceRoutine(google.protobuf.message.Message):
     BEHAVIORS_FIELD_NUMBER: builtins.int
     ALLOW_FAILURE_FIELD_NUMBER: builtins.int
     @property
-    def behaviors(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_Behavior]: ...
+    def behaviors(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_Behavior]:
+        """The children, run in list order; empty does nothing."""
     allow_failure: builtins.bool
+    """When true, a failing child does not fail the routine, which goes on with
+ the next child."""
     def __init__(
         self,
         *,
@@ -192,6 +221,7 @@ class SleepRoutine(google.protobuf.message.Message):
 
     DURATION_S_FIELD_NUMBER: builtins.int
     duration_s: builtins.float
+    """How long to wait, in seconds; 0 does not wait."""
     def __init__(
         self,
         *,
@@ -233,8 +263,10 @@ class CalibrateCameraFromMarkers(google.protobuf.message.Message):
     CAMERA_FIELD_NUMBER: builtins.int
     MARKERS_FIELD_NUMBER: builtins.int
     camera: builtins.str
+    """The camera to calibrate: a key of the workspace's cameras."""
     @property
-    def markers(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]: ...
+    def markers(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]:
+        """The markers to calibrate against: keys of the workspace's fiducials."""
     def __init__(
         self,
         *,
@@ -273,14 +305,24 @@ class PerspectiveCropImage(google.protobuf.message.Message):
     WIDTH_FIELD_NUMBER: builtins.int
     HEIGHT_FIELD_NUMBER: builtins.int
     camera: builtins.str
+    """The camera whose image is cropped: a key of the workspace's cameras."""
     source_id: builtins.str
+    """Which image source of the camera to crop from (for example colour or
+ depth); empty leaves the choice to the perception agent."""
     task_region: builtins.str
+    """The region to crop to: a key of the workspace's task_regions."""
     top_left_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType
+    """Corner of the region that goes to the top left of the result."""
     top_right_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType
+    """Corner of the region that goes to the top right of the result."""
     bot_right_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType
+    """Corner of the region that goes to the bottom right of the result."""
     bot_left_corner: ostrel.api.task_pb2.TaskRegionCorner.ValueType
+    """Corner of the region that goes to the bottom left of the result."""
     width: builtins.int
+    """Width of the cropped image in pixels."""
     height: builtins.int
+    """Height of the cropped image in pixels."""
     def __init__(
         self,
         *,
@@ -302,7 +344,8 @@ _PerspectiveCropImage: typing_extensions.TypeAlias = PerspectiveCropImage
 
 @typing.final
 class TerminationCriteria(google.protobuf.message.Message):
-    """When a motion counts as finished or failed."""
+    """When a motion counts as finished or failed. A value of 0 (unset) sets no
+ limit of that kind."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     TIMEOUT_WINDOW_S_FIELD_NUMBER: builtins.int
@@ -311,10 +354,16 @@ class TerminationCriteria(google.protobuf.message.Message):
     LINEAR_TOOL_POSE_TOL_FIELD_NUMBER: builtins.int
     ANGULAR_TOOL_POSE_TOL_FIELD_NUMBER: builtins.int
     timeout_window_s: builtins.float
+    """Longest time, in seconds, the motion may take before it fails."""
     time_to_completion_s: builtins.float
+    """Time within which the motion is expected to complete, in seconds."""
     joint_position_tol: builtins.float
+    """Largest remaining joint position error at which the motion is done, in
+ joint units (radians or metres)."""
     linear_tool_pose_tol: builtins.float
+    """Largest remaining error of the tool position, in metres."""
     angular_tool_pose_tol: builtins.float
+    """Largest remaining error of the tool orientation, in radians."""
     def __init__(
         self,
         *,
@@ -345,16 +394,29 @@ class GotoTargetPositions(google.protobuf.message.Message):
     TERMINATION_FIELD_NUMBER: builtins.int
     TARGET_GENERATORS_FIELD_NUMBER: builtins.int
     robot: builtins.str
+    """The robot to move: a key of the workspace's robots."""
     tool: builtins.str
+    """The tool frame that is moved to the target: a key of the robot's
+ tool_frames."""
     disable_collision_checking: builtins.bool
+    """When true, the motion is planned without collision checking; false keeps
+ it on."""
     interpolation: ostrel.api.trajectory_pb2.InterpolationType.ValueType
+    """Space in which the motion is interpolated; unset is JOINT."""
     ranking: _RankingStrategy.ValueType
+    """How the proposals are ordered before the first is taken; unset is RANDOM."""
     num_proposals: builtins.int
+    """How many target proposals to draw from the generators."""
     motion_limits: builtins.str
+    """Limits of the motion: a key of the project's variables.motion_limits;
+ empty moves with default limits."""
     @property
-    def termination(self) -> _TerminationCriteria: ...
+    def termination(self) -> _TerminationCriteria:
+        """When the motion counts as done or failed; absent sets no criteria."""
     @property
-    def target_generators(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]: ...
+    def target_generators(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]:
+        """Where targets come from: keys of the project's
+ variables.target_generators, one or more."""
     def __init__(
         self,
         *,
@@ -387,13 +449,22 @@ class ScrewAlongLastAxis(google.protobuf.message.Message):
     MOTION_LIMITS_FIELD_NUMBER: builtins.int
     TERMINATION_FIELD_NUMBER: builtins.int
     robot: builtins.str
+    """The robot that screws: a key of the workspace's robots."""
     tool: builtins.str
+    """The tool frame whose last axis is screwed along: a key of the robot's
+ tool_frames."""
     displacement: builtins.float
+    """Travel along the axis during the motion, in metres."""
     num_rotations: builtins.float
+    """Turns about the axis during the motion; fractions of a turn are allowed."""
     clockwise: builtins.bool
+    """Turning sense: true clockwise, false (the default) counter-clockwise."""
     motion_limits: builtins.str
+    """Limits of the motion: a key of the project's variables.motion_limits;
+ empty moves with default limits."""
     @property
-    def termination(self) -> _TerminationCriteria: ...
+    def termination(self) -> _TerminationCriteria:
+        """When the motion counts as done or failed; absent sets no criteria."""
     def __init__(
         self,
         *,
@@ -421,9 +492,14 @@ class GenerateTargetPoses(google.protobuf.message.Message):
     NUM_PROPOSALS_FIELD_NUMBER: builtins.int
     TARGET_GENERATOR_FIELD_NUMBER: builtins.int
     robot: builtins.str
+    """The robot the targets are for: a key of the workspace's robots."""
     tool: builtins.str
+    """The tool frame the targets place: a key of the robot's tool_frames."""
     num_proposals: builtins.int
+    """How many target proposals to produce."""
     target_generator: builtins.str
+    """Where targets come from: one key of the project's
+ variables.target_generators."""
     def __init__(
         self,
         *,
@@ -446,7 +522,9 @@ class InitializeController(google.protobuf.message.Message):
     ROBOT_FIELD_NUMBER: builtins.int
     TOOL_FIELD_NUMBER: builtins.int
     robot: builtins.str
+    """The robot to control: a key of the workspace's robots."""
     tool: builtins.str
+    """The tool frame the controller works in: a key of the robot's tool_frames."""
     def __init__(
         self,
         *,
@@ -477,6 +555,7 @@ class OpenGripper(google.protobuf.message.Message):
 
     EFFECTOR_FIELD_NUMBER: builtins.int
     effector: builtins.str
+    """The gripper to open: a key of the workspace's effectors."""
     def __init__(
         self,
         *,
@@ -495,6 +574,7 @@ class CloseGripper(google.protobuf.message.Message):
 
     EFFECTOR_FIELD_NUMBER: builtins.int
     effector: builtins.str
+    """The gripper to close: a key of the workspace's effectors."""
     def __init__(
         self,
         *,
@@ -514,8 +594,10 @@ class SetEffectorPositions(google.protobuf.message.Message):
     EFFECTOR_FIELD_NUMBER: builtins.int
     POSITIONS_FIELD_NUMBER: builtins.int
     effector: builtins.str
+    """The effector to move: a key of the workspace's effectors."""
     @property
-    def positions(self) -> ostrel.api.math_pb2.VectorX: ...
+    def positions(self) -> ostrel.api.math_pb2.VectorX:
+        """The joint positions to reach, one per effector joint."""
     def __init__(
         self,
         *,
@@ -537,8 +619,12 @@ class AlignItemToTool(google.protobuf.message.Message):
     ROBOT_FIELD_NUMBER: builtins.int
     TOOL_FIELD_NUMBER: builtins.int
     item: builtins.str
+    """The item to align: a key of the workspace's items."""
     robot: builtins.str
+    """The robot whose tool the item is aligned with: a key of the workspace's
+ robots."""
     tool: builtins.str
+    """The tool frame to align with: a key of the robot's tool_frames."""
     def __init__(
         self,
         *,
@@ -560,7 +646,9 @@ class AttachItemToTool(google.protobuf.message.Message):
     ITEM_FIELD_NUMBER: builtins.int
     ROBOT_FIELD_NUMBER: builtins.int
     item: builtins.str
+    """The item to attach: a key of the workspace's items."""
     robot: builtins.str
+    """The robot whose tool takes the item: a key of the workspace's robots."""
     def __init__(
         self,
         *,
@@ -581,7 +669,9 @@ class DetachItemFromTool(google.protobuf.message.Message):
     ITEM_FIELD_NUMBER: builtins.int
     ROBOT_FIELD_NUMBER: builtins.int
     item: builtins.str
+    """The item to release: a key of the workspace's items."""
     robot: builtins.str
+    """The robot whose tool holds the item: a key of the workspace's robots."""
     def __init__(
         self,
         *,
@@ -601,6 +691,7 @@ class StartRecordingData(google.protobuf.message.Message):
 
     DESCRIPTION_FIELD_NUMBER: builtins.int
     description: builtins.str
+    """Text that names the recording; records are selected by it later."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.fiducial_pb2, written by protoc-gen-ostrel from
-# ostrel/api/fiducial.proto. Do not edit: change the schema file instead.
+# ostrel/api/fiducial.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -19,7 +19,9 @@ class VisualMarker(google.protobuf.message.Message):
     TAG_ID_FIELD_NUMBER: builtins.int
     MARKER_LENGTH_M_FIELD_NUMBER: builtins.int
     tag_id: builtins.int
+    """Identifier encoded in the marker."""
     marker_length_m: builtins.float
+    """Side length of the marker in metres."""
     def __init__(
         self,
         *,
@@ -39,7 +41,8 @@ class FiducialConfig(google.protobuf.message.Message):
 
     VISUAL_MARKER_FIELD_NUMBER: builtins.int
     @property
-    def visual_marker(self) -> _VisualMarker: ...
+    def visual_marker(self) -> _VisualMarker:
+        """A visual marker."""
     def __init__(
         self,
         *,
@@ -58,7 +61,8 @@ class FiducialState(google.protobuf.message.Message):
 
     BASE_POSE_FIELD_NUMBER: builtins.int
     @property
-    def base_pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def base_pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Pose of the marker in the work cell."""
     def __init__(
         self,
         *,

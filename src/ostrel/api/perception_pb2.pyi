@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.perception_pb2, written by protoc-gen-ostrel from
-# ostrel/api/perception.proto. Do not edit: change the schema file instead.
+# ostrel/api/perception.proto.
 
 import builtins
 import collections.abc
@@ -30,19 +30,27 @@ class PerceptionAction(google.protobuf.message.Message):
     RECORD_IMAGES_FIELD_NUMBER: builtins.int
     PERSPECTIVE_CROP_IMAGE_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name of the action, as a behavior's name names the step it came from."""
     simulate: builtins.bool
+    """True carries the action out in simulation rather than on the devices."""
     @property
-    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot: ...
+    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot:
+        """A new project for the agent to work with."""
     @property
-    def initialize_perception(self) -> ostrel.api.execution_pb2.InitializePerception: ...
+    def initialize_perception(self) -> ostrel.api.execution_pb2.InitializePerception:
+        """Start the agent."""
     @property
-    def shutdown_perception(self) -> ostrel.api.execution_pb2.ShutdownPerception: ...
+    def shutdown_perception(self) -> ostrel.api.execution_pb2.ShutdownPerception:
+        """Stop the agent."""
     @property
-    def calibrate_camera_from_markers(self) -> ostrel.api.execution_pb2.CalibrateCameraFromMarkers: ...
+    def calibrate_camera_from_markers(self) -> ostrel.api.execution_pb2.CalibrateCameraFromMarkers:
+        """Calibrate a camera from visual markers."""
     @property
-    def record_images(self) -> ostrel.api.execution_pb2.RecordImages: ...
+    def record_images(self) -> ostrel.api.execution_pb2.RecordImages:
+        """Record images."""
     @property
-    def perspective_crop_image(self) -> ostrel.api.execution_pb2.PerspectiveCropImage: ...
+    def perspective_crop_image(self) -> ostrel.api.execution_pb2.PerspectiveCropImage:
+        """Crop a camera image to a task region."""
     def __init__(
         self,
         *,
@@ -68,6 +76,7 @@ class PerceptionMetrics(google.protobuf.message.Message):
 
     STEP_DURATION_NS_FIELD_NUMBER: builtins.int
     step_duration_ns: builtins.int
+    """How long the step took, in nanoseconds."""
     def __init__(
         self,
         *,
@@ -88,9 +97,12 @@ class DetectedMarker(google.protobuf.message.Message):
     CORNERS_FIELD_NUMBER: builtins.int
     ID_FIELD_NUMBER: builtins.int
     camera: builtins.str
+    """The camera that saw the marker: a key of the workspace's cameras."""
     @property
-    def corners(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.math_pb2.Vector2]: ...
+    def corners(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.math_pb2.Vector2]:
+        """The marker's corners in the image, in pixels (x right, y down), in order."""
     id: builtins.int
+    """Identifier decoded from the marker; compares with a VisualMarker's tag_id."""
     def __init__(
         self,
         *,
@@ -132,11 +144,14 @@ class PerceptionProducts(google.protobuf.message.Message):
     DETECTED_MARKERS_FIELD_NUMBER: builtins.int
     CAMERA_POSES_FIELD_NUMBER: builtins.int
     @property
-    def metrics(self) -> _PerceptionMetrics: ...
+    def metrics(self) -> _PerceptionMetrics:
+        """Timing of the step that produced these results."""
     @property
-    def detected_markers(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_DetectedMarker]: ...
+    def detected_markers(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_DetectedMarker]:
+        """Markers found in the camera images, in order."""
     @property
-    def camera_poses(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.math_pb2.Pose3]: ...
+    def camera_poses(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.math_pb2.Pose3]:
+        """Camera poses the agent determined, by key of the workspace's cameras."""
     def __init__(
         self,
         *,
@@ -157,7 +172,8 @@ class ImagesProducts(google.protobuf.message.Message):
 
     IMAGES_FIELD_NUMBER: builtins.int
     @property
-    def images(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.image_pb2.Image]: ...
+    def images(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.image_pb2.Image]:
+        """The images, in order."""
     def __init__(
         self,
         *,

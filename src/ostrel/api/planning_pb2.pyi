@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.planning_pb2, written by protoc-gen-ostrel from
-# ostrel/api/planning.proto. Do not edit: change the schema file instead.
+# ostrel/api/planning.proto.
 
 import builtins
 import collections.abc
@@ -28,15 +28,21 @@ class PlannerAction(google.protobuf.message.Message):
     SCREW_ALONG_LAST_AXIS_FIELD_NUMBER: builtins.int
     GENERATE_TARGET_POSES_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name of the action, as a behavior's name names the step it came from."""
     simulate: builtins.bool
+    """True carries the action out in simulation rather than on the devices."""
     @property
-    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot: ...
+    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot:
+        """A new project for the planner to work with."""
     @property
-    def goto_target_positions(self) -> ostrel.api.execution_pb2.GotoTargetPositions: ...
+    def goto_target_positions(self) -> ostrel.api.execution_pb2.GotoTargetPositions:
+        """Move a robot to a target."""
     @property
-    def screw_along_last_axis(self) -> ostrel.api.execution_pb2.ScrewAlongLastAxis: ...
+    def screw_along_last_axis(self) -> ostrel.api.execution_pb2.ScrewAlongLastAxis:
+        """Screw along the tool's last axis."""
     @property
-    def generate_target_poses(self) -> ostrel.api.execution_pb2.GenerateTargetPoses: ...
+    def generate_target_poses(self) -> ostrel.api.execution_pb2.GenerateTargetPoses:
+        """Propose target poses."""
     def __init__(
         self,
         *,
@@ -60,6 +66,7 @@ class PlannerMetrics(google.protobuf.message.Message):
 
     STEP_DURATION_NS_FIELD_NUMBER: builtins.int
     step_duration_ns: builtins.int
+    """How long the step took, in nanoseconds."""
     def __init__(
         self,
         *,
@@ -82,12 +89,18 @@ class Target(google.protobuf.message.Message):
     L2_JOINT_TRAVEL_FIELD_NUMBER: builtins.int
     JACOBIAN_RCOND_FIELD_NUMBER: builtins.int
     @property
-    def position(self) -> ostrel.api.math_pb2.VectorX: ...
+    def position(self) -> ostrel.api.math_pb2.VectorX:
+        """Joint positions of the robot at the target, one per degree of freedom."""
     @property
-    def pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Pose of the tool frame at the target; absent when not known."""
     reachable: builtins.bool
+    """True when the robot can reach the target."""
     l2_joint_travel: builtins.float
+    """Joint travel to the target as a Euclidean (L2) norm over the joints."""
     jacobian_rcond: builtins.float
+    """Reciprocal condition number of the robot's Jacobian at the target: near
+ 0 is close to a singularity, 1 is best."""
     def __init__(
         self,
         *,
@@ -116,16 +129,23 @@ class PlannerProducts(google.protobuf.message.Message):
     TRAJECTORY_PROPOSALS_FIELD_NUMBER: builtins.int
     INTERPOLATION_FIELD_NUMBER: builtins.int
     @property
-    def metrics(self) -> _PlannerMetrics: ...
+    def metrics(self) -> _PlannerMetrics:
+        """Timing of the step that produced these results."""
     robot: builtins.str
+    """The robot planned for: a key of the workspace's robots."""
     tool: builtins.str
+    """The tool frame planned for: a key of the robot's tool_frames."""
     @property
-    def target_proposals(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_Target]: ...
+    def target_proposals(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[_Target]:
+        """The target proposals, in order."""
     @property
-    def trajectory(self) -> ostrel.api.trajectory_pb2.Trajectory: ...
+    def trajectory(self) -> ostrel.api.trajectory_pb2.Trajectory:
+        """The planned trajectory; absent when nothing was planned."""
     @property
-    def trajectory_proposals(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.trajectory_pb2.Trajectory]: ...
+    def trajectory_proposals(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.trajectory_pb2.Trajectory]:
+        """Candidate trajectories, in order."""
     interpolation: ostrel.api.trajectory_pb2.InterpolationType.ValueType
+    """Space the trajectories are interpolated in; unset is JOINT."""
     def __init__(
         self,
         *,

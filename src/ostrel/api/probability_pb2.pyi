@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.probability_pb2, written by protoc-gen-ostrel from
-# ostrel/api/probability.proto. Do not edit: change the schema file instead.
+# ostrel/api/probability.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -19,9 +19,11 @@ class Uniform(google.protobuf.message.Message):
     LOWER_FIELD_NUMBER: builtins.int
     UPPER_FIELD_NUMBER: builtins.int
     @property
-    def lower(self) -> ostrel.api.math_pb2.VectorX: ...
+    def lower(self) -> ostrel.api.math_pb2.VectorX:
+        """Lower bound of each component."""
     @property
-    def upper(self) -> ostrel.api.math_pb2.VectorX: ...
+    def upper(self) -> ostrel.api.math_pb2.VectorX:
+        """Upper bound of each component, in the same order as lower."""
     def __init__(
         self,
         *,
@@ -42,9 +44,11 @@ class Gaussian(google.protobuf.message.Message):
     MEAN_FIELD_NUMBER: builtins.int
     VARIANCE_FIELD_NUMBER: builtins.int
     @property
-    def mean(self) -> ostrel.api.math_pb2.VectorX: ...
+    def mean(self) -> ostrel.api.math_pb2.VectorX:
+        """Mean of each component."""
     @property
-    def variance(self) -> ostrel.api.math_pb2.VectorX: ...
+    def variance(self) -> ostrel.api.math_pb2.VectorX:
+        """Variance of each component (not a standard deviation, not a matrix)."""
     def __init__(
         self,
         *,
@@ -59,18 +63,22 @@ _Gaussian: typing_extensions.TypeAlias = Gaussian
 
 @typing.final
 class Distribution(google.protobuf.message.Message):
-    """A fixed vector, a uniform or a Gaussian distribution."""
+    """A fixed vector, a uniform or a Gaussian distribution. With no member set it
+ describes nothing."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     DETERMINISTIC_FIELD_NUMBER: builtins.int
     UNIFORM_FIELD_NUMBER: builtins.int
     GAUSSIAN_FIELD_NUMBER: builtins.int
     @property
-    def deterministic(self) -> ostrel.api.math_pb2.VectorX: ...
+    def deterministic(self) -> ostrel.api.math_pb2.VectorX:
+        """Always this vector."""
     @property
-    def uniform(self) -> _Uniform: ...
+    def uniform(self) -> _Uniform:
+        """Uniform between two vectors, component by component."""
     @property
-    def gaussian(self) -> _Gaussian: ...
+    def gaussian(self) -> _Gaussian:
+        """Normal with a mean and a variance per component."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.project_pb2, written by protoc-gen-ostrel from
-# ostrel/api/project.proto. Do not edit: change the schema file instead.
+# ostrel/api/project.proto.
 
 import builtins
 import collections.abc
@@ -44,12 +44,19 @@ class ProjectSnapshot(google.protobuf.message.Message):
     BEHAVIORS_FIELD_NUMBER: builtins.int
     VARIABLES_FIELD_NUMBER: builtins.int
     version: builtins.str
+    """Free text that identifies the version of the project; empty when unset."""
     @property
-    def workspace(self) -> ostrel.api.workspace_pb2.WorkspaceSnapshot: ...
+    def workspace(self) -> ostrel.api.workspace_pb2.WorkspaceSnapshot:
+        """The work cell: configuration, state and linkages of everything in it;
+ absent when the snapshot carries no workspace."""
     @property
-    def behaviors(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.execution_pb2.Behavior]: ...
+    def behaviors(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.execution_pb2.Behavior]:
+        """Behavior trees by name; each value is the root of a whole tree, and the
+ key is what a program run names."""
     @property
-    def variables(self) -> ostrel.api.variable_pb2.VariablesConfig: ...
+    def variables(self) -> ostrel.api.variable_pb2.VariablesConfig:
+        """Named motion limits and target generators that behaviors refer to;
+ absent when the snapshot carries none."""
     def __init__(
         self,
         *,

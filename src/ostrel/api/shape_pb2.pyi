@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.shape_pb2, written by protoc-gen-ostrel from
-# ostrel/api/shape.proto. Do not edit: change the schema file instead.
+# ostrel/api/shape.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -18,7 +18,8 @@ class Box(google.protobuf.message.Message):
 
     SIZE_FIELD_NUMBER: builtins.int
     @property
-    def size(self) -> ostrel.api.math_pb2.Vector3: ...
+    def size(self) -> ostrel.api.math_pb2.Vector3:
+        """Full extent along the box's x, y and z axes, in metres."""
     def __init__(
         self,
         *,
@@ -37,6 +38,7 @@ class Sphere(google.protobuf.message.Message):
 
     RADIUS_FIELD_NUMBER: builtins.int
     radius: builtins.float
+    """Radius in metres."""
     def __init__(
         self,
         *,
@@ -56,7 +58,9 @@ class Cylinder(google.protobuf.message.Message):
     RADIUS_FIELD_NUMBER: builtins.int
     HEIGHT_FIELD_NUMBER: builtins.int
     radius: builtins.float
+    """Radius in metres."""
     height: builtins.float
+    """Length along the cylinder's axis, in metres."""
     def __init__(
         self,
         *,
@@ -77,7 +81,9 @@ class Capsule(google.protobuf.message.Message):
     RADIUS_FIELD_NUMBER: builtins.int
     HEIGHT_FIELD_NUMBER: builtins.int
     radius: builtins.float
+    """Radius of the body and of the two end caps, in metres."""
     height: builtins.float
+    """Length along the capsule's axis, in metres."""
     def __init__(
         self,
         *,
@@ -100,13 +106,17 @@ class Primitive(google.protobuf.message.Message):
     CYLINDER_FIELD_NUMBER: builtins.int
     CAPSULE_FIELD_NUMBER: builtins.int
     @property
-    def box(self) -> _Box: ...
+    def box(self) -> _Box:
+        """A box."""
     @property
-    def sphere(self) -> _Sphere: ...
+    def sphere(self) -> _Sphere:
+        """A sphere."""
     @property
-    def cylinder(self) -> _Cylinder: ...
+    def cylinder(self) -> _Cylinder:
+        """A cylinder."""
     @property
-    def capsule(self) -> _Capsule: ...
+    def capsule(self) -> _Capsule:
+        """A capsule: a cylinder with hemispherical ends."""
     def __init__(
         self,
         *,
@@ -129,7 +139,9 @@ class Mesh(google.protobuf.message.Message):
     FILENAME_FIELD_NUMBER: builtins.int
     SCALE_FIELD_NUMBER: builtins.int
     filename: builtins.str
+    """Name of the mesh file."""
     scale: builtins.float
+    """Factor applied to the mesh's coordinates; unset reads 0."""
     def __init__(
         self,
         *,
@@ -151,10 +163,13 @@ class Obstacle(google.protobuf.message.Message):
     POSE_FIELD_NUMBER: builtins.int
     PRIMITIVE_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name of the obstacle within its body."""
     @property
-    def pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Where the solid stands, relative to its body."""
     @property
-    def primitive(self) -> _Primitive: ...
+    def primitive(self) -> _Primitive:
+        """The solid itself."""
     def __init__(
         self,
         *,
@@ -178,11 +193,16 @@ class Surface(google.protobuf.message.Message):
     MESH_FIELD_NUMBER: builtins.int
     MATERIAL_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name of the surface within its body."""
     @property
-    def pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Where the mesh stands, relative to its body."""
     @property
-    def mesh(self) -> _Mesh: ...
+    def mesh(self) -> _Mesh:
+        """The mesh shown."""
     material: builtins.str
+    """Name of its material: the name of one of the materials listed beside it
+ in the body or chain; empty for none."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.simulation_pb2, written by protoc-gen-ostrel from
-# ostrel/api/simulation.proto. Do not edit: change the schema file instead.
+# ostrel/api/simulation.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -25,15 +25,21 @@ class SimulatorAction(google.protobuf.message.Message):
     ATTACH_ITEM_TO_TOOL_FIELD_NUMBER: builtins.int
     DETACH_ITEM_FROM_TOOL_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name of the action, as a behavior's name names the step it came from."""
     simulate: builtins.bool
+    """True carries the action out in simulation rather than on the devices."""
     @property
-    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot: ...
+    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot:
+        """A new project for the simulator to work with."""
     @property
-    def align_item_to_tool(self) -> ostrel.api.execution_pb2.AlignItemToTool: ...
+    def align_item_to_tool(self) -> ostrel.api.execution_pb2.AlignItemToTool:
+        """Align an item with a robot's tool."""
     @property
-    def attach_item_to_tool(self) -> ostrel.api.execution_pb2.AttachItemToTool: ...
+    def attach_item_to_tool(self) -> ostrel.api.execution_pb2.AttachItemToTool:
+        """Attach an item to a robot's tool."""
     @property
-    def detach_item_from_tool(self) -> ostrel.api.execution_pb2.DetachItemFromTool: ...
+    def detach_item_from_tool(self) -> ostrel.api.execution_pb2.DetachItemFromTool:
+        """Detach an item from a robot's tool."""
     def __init__(
         self,
         *,
@@ -57,6 +63,7 @@ class SimulatorMetrics(google.protobuf.message.Message):
 
     STEP_DURATION_NS_FIELD_NUMBER: builtins.int
     step_duration_ns: builtins.int
+    """How long the step took, in nanoseconds."""
     def __init__(
         self,
         *,
@@ -77,11 +84,14 @@ class SimulatorProducts(google.protobuf.message.Message):
     WORKSPACE_STATE_FIELD_NUMBER: builtins.int
     WORKSPACE_LINKAGES_FIELD_NUMBER: builtins.int
     @property
-    def metrics(self) -> _SimulatorMetrics: ...
+    def metrics(self) -> _SimulatorMetrics:
+        """Timing of the step that produced these results."""
     @property
-    def workspace_state(self) -> ostrel.api.workspace_pb2.WorkspaceState: ...
+    def workspace_state(self) -> ostrel.api.workspace_pb2.WorkspaceState:
+        """The simulated state of the workspace."""
     @property
-    def workspace_linkages(self) -> ostrel.api.workspace_pb2.WorkspaceLinkages: ...
+    def workspace_linkages(self) -> ostrel.api.workspace_pb2.WorkspaceLinkages:
+        """The simulated linkages: which items are held and by what."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.system_pb2, written by protoc-gen-ostrel from
-# ostrel/api/system.proto. Do not edit: change the schema file instead.
+# ostrel/api/system.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -18,7 +18,8 @@ DESCRIPTOR: google.protobuf.descriptor.FileDescriptor
 
 @typing.final
 class SystemState(google.protobuf.message.Message):
-    """Overall status, workspace state and the latest products of each agent."""
+    """Overall status, workspace state and the latest products of each agent.
+ Every field may be absent."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     STATUS_FIELD_NUMBER: builtins.int
@@ -29,19 +30,27 @@ class SystemState(google.protobuf.message.Message):
     CONTROLLER_FIELD_NUMBER: builtins.int
     TRAINER_FIELD_NUMBER: builtins.int
     @property
-    def status(self) -> ostrel.api.common_pb2.Status: ...
+    def status(self) -> ostrel.api.common_pb2.Status:
+        """Status of the system and of the last program: RUNNING while it runs,
+ then SUCCESS or FAILURE with a text."""
     @property
-    def workspace(self) -> ostrel.api.workspace_pb2.WorkspaceState: ...
+    def workspace(self) -> ostrel.api.workspace_pb2.WorkspaceState:
+        """Current state of the workspace (no configuration or linkages)."""
     @property
-    def images(self) -> ostrel.api.perception_pb2.ImagesProducts: ...
+    def images(self) -> ostrel.api.perception_pb2.ImagesProducts:
+        """Latest images of the perception agent."""
     @property
-    def perception(self) -> ostrel.api.perception_pb2.PerceptionProducts: ...
+    def perception(self) -> ostrel.api.perception_pb2.PerceptionProducts:
+        """Latest markers and camera poses of the perception agent."""
     @property
-    def planner(self) -> ostrel.api.planning_pb2.PlannerProducts: ...
+    def planner(self) -> ostrel.api.planning_pb2.PlannerProducts:
+        """Latest results of the planner."""
     @property
-    def controller(self) -> ostrel.api.control_pb2.ControllerProducts: ...
+    def controller(self) -> ostrel.api.control_pb2.ControllerProducts:
+        """Latest results of the controller."""
     @property
-    def trainer(self) -> ostrel.api.training_pb2.TrainerProducts: ...
+    def trainer(self) -> ostrel.api.training_pb2.TrainerProducts:
+        """Latest results of the trainer."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.task_pb2, written by protoc-gen-ostrel from
-# ostrel/api/task.proto. Do not edit: change the schema file instead.
+# ostrel/api/task.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -41,18 +41,22 @@ NEGX_NEGY_NEGZ: TaskRegionCorner.ValueType  # 7
 
 @typing.final
 class TaskRegionConfig(google.protobuf.message.Message):
-    """Placement and bounds of a region."""
+    """Placement and bounds of a region. A region has no name field: its name is
+ its key in the workspace's task_regions maps."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     POSE_FIELD_NUMBER: builtins.int
     MIN_FIELD_NUMBER: builtins.int
     MAX_FIELD_NUMBER: builtins.int
     @property
-    def pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Where the region stands in the work cell."""
     @property
-    def min(self) -> ostrel.api.math_pb2.Spatial3: ...
+    def min(self) -> ostrel.api.math_pb2.Spatial3:
+        """Lower bounds about the pose: linear part in metres, angular in radians."""
     @property
-    def max(self) -> ostrel.api.math_pb2.Spatial3: ...
+    def max(self) -> ostrel.api.math_pb2.Spatial3:
+        """Upper bounds about the pose: linear part in metres, angular in radians."""
     def __init__(
         self,
         *,
@@ -73,7 +77,8 @@ class TaskRegionState(google.protobuf.message.Message):
 
     BASE_POSE_FIELD_NUMBER: builtins.int
     @property
-    def base_pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def base_pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Current pose of the region in the work cell."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.tool_pb2, written by protoc-gen-ostrel from
-# ostrel/api/tool.proto. Do not edit: change the schema file instead.
+# ostrel/api/tool.proto.
 
 import builtins
 import google.protobuf.descriptor
@@ -21,10 +21,14 @@ class ToolFrame(google.protobuf.message.Message):
     PAYLOAD_MASS_KG_FIELD_NUMBER: builtins.int
     PAYLOAD_CENTER_FIELD_NUMBER: builtins.int
     @property
-    def flange_to_tool(self) -> ostrel.api.math_pb2.Pose3: ...
+    def flange_to_tool(self) -> ostrel.api.math_pb2.Pose3:
+        """Pose of the tool centre point in the flange's frame; absent is the
+ flange itself."""
     payload_mass_kg: builtins.float
+    """Mass the tool adds to the arm, in kilograms; 0 adds none."""
     @property
-    def payload_center(self) -> ostrel.api.math_pb2.Vector3: ...
+    def payload_center(self) -> ostrel.api.math_pb2.Vector3:
+        """Centre of mass of the payload in the flange's frame, in metres."""
     def __init__(
         self,
         *,

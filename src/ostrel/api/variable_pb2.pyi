@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.variable_pb2, written by protoc-gen-ostrel from
-# ostrel/api/variable.proto. Do not edit: change the schema file instead.
+# ostrel/api/variable.proto.
 
 import builtins
 import collections.abc
@@ -16,7 +16,7 @@ DESCRIPTOR: google.protobuf.descriptor.FileDescriptor
 
 @typing.final
 class MotionLimits(google.protobuf.message.Message):
-    """Joint and tool velocity/acceleration limits."""
+    """Joint and tool velocity/acceleration limits. Each part may be left out."""
     DESCRIPTOR: google.protobuf.descriptor.Descriptor  # pyright: ignore[reportIncompatibleVariableOverride]
 
     JOINT_VELOCITY_FIELD_NUMBER: builtins.int
@@ -24,13 +24,17 @@ class MotionLimits(google.protobuf.message.Message):
     TOOL_VELOCITY_FIELD_NUMBER: builtins.int
     TOOL_ACCELERATION_FIELD_NUMBER: builtins.int
     @property
-    def joint_velocity(self) -> ostrel.api.math_pb2.VectorX: ...
+    def joint_velocity(self) -> ostrel.api.math_pb2.VectorX:
+        """Largest speed of each joint: radians or metres per second, one per joint."""
     @property
-    def joint_acceleration(self) -> ostrel.api.math_pb2.VectorX: ...
+    def joint_acceleration(self) -> ostrel.api.math_pb2.VectorX:
+        """Largest acceleration of each joint, per second squared, one per joint."""
     @property
-    def tool_velocity(self) -> ostrel.api.math_pb2.Spatial3: ...
+    def tool_velocity(self) -> ostrel.api.math_pb2.Spatial3:
+        """Largest linear and angular speed of the tool."""
     @property
-    def tool_acceleration(self) -> ostrel.api.math_pb2.Spatial3: ...
+    def tool_acceleration(self) -> ostrel.api.math_pb2.Spatial3:
+        """Largest linear and angular acceleration of the tool."""
     def __init__(
         self,
         *,
@@ -54,9 +58,12 @@ class PoseGenerator(google.protobuf.message.Message):
     SAMPLE_FIELD_NUMBER: builtins.int
     OFFSET_POSE_FIELD_NUMBER: builtins.int
     task_region: builtins.str
+    """The region the poses lie in: a key of the workspace's task_regions."""
     sample: builtins.bool
+    """True samples poses within the region; false (the default) does not."""
     @property
-    def offset_pose(self) -> ostrel.api.math_pb2.Pose3: ...
+    def offset_pose(self) -> ostrel.api.math_pb2.Pose3:
+        """Offset applied to each generated pose; absent is no offset."""
     def __init__(
         self,
         *,
@@ -78,8 +85,11 @@ class JointPositionTarget(google.protobuf.message.Message):
     JOINT_POSITIONS_FIELD_NUMBER: builtins.int
     WRAP_ROTATIONS_FIELD_NUMBER: builtins.int
     @property
-    def joint_positions(self) -> ostrel.api.probability_pb2.Distribution: ...
+    def joint_positions(self) -> ostrel.api.probability_pb2.Distribution:
+        """Distribution the target joint positions are drawn from, one component per
+ joint."""
     wrap_rotations: builtins.bool
+    """True wraps the drawn rotations of rotary joints into one turn."""
     def __init__(
         self,
         *,
@@ -101,10 +111,14 @@ class TaskRegionTarget(google.protobuf.message.Message):
     SEED_JOINT_POSITIONS_FIELD_NUMBER: builtins.int
     WRAP_ROTATIONS_FIELD_NUMBER: builtins.int
     @property
-    def pose_generator(self) -> _PoseGenerator: ...
+    def pose_generator(self) -> _PoseGenerator:
+        """Produces the target poses."""
     @property
-    def seed_joint_positions(self) -> ostrel.api.probability_pb2.Distribution: ...
+    def seed_joint_positions(self) -> ostrel.api.probability_pb2.Distribution:
+        """Distribution of the joint positions from which the search for a joint
+ configuration reaching each pose starts."""
     wrap_rotations: builtins.bool
+    """True wraps the rotations of rotary joints into one turn."""
     def __init__(
         self,
         *,
@@ -126,9 +140,11 @@ class MixtureTarget(google.protobuf.message.Message):
     TARGET_GENERATORS_FIELD_NUMBER: builtins.int
     WEIGHTS_FIELD_NUMBER: builtins.int
     @property
-    def target_generators(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]: ...
+    def target_generators(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.str]:
+        """The mixed generators: keys of the project's variables.target_generators."""
     @property
-    def weights(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.float]: ...
+    def weights(self) -> google.protobuf.internal.containers.RepeatedScalarFieldContainer[builtins.float]:
+        """Weight of each generator: weights[i] belongs to target_generators[i]."""
     def __init__(
         self,
         *,
@@ -150,11 +166,14 @@ class TargetGenerator(google.protobuf.message.Message):
     TASK_REGION_TARGET_FIELD_NUMBER: builtins.int
     MIXTURE_TARGET_FIELD_NUMBER: builtins.int
     @property
-    def joint_position_target(self) -> _JointPositionTarget: ...
+    def joint_position_target(self) -> _JointPositionTarget:
+        """Targets given as joint positions."""
     @property
-    def task_region_target(self) -> _TaskRegionTarget: ...
+    def task_region_target(self) -> _TaskRegionTarget:
+        """Targets given as poses in a task region."""
     @property
-    def mixture_target(self) -> _MixtureTarget: ...
+    def mixture_target(self) -> _MixtureTarget:
+        """Targets drawn from other generators by weight."""
     def __init__(
         self,
         *,
@@ -214,9 +233,12 @@ class VariablesConfig(google.protobuf.message.Message):
     MOTION_LIMITS_FIELD_NUMBER: builtins.int
     TARGET_GENERATORS_FIELD_NUMBER: builtins.int
     @property
-    def motion_limits(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, _MotionLimits]: ...
+    def motion_limits(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, _MotionLimits]:
+        """Motion limits by name; steps name them in their motion_limits field."""
     @property
-    def target_generators(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, _TargetGenerator]: ...
+    def target_generators(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, _TargetGenerator]:
+        """Target generators by name; steps and mixtures name them in their
+ target_generators fields."""
     def __init__(
         self,
         *,

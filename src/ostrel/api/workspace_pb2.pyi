@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.workspace_pb2, written by protoc-gen-ostrel from
-# ostrel/api/workspace.proto. Do not edit: change the schema file instead.
+# ostrel/api/workspace.proto.
 
 import builtins
 import collections.abc
@@ -145,17 +145,23 @@ class WorkspaceConfig(google.protobuf.message.Message):
     FIDUCIALS_FIELD_NUMBER: builtins.int
     TASK_REGIONS_FIELD_NUMBER: builtins.int
     @property
-    def robots(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.robot_pb2.RobotConfig]: ...
+    def robots(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.robot_pb2.RobotConfig]:
+        """Robots by name; steps name them in their robot field."""
     @property
-    def effectors(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.effector_pb2.EffectorConfig]: ...
+    def effectors(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.effector_pb2.EffectorConfig]:
+        """Effectors by name; robots and gripper steps name them."""
     @property
-    def items(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.item_pb2.ItemConfig]: ...
+    def items(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.item_pb2.ItemConfig]:
+        """Items by name; item steps and grasp linkages name them."""
     @property
-    def cameras(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.camera_pb2.CameraConfig]: ...
+    def cameras(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.camera_pb2.CameraConfig]:
+        """Cameras by name; perception steps and products name them."""
     @property
-    def fiducials(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.fiducial_pb2.FiducialConfig]: ...
+    def fiducials(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.fiducial_pb2.FiducialConfig]:
+        """Fiducials (visual markers) by name; calibration steps name them."""
     @property
-    def task_regions(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.task_pb2.TaskRegionConfig]: ...
+    def task_regions(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.task_pb2.TaskRegionConfig]:
+        """Task regions by name; items, crops and pose generators name them."""
     def __init__(
         self,
         *,
@@ -299,17 +305,23 @@ class WorkspaceState(google.protobuf.message.Message):
     FIDUCIALS_FIELD_NUMBER: builtins.int
     TASK_REGIONS_FIELD_NUMBER: builtins.int
     @property
-    def robots(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.robot_pb2.RobotState]: ...
+    def robots(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.robot_pb2.RobotState]:
+        """State of each robot, under its key in the configuration."""
     @property
-    def effectors(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.effector_pb2.EffectorState]: ...
+    def effectors(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.effector_pb2.EffectorState]:
+        """State of each effector, under its key in the configuration."""
     @property
-    def items(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.item_pb2.ItemState]: ...
+    def items(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.item_pb2.ItemState]:
+        """State of each item, under its key in the configuration."""
     @property
-    def cameras(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.camera_pb2.CameraState]: ...
+    def cameras(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.camera_pb2.CameraState]:
+        """State of each camera, under its key in the configuration."""
     @property
-    def fiducials(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.fiducial_pb2.FiducialState]: ...
+    def fiducials(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.fiducial_pb2.FiducialState]:
+        """State of each fiducial, under its key in the configuration."""
     @property
-    def task_regions(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.task_pb2.TaskRegionState]: ...
+    def task_regions(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.task_pb2.TaskRegionState]:
+        """State of each task region, under its key in the configuration."""
     def __init__(
         self,
         *,
@@ -352,7 +364,9 @@ class WorkspaceLinkages(google.protobuf.message.Message):
 
     GRASPED_ITEMS_FIELD_NUMBER: builtins.int
     @property
-    def grasped_items(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.linkage_pb2.GraspedItemLinkage]: ...
+    def grasped_items(self) -> google.protobuf.internal.containers.MessageMap[builtins.str, ostrel.api.linkage_pb2.GraspedItemLinkage]:
+        """Each grasped item, by its key in items, with what holds it; an item that
+ is not held has no entry."""
     def __init__(
         self,
         *,
@@ -373,11 +387,14 @@ class WorkspaceSnapshot(google.protobuf.message.Message):
     STATE_FIELD_NUMBER: builtins.int
     LINKAGES_FIELD_NUMBER: builtins.int
     @property
-    def config(self) -> _WorkspaceConfig: ...
+    def config(self) -> _WorkspaceConfig:
+        """What each thing in the cell is."""
     @property
-    def state(self) -> _WorkspaceState: ...
+    def state(self) -> _WorkspaceState:
+        """Where each thing in the cell stands now."""
     @property
-    def linkages(self) -> _WorkspaceLinkages: ...
+    def linkages(self) -> _WorkspaceLinkages:
+        """Which items are held and by what."""
     def __init__(
         self,
         *,

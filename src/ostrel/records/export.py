@@ -16,8 +16,8 @@ import csv
 import os
 from typing import Callable, Dict, Iterable, Iterator, List, NamedTuple, Sequence, Tuple
 
-from google.protobuf import json_format
-
+from ostrel import protojson
+from ostrel.outfile import OutputFile, write_atomic, write_bytes
 from ostrel.records import png, view
 from ostrel.api import data_pb2, project_pb2
 from ostrel.records.sets import LazySet, record_sets
@@ -50,7 +50,7 @@ def _fmt(value: float) -> str:
 
 def write_events(path: str, header: data_pb2.RecordSet) -> int:
     rows = view.events(header)
-    with open(path, "w", newline="", encoding="utf-8") as handle:
+    with OutputFile(path) as handle:
         writer = csv.writer(handle)
         writer.writerow(EVENT_COLUMNS)
         for e in rows:
@@ -90,7 +90,7 @@ def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot
     """A CSV file with one row per product; `rows` is called twice (columns, then values)."""
     columns, names = joint_columns(project, owners, rows(), quantities)
     count = 0
-    with open(path, "w", newline="", encoding="utf-8") as handle:
+    with OutputFile(path) as handle:
         writer = csv.writer(handle)
         writer.writerow(["timestamp_ns", "time_s", *scalars, *names])
         for row in rows():
@@ -115,8 +115,7 @@ def write_images(folder: str, label: str, records: LazySet, warn: view.Warn) -> 
             data, name = image.message.data, image.name + ".bin"
             warn(ERR_IMAGE % (label, view.image_label(image), error, name))
             problems += 1
-        with open(os.path.join(folder, name), "wb") as handle:
-            handle.write(data)
+        write_bytes(os.path.join(folder, name), data)
         written += 1
     return written, problems
 
@@ -144,9 +143,7 @@ def export_set(out_dir: str, index: int, records: LazySet, warn: view.Warn) -> S
     images, bad = write_images(folder, label, records, warn)
     problems += bad
     if header.HasField("project"):
-        with open(os.path.join(folder, "project.json"), "w", encoding="utf-8") as handle:
-            handle.write(json_format.MessageToJson(header.project, preserving_proto_field_name=True, indent=2))
-            handle.write("\n")
+        write_atomic(os.path.join(folder, "project.json"), lambda handle: protojson.write_json(handle, header.project))
     else:
         warn(ERR_NO_PROJECT % label)
         problems += 1

@@ -16,22 +16,22 @@ from typing import Callable, Dict, Iterable, List, Mapping, Sequence, Tuple
 from google.protobuf import message as _message
 
 from ostrel.api import execution_pb2, project_pb2
-from ostrel.server.cell import check_project as check_limits
+from ostrel.server.checks import check_project as check_limits
 
 # Call metadata with which a client asks the server to take an empty project.
 ALLOW_EMPTY_METADATA = "ostrel-allow-empty"
 ALLOW_EMPTY_VALUES = ("1", "true", "yes")
 MAX_LISTED = 5  # problems a refusal names before it counts the rest
 
-EMPTY = ("the project is empty (no behaviors and no workspace) and would replace the current one "
+ERR_EMPTY = ("the project is empty (no behaviors and no workspace) and would replace the current one "
          "with nothing; ask for it explicitly (ostrel push --allow-empty, or the call metadata %s: 1)"
          % ALLOW_EMPTY_METADATA)
-NOT_IN = "%s '%s' is not in %s"
-NAMES_NONE = "names no %s"
-NOT_A_MARKER = "fiducial '%s' in %s is not a visual marker"
-NO_CONFIG = "%s '%s' has a state but no configuration in %s"
-REFUSED = "the project has %d problem%s: %s"
-MORE = "and %d more"
+ERR_NOT_IN = "%s '%s' is not in %s"
+ERR_NAMES_NONE = "names no %s"
+ERR_NOT_A_MARKER = "fiducial '%s' in %s is not a visual marker"
+ERR_NO_CONFIG = "%s '%s' has a state but no configuration in %s"
+ERR_REFUSED = "the project has %d problem%s: %s"
+ERR_MORE = "and %d more"
 
 _PLAIN_KEY = re.compile(r"[A-Za-z_][A-Za-z0-9_\-]*\Z")
 
@@ -101,7 +101,7 @@ def allows_empty(metadata: Iterable[Tuple[str, object]]) -> bool:
 def problems(project: Project, allow_empty: bool = False) -> List[str]:
     """Every reason to refuse `project`, one line each; empty when it is fine."""
     if is_empty(project) and not allow_empty:
-        return [EMPTY]
+        return [ERR_EMPTY]
     limit = check_limits(project)
     found = [limit] if limit is not None else []
     return found + _Names(project).problems()
@@ -111,8 +111,8 @@ def refusal(found: Sequence[str]) -> str:
     """One line for a push refused for `found` problems: the first few, then a count."""
     listed = list(found[:MAX_LISTED])
     if len(found) > MAX_LISTED:
-        listed.append(MORE % (len(found) - MAX_LISTED))
-    return REFUSED % (len(found), "" if len(found) == 1 else "s", "; ".join(listed))
+        listed.append(ERR_MORE % (len(found) - MAX_LISTED))
+    return ERR_REFUSED % (len(found), "" if len(found) == 1 else "s", "; ".join(listed))
 
 
 class _Names:
@@ -133,24 +133,24 @@ class _Names:
         """Checks one name held at `path`; `robot` is the robot a tool belongs to."""
         if not key:
             if required:
-                self.found.append("%s: %s" % (path, NAMES_NONE % kind))
+                self.found.append("%s: %s" % (path, ERR_NAMES_NONE % kind))
             return
         if kind == TOOL:
             robots = self.project.workspace.config.robots
             if robot in robots and key not in robots[robot].tool_frames:
                 where = key_path(TARGETS[ROBOT][0], robot) + ".tool_frames"
-                self.found.append("%s: %s" % (path, NOT_IN % ("tool frame", key, where)))
+                self.found.append("%s: %s" % (path, ERR_NOT_IN % ("tool frame", key, where)))
             return  # a missing robot is named at its own field
         where, lookup = TARGETS[kind]
         table = lookup(self.project)
         if key not in table:
-            self.found.append("%s: %s" % (path, NOT_IN % (kind, key, where)))
+            self.found.append("%s: %s" % (path, ERR_NOT_IN % (kind, key, where)))
         elif kind == MARKER and not self.project.workspace.config.fiducials[key].HasField("visual_marker"):
-            self.found.append("%s: %s" % (path, NOT_A_MARKER % (key, where)))
+            self.found.append("%s: %s" % (path, ERR_NOT_A_MARKER % (key, where)))
 
     def _names(self, path: str, kind: str, keys: Sequence[str], required: bool) -> None:
         if not keys and required:
-            self.found.append("%s: %s" % (path, NAMES_NONE % kind))
+            self.found.append("%s: %s" % (path, ERR_NAMES_NONE % kind))
         for i, key in enumerate(keys):
             self._name("%s[%d]" % (path, i), kind, key)
 
@@ -190,7 +190,7 @@ class _Names:
         for field, kind in PAIRED_KINDS.items():
             for key in sorted(set(getattr(workspace.state, field)) - set(getattr(config, field))):
                 self.found.append("%s: %s" % (key_path("workspace.state." + field, key),
-                                              NO_CONFIG % (kind, key, "workspace.config." + field)))
+                                              ERR_NO_CONFIG % (kind, key, "workspace.config." + field)))
         for key in sorted(workspace.linkages.grasped_items):
             path = key_path("workspace.linkages.grasped_items", key)
             self._name(path, ITEM, key)

@@ -18,8 +18,9 @@ from google.protobuf.message import DecodeError
 
 from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
 from ostrel import wire
-from ostrel.server.cell import Cell, check_project
 from ostrel.server import projectcheck
+from ostrel.server.cell import Cell
+from ostrel.server.checks import check_project
 from ostrel.server.runner import ProgramRun, now_ns
 from ostrel.server.store import DamagedRecords, RecordStore, StoreError, TooLarge
 
@@ -33,23 +34,23 @@ STATE_FIELDS = {name: f.number for name, f in system_pb2.SystemState.DESCRIPTOR.
 LATEST_KINDS = ("images", "perception", "planner", "controller")
 
 IDLE = "idle: no program has run"
-BUSY_PUSH = "program '%s' is running; push the project when it has ended"
-BUSY_RUN = "program '%s' is still running; '%s' was not started"
-PUSHING = "a project is being stored; run '%s' when the push has ended"
-NO_PROJECT = "no project has been pushed"
-UNPARSED = "the project does not parse: %s"
-STORE_FAILED = "the project was not stored in %s: %s"
-RECORDS_TOO_LARGE = ("the records come to %d bytes, more than the server's message limit of %d "
+ERR_BUSY_PUSH = "program '%s' is running; push the project when it has ended"
+ERR_BUSY_RUN = "program '%s' is still running; '%s' was not started"
+ERR_PUSHING = "a project is being stored; run '%s' when the push has ended"
+ERR_NO_PROJECT = "no project has been pushed"
+ERR_UNPARSED = "the project does not parse: %s"
+ERR_STORE_FAILED = "the project was not stored in %s: %s"
+ERR_RECORDS_TOO_LARGE = ("the records come to %d bytes, more than the server's message limit of %d "
                      "(--max-message-size); narrow the request by descriptions or since_ns")
-RECORDS_FAILED = "cannot read the records from %s: %s"
-TOO_LARGE = ("the %s comes to %d bytes, more than the server's message limit of %d "
+ERR_RECORDS_FAILED = "cannot read the records from %s: %s"
+ERR_TOO_LARGE = ("the %s comes to %d bytes, more than the server's message limit of %d "
              "(--max-message-size)")
-STORED_UNPARSED = "the project stored in %s does not parse (%s); push a project again"
-STORED_REFUSED = "the project stored in %s is refused: %s; push a project again"
-STORED_DAMAGED = "the current project cannot be loaded: %s; push a project again"
+ERR_STORED_UNPARSED = "the project stored in %s does not parse (%s); push a project again"
+ERR_STORED_REFUSED = "the project stored in %s is refused: %s; push a project again"
+ERR_STORED_DAMAGED = "the current project cannot be loaded: %s; push a project again"
 LAST_PROGRAM = "%s (before the server restarted)"
-SHUTTING_DOWN = "the server is shutting down; '%s' was not started"
-RECORDS_DAMAGED = "%s; the other record sets are intact: narrow the request by descriptions or since_ns to read them"
+ERR_SHUTTING_DOWN = "the server is shutting down; '%s' was not started"
+ERR_RECORDS_DAMAGED = "%s; the other record sets are intact: narrow the request by descriptions or since_ns to read them"
 
 
 def _status(code: "common_pb2.Code.ValueType", message: str) -> common_pb2.Status:
@@ -114,7 +115,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         try:
             stored = self.store.load_project()
         except StoreError as error:  # its file is missing or damaged: the records stay readable
-            self._refuse_stored(STORED_DAMAGED % error)
+            self._refuse_stored(ERR_STORED_DAMAGED % error)
             return None
         if stored is None:
             return None
@@ -122,11 +123,11 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         try:
             parsed = project_pb2.ProjectSnapshot.FromString(data)
         except DecodeError as error:
-            self._refuse_stored(STORED_UNPARSED % (self.store.path, error))
+            self._refuse_stored(ERR_STORED_UNPARSED % (self.store.path, error))
             return None
         refusal = check_project(parsed)
         if refusal is not None:
-            self._refuse_stored(STORED_REFUSED % (self.store.path, refusal))
+            self._refuse_stored(ERR_STORED_REFUSED % (self.store.path, refusal))
             return None
         log.info("loaded the stored project '%s'", parsed.version)
         return _Project(data, parsed, key)
@@ -163,7 +164,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
                 try:
                     parsed = project_pb2.ProjectSnapshot.FromString(data)
                 except DecodeError as error:
-                    return self._refused_push(UNPARSED % error)
+                    return self._refused_push(ERR_UNPARSED % error)
             found = projectcheck.problems(parsed, allow_empty)
             if found:
                 return self._refused_push(projectcheck.refusal(found))
@@ -172,7 +173,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
                 running = self._running if self._is_running() else ""
                 self._pushing = not running
             if running:
-                return self._refused_push(BUSY_PUSH % running)
+                return self._refused_push(ERR_BUSY_PUSH % running)
             try:
                 if staged is not None:
                     project.key = self.store.commit_project(staged, now_ns())
@@ -182,7 +183,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
                     self.store.repush_project(project.key, now_ns())
                 committed = True
             except (OSError, sqlite3.Error) as error:
-                return self._refused_push(STORE_FAILED % (self.store.path, error))
+                return self._refused_push(ERR_STORE_FAILED % (self.store.path, error))
             finally:
                 with self._lock:
                     if committed:
@@ -226,7 +227,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         if len(answer) <= self.max_message_size:
             return answer
         self._abort(context, grpc.StatusCode.RESOURCE_EXHAUSTED,
-                    TOO_LARGE % (what, len(answer), self.max_message_size))
+                    ERR_TOO_LARGE % (what, len(answer), self.max_message_size))
 
     @staticmethod
     def _abort(context: Any, code: grpc.StatusCode, text: str) -> NoReturn:
@@ -242,11 +243,11 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
             return self.store.data_records(request.descriptions, request.since_ns, self.max_message_size)
         except TooLarge as error:
             self._abort(context, grpc.StatusCode.RESOURCE_EXHAUSTED,
-                        RECORDS_TOO_LARGE % (error.size, self.max_message_size))
+                        ERR_RECORDS_TOO_LARGE % (error.size, self.max_message_size))
         except DamagedRecords as error:
-            self._abort(context, grpc.StatusCode.DATA_LOSS, RECORDS_DAMAGED % error)
+            self._abort(context, grpc.StatusCode.DATA_LOSS, ERR_RECORDS_DAMAGED % error)
         except (OSError, sqlite3.Error) as error:
-            self._abort(context, grpc.StatusCode.INTERNAL, RECORDS_FAILED % (self.store.path, error))
+            self._abort(context, grpc.StatusCode.INTERNAL, ERR_RECORDS_FAILED % (self.store.path, error))
 
     # Service methods ------------------------------------------------------
 
@@ -278,13 +279,13 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         with self._lock:
             project = self._project
             if self._stop.is_set():
-                refusal = SHUTTING_DOWN % behavior
+                refusal = ERR_SHUTTING_DOWN % behavior
             elif self._is_running():
-                refusal = BUSY_RUN % (self._running, behavior)
+                refusal = ERR_BUSY_RUN % (self._running, behavior)
             elif self._pushing:
-                refusal = PUSHING % behavior
+                refusal = ERR_PUSHING % behavior
             elif project is None:
-                refusal = NO_PROJECT
+                refusal = ERR_NO_PROJECT
             elif not behavior:
                 refusal = "the request names no behavior"
             elif behavior not in project.parsed.behaviors:

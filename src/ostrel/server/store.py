@@ -101,21 +101,21 @@ _TABLES = {
     "record_sets": ("id", "description", "start_ns", "stop_ns", "data"),
 }
 
-CANNOT_OPEN = "cannot open the database %s: %s"
-IN_USE = "the database %s is in use by another ostrel-server (pid %s); stop that server or give another --db"
-FOREIGN_FILE = ("%s is not a database of ostrel-server (it holds the tables %s); "
+ERR_CANNOT_OPEN = "cannot open the database %s: %s"
+ERR_IN_USE = "the database %s is in use by another ostrel-server (pid %s); stop that server or give another --db"
+ERR_FOREIGN_FILE = ("%s is not a database of ostrel-server (it holds the tables %s); "
                 "give another --db or move that file away")
-FOREIGN_TABLE = ("%s is not a database of ostrel-server (its table '%s' has no column '%s'); "
+ERR_FOREIGN_TABLE = ("%s is not a database of ostrel-server (its table '%s' has no column '%s'); "
                  "give another --db or move that file away")
 IN_FILE = "the file %s"
 IN_ROW = "a row of the database %s"
-MISSING = "the file %s is missing"
-CUT_SHORT = "%s holds %d bytes where %d were written"
-CHANGED = "%s does not match the checksum taken when it was written"
-NO_PROJECT_ROW = "the database %s has no row for the project %s"
-NO_CURRENT_ROW = "the database %s no longer holds the current project %s"
-DAMAGED_SET = "record set '%s' (started at %d ns) is damaged: %s"
-MORE_DAMAGED = "and %d more damaged record sets"
+ERR_MISSING = "the file %s is missing"
+ERR_CUT_SHORT = "%s holds %d bytes where %d were written"
+ERR_CHANGED = "%s does not match the checksum taken when it was written"
+ERR_NO_PROJECT_ROW = "the database %s has no row for the project %s"
+ERR_NO_CURRENT_ROW = "the database %s no longer holds the current project %s"
+ERR_DAMAGED_SET = "record set '%s' (started at %d ns) is damaged: %s"
+ERR_MORE_DAMAGED = "and %d more damaged record sets"
 MAX_DAMAGED_LISTED = 3
 
 Blob = Tuple[Optional[bytes], Optional[str]]  # inline bytes, or the name of a blob file
@@ -136,7 +136,7 @@ class DamagedRecords(StoreError):
     def __init__(self, damaged: Sequence[str]) -> None:
         listed = list(damaged[:MAX_DAMAGED_LISTED])
         if len(damaged) > MAX_DAMAGED_LISTED:
-            listed.append(MORE_DAMAGED % (len(damaged) - MAX_DAMAGED_LISTED))
+            listed.append(ERR_MORE_DAMAGED % (len(damaged) - MAX_DAMAGED_LISTED))
         super().__init__("; ".join(listed))
         self.damaged = list(damaged)
 
@@ -186,7 +186,7 @@ class _ProcessLock:
             holder = os.pread(self._fd, 32, 0).decode("ascii", "replace").strip() or "unknown"
             os.close(self._fd)
             if error.errno in (errno.EAGAIN, errno.EACCES):
-                raise StoreError(IN_USE % (db, holder)) from None
+                raise StoreError(ERR_IN_USE % (db, holder)) from None
             raise
         os.ftruncate(self._fd, 0)
         os.pwrite(self._fd, b"%d\n" % os.getpid(), 0)
@@ -236,7 +236,7 @@ class RecordStore:
             raise
         except (OSError, sqlite3.Error) as error:
             self._release()
-            raise StoreError(CANNOT_OPEN % (self.path, _error_text(error))) from None
+            raise StoreError(ERR_CANNOT_OPEN % (self.path, _error_text(error))) from None
         log.debug("record store at %s", self.path)
 
     def _connect(self) -> sqlite3.Connection:
@@ -271,12 +271,12 @@ class RecordStore:
             "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'")]
         ours = [name for name in names if name in _TABLES]
         if names and not ours:
-            raise StoreError(FOREIGN_FILE % (self.path, ", ".join(sorted(names))))
+            raise StoreError(ERR_FOREIGN_FILE % (self.path, ", ".join(sorted(names))))
         for name in ours:
             columns = {row[1] for row in self._db.execute("PRAGMA table_info(%s)" % name)}
             for column in _TABLES[name]:
                 if column not in columns:
-                    raise StoreError(FOREIGN_TABLE % (self.path, name, column))
+                    raise StoreError(ERR_FOREIGN_TABLE % (self.path, name, column))
 
     def _has_table(self, db: sqlite3.Connection, name: str) -> bool:
         return db.execute("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", (name,)).fetchone() is not None
@@ -358,11 +358,11 @@ class RecordStore:
                 with open(self.blob_path(name), "rb") as source:
                     payload = source.read()
             except FileNotFoundError:
-                raise Damaged(MISSING % self.blob_path(name)) from None
+                raise Damaged(ERR_MISSING % self.blob_path(name)) from None
         if len(payload) != size:
-            raise Damaged(CUT_SHORT % (where, len(payload), size))
+            raise Damaged(ERR_CUT_SHORT % (where, len(payload), size))
         if crc is not None and checksum(payload) != crc:
-            raise Damaged(CHANGED % where)
+            raise Damaged(ERR_CHANGED % where)
         return payload
 
     def _reader(self) -> sqlite3.Connection:
@@ -416,7 +416,7 @@ class RecordStore:
             updated = self._db.execute("UPDATE current_project SET pushed_ns = ? WHERE id = 1 AND key = ?",
                                        (pushed_ns, key)).rowcount
         if updated != 1:
-            raise StoreError(NO_CURRENT_ROW % (self.path, key))
+            raise StoreError(ERR_NO_CURRENT_ROW % (self.path, key))
 
     def save_project(self, data: bytes, pushed_ns: int) -> str:
         """Store a pushed project (serialized) as the current one; returns its key."""
@@ -434,7 +434,7 @@ class RecordStore:
     def _project_bytes(self, db: sqlite3.Connection, key: str) -> bytes:
         row = db.execute("SELECT data, size, checksum FROM projects WHERE key = ?", (key,)).fetchone()
         if row is None:
-            raise Damaged(NO_PROJECT_ROW % (self.path, key))
+            raise Damaged(ERR_NO_PROJECT_ROW % (self.path, key))
         data, size, crc = row
         return self._payload(data, None if data is not None else key, size, crc)
 
@@ -562,7 +562,7 @@ class RecordStore:
                         projects[project] = self._project_bytes(db, project)
                     data = projects[project]
             except Damaged as error:  # the other sets are still read, to name every damaged one
-                damaged.append(DAMAGED_SET % (description, start, error))
+                damaged.append(ERR_DAMAGED_SET % (description, start, error))
                 continue
             pieces += [wire.field_head(RECORDS_FIELD, body), head]
             pieces += entries
