@@ -6,7 +6,7 @@ never for --help or an argument error."""
 
 import os
 import time
-from typing import Any, Callable, Iterator, Optional
+from typing import Any, Callable, Iterator, Optional, Sequence, Tuple
 
 from ostrel import wire
 from ostrel.cli.errors import CliError
@@ -66,9 +66,10 @@ class Client:
         self.channel: Any = self.api.grpc.insecure_channel(target, options=CHANNEL_OPTIONS)
         self.stub: Any = self.api.service.OstrelStub(self.channel)
 
-    def call(self, method: str, request: Any) -> Any:
-        """The answer of `method`, parsed."""
-        return self._guarded(method, lambda: getattr(self.stub, method)(request, timeout=self.timeout))
+    def call(self, method: str, request: Any, metadata: Sequence[Tuple[str, str]] = ()) -> Any:
+        """The answer of `method`, parsed; `metadata` goes with the call."""
+        return self._guarded(method, lambda: getattr(self.stub, method)(
+            request, timeout=self.timeout, metadata=tuple(metadata) or None))
 
     def call_raw(self, method: str, request: Any) -> bytes:
         """The answer of `method` as its serialized bytes, not parsed."""

@@ -24,6 +24,7 @@ ERR_SINCE = "must be a count of nanoseconds from 0 to 2**64-1, got %r"
 ERR_TARGET_EMPTY = "must name the server as host:port, got an empty text"
 ERR_TARGET_CHARS = "must name the server as host:port, without spaces or control characters, got %r"
 ERR_TARGET_LONG = "must name the server as host:port, in at most %d characters" % MAX_TARGET_CHARS
+CHECKED = "%s: no problems (%d behaviors)"
 
 
 # Commands -----------------------------------------------------------------
@@ -44,8 +45,30 @@ def cmd_connect(args: argparse.Namespace, client: Client) -> int:
 
 
 def cmd_push(args: argparse.Namespace, client: Client) -> int:
-    project = read_project(args.project, client.api)
-    return _emit_status(args, client.api, client.call("pushProjectSnapshot", project))
+    from ostrel.server.projectcheck import ALLOW_EMPTY_METADATA
+
+    project = read_project(args.project, client.api.project.ProjectSnapshot())
+    metadata = [(ALLOW_EMPTY_METADATA, "1")] if args.allow_empty else []
+    return _emit_status(args, client.api, client.call("pushProjectSnapshot", project, metadata))
+
+
+def cmd_check(args: argparse.Namespace) -> int:
+    """The checks of a push, offline: one line per problem, exit 1 if any."""
+    from ostrel.api import project_pb2
+    from ostrel.server import projectcheck
+
+    project = read_project(args.project, project_pb2.ProjectSnapshot())
+    found = projectcheck.problems(project, args.allow_empty)
+    if args.json:
+        import json
+
+        print(json.dumps({"project": args.project, "problems": found}, indent=2))
+    else:
+        for problem in found:
+            print("%s: %s" % (args.project, one_line(problem)))
+        if not found:
+            print(CHECKED % (args.project, len(project.behaviors)))
+    return EXIT_FAILURE if found else 0
 
 
 def cmd_pull(args: argparse.Namespace, client: Client) -> int:
@@ -150,10 +173,11 @@ def arg(*flags: str, **options: Any) -> Argument:
 class Command(NamedTuple):
     name: str
     help: str
-    handler: Callable[[argparse.Namespace, Client], int]
+    handler: Optional[Callable[[argparse.Namespace, Client], int]]
     arguments: Tuple[Argument, ...] = ()
     # The command's own checks, before any channel is opened.
     check: Optional[Callable[[argparse.Namespace], None]] = None
+    offline: Optional[Callable[[argparse.Namespace], int]] = None  # a command that needs no server
 
 
 OUT_HELP = "write the %s as JSON to FILE"
@@ -168,7 +192,13 @@ COMMANDS: Tuple[Command, ...] = (
     Command("connect", "check that the server answers", cmd_connect, (
         arg("--client", default="ostrel-cli", help="name to give the server"),)),
     Command("push", "send a project (protobuf JSON file) to the server", cmd_push, (
-        arg("project", metavar="PROJECT.json"),)),
+        arg("project", metavar="PROJECT.json"),
+        arg("--allow-empty", action="store_true",
+            help="let a project with no behaviors and no workspace replace the server's project"))),
+    Command("check", "check a project file as a push would, without a server (exit 1 on problems)", None, (
+        arg("project", metavar="PROJECT.json"),
+        arg("--allow-empty", action="store_true", help="take a project with no behaviors and no workspace")),
+        offline=cmd_check),
     Command("pull", "show the server's project", cmd_pull, (
         arg("--out", metavar="FILE", help=OUT_HELP % "project"),)),
     Command("run", "run a behavior of the project", cmd_run, (
@@ -222,7 +252,7 @@ def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentPar
     for command in commands:
         command_parser = sub.add_parser(command.name, parents=[common], help=command.help)
         _add(command_parser, command.arguments)
-        command_parser.set_defaults(handler=command.handler, check=command.check)
+        command_parser.set_defaults(handler=command.handler, check=command.check, offline=command.offline)
     return parser
 
 
@@ -232,6 +262,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         if args.check is not None:
             args.check(args)
+        if args.offline is not None:
+            return int(args.offline(args))
         client = Client(args.target, args.timeout)
         return int(args.handler(args, client))
     except CliError as error:
