@@ -8,11 +8,14 @@ import sys
 from typing import Any, Callable, Dict, NamedTuple, NoReturn, Optional, Sequence, Tuple
 
 from ostrel.cli.client import Api, Client, FIRST_POLL_S, wait_for_end
-from ostrel.cli.errors import EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, one_line
+from ostrel.cli.errors import EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, Interrupted, one_line
+from ostrel.cli.transport import CONNECTION_OPTIONS, DEFAULT_TARGET
+from ostrel.client import Transport, check_target
 from ostrel.cli.files import read_project, write_file
 from ostrel.cli.output import describe_project, describe_state
 from ostrel.protojson import write_json
-from ostrel.cli.records import check_report, cmd_records, cmd_report
+from ostrel.cli.records import check_mcap, check_report, cmd_records, cmd_report
+from ostrel.records import MCAP_COMPRESSIONS
 
 MIN_SECONDS = 0.01
 MAX_SECONDS = 1e6
@@ -23,6 +26,9 @@ ERR_SINCE = "must be a count of nanoseconds from 0 to 2**64-1, got %r"
 ERR_TARGET_EMPTY = "must name the server as host:port, got an empty text"
 ERR_TARGET_CHARS = "must name the server as host:port, without spaces or control characters, got %r"
 ERR_TARGET_LONG = "must name the server as host:port, in at most %d characters" % MAX_TARGET_CHARS
+ERR_INTERRUPTED = "interrupted"
+ERR_INTERRUPTED_WAIT = "interrupted; program '%s' goes on running on the server (see `ostrel state`)"
+CHECKED = "%s: no problems (%d behaviors)"
 
 
 # Commands -----------------------------------------------------------------
@@ -43,8 +49,30 @@ def cmd_connect(args: argparse.Namespace, client: Client) -> int:
 
 
 def cmd_push(args: argparse.Namespace, client: Client) -> int:
-    project = read_project(args.project, client.api)
-    return _emit_status(args, client.api, client.call("pushProjectSnapshot", project))
+    from ostrel.server.projectcheck import ALLOW_EMPTY_METADATA
+
+    project = read_project(args.project, client.api.project.ProjectSnapshot())
+    metadata = [(ALLOW_EMPTY_METADATA, "1")] if args.allow_empty else []
+    return _emit_status(args, client.api, client.call("pushProjectSnapshot", project, metadata))
+
+
+def cmd_check(args: argparse.Namespace) -> int:
+    """The checks of a push, offline: one line per problem, exit 1 if any."""
+    from ostrel.api import project_pb2
+    from ostrel.server import projectcheck
+
+    project = read_project(args.project, project_pb2.ProjectSnapshot())
+    found = projectcheck.problems(project, args.allow_empty)
+    if args.json:
+        import json
+
+        print(json.dumps({"project": args.project, "problems": found}, indent=2))
+    else:
+        for problem in found:
+            print("%s: %s" % (args.project, one_line(problem)))
+        if not found:
+            print(CHECKED % (args.project, len(project.behaviors)))
+    return EXIT_FAILURE if found else 0
 
 
 def cmd_pull(args: argparse.Namespace, client: Client) -> int:
@@ -66,9 +94,13 @@ def cmd_run(args: argparse.Namespace, client: Client) -> int:
     status = client.call("runProgram", api.requests.ProgramRequest(behavior=args.behavior))
     if status.code == api.common.FAILURE or not args.wait:
         return _emit_status(args, api, status)
-    if not args.json:
-        print(api.status_line(status), flush=True)
-    return _emit_status(args, api, wait_for_end(client, args.behavior, args.poll, args.wait_timeout))
+    try:  # from here on the program runs on the server, whatever happens to this command
+        if not args.json:
+            print(api.status_line(status), flush=True)
+        final = wait_for_end(client, args.behavior, args.poll, args.wait_timeout)
+    except KeyboardInterrupt:  # stopping the wait does not stop the program
+        raise Interrupted(ERR_INTERRUPTED_WAIT % args.behavior) from None
+    return _emit_status(args, api, final)
 
 
 def cmd_state(args: argparse.Namespace, client: Client) -> int:
@@ -108,6 +140,10 @@ def _target(text: str) -> str:
         raise argparse.ArgumentTypeError(ERR_TARGET_LONG)
     if not text.isprintable() or any(c.isspace() for c in text):
         raise argparse.ArgumentTypeError(ERR_TARGET_CHARS % text)
+    try:
+        check_target(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
     return text
 
 
@@ -149,9 +185,11 @@ def arg(*flags: str, **options: Any) -> Argument:
 class Command(NamedTuple):
     name: str
     help: str
-    handler: Callable[[argparse.Namespace, Client], int]
+    handler: Optional[Callable[[argparse.Namespace, Client], int]]
     arguments: Tuple[Argument, ...] = ()
-    check: Optional[Callable[[], None]] = None  # the command's own checks, before any channel is opened
+    # The command's own checks, before any channel is opened.
+    check: Optional[Callable[[argparse.Namespace], None]] = None
+    offline: Optional[Callable[[argparse.Namespace], int]] = None  # a command that needs no server
 
 
 OUT_HELP = "write the %s as JSON to FILE"
@@ -166,7 +204,13 @@ COMMANDS: Tuple[Command, ...] = (
     Command("connect", "check that the server answers", cmd_connect, (
         arg("--client", default="ostrel-cli", help="name to give the server"),)),
     Command("push", "send a project (protobuf JSON file) to the server", cmd_push, (
-        arg("project", metavar="PROJECT.json"),)),
+        arg("project", metavar="PROJECT.json"),
+        arg("--allow-empty", action="store_true",
+            help="let a project with no behaviors and no workspace replace the server's project"))),
+    Command("check", "check a project file as a push would, without a server (exit 1 on problems)", None, (
+        arg("project", metavar="PROJECT.json"),
+        arg("--allow-empty", action="store_true", help="take a project with no behaviors and no workspace")),
+        offline=cmd_check),
     Command("pull", "show the server's project", cmd_pull, (
         arg("--out", metavar="FILE", help=OUT_HELP % "project"),)),
     Command("run", "run a behavior of the project", cmd_run, (
@@ -182,19 +226,27 @@ COMMANDS: Tuple[Command, ...] = (
         arg("--out", metavar="FILE", help=OUT_HELP % "records"),
         *RECORD_FILTERS,
         arg("--export", metavar="DIR",
-            help="write each record set as CSV, PNG and JSON files to a folder under DIR"))),
+            help="write each record set as CSV, PNG and JSON files to a folder under DIR"),
+        arg("--mcap", metavar="FILE", help="write the record sets as one MCAP file for robotics viewers"),
+        arg("--mcap-compression", choices=MCAP_COMPRESSIONS, default=MCAP_COMPRESSIONS[0],
+            help="compression of the MCAP file's chunks (default: %s)" % MCAP_COMPRESSIONS[0])),
+        check=check_mcap),
     Command("report", "write recorded data sets as one self-contained HTML page", cmd_report, (
         arg("--out", metavar="FILE", default="report.html", help="the HTML file (default: report.html)"),
         *RECORD_FILTERS), check=check_report),
 )
 
 def common_options() -> Tuple[Argument, ...]:
-    """Options of every command; the default target is read when the parser is built."""
+    """Options of every command; $OSTREL_TARGET is read (and checked as
+    --target) when the parser is built. Without either, the target comes
+    from a profile or is DEFAULT_TARGET."""
     return (
-        arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET", "localhost:50051"),
-            help="server address host:port (default: $OSTREL_TARGET or localhost:50051)"),
+        arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET"),
+            help="server address host:port or unix:PATH (default: $OSTREL_TARGET, the profile's, or %s)"
+                 % DEFAULT_TARGET),
         arg("--json", action="store_true", default=False, help="print protobuf JSON instead of text"),
         arg("--timeout", type=_seconds, default=10.0, metavar="SECONDS", help="seconds per call (default: 10)"),
+        *CONNECTION_OPTIONS,
     )
 
 
@@ -206,7 +258,10 @@ def _add(parser: argparse.ArgumentParser, arguments: Sequence[Argument], suppres
 
 
 def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentParser:
+    from ostrel import version_action
+
     parser = _Parser(prog=PROG, description="Client of the Ostrel work-cell service.")
+    parser.add_argument("--version", action=version_action())
     _add(parser, common_options())
     # Common options are taken before or after the command: `ostrel --json state` or `ostrel state --json`.
     common = _Parser(add_help=False)
@@ -216,8 +271,18 @@ def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentPar
     for command in commands:
         command_parser = sub.add_parser(command.name, parents=[common], help=command.help)
         _add(command_parser, command.arguments)
-        command_parser.set_defaults(handler=command.handler, check=command.check)
+        command_parser.set_defaults(handler=command.handler, check=command.check, offline=command.offline)
     return parser
+
+
+def connection_settings(args: argparse.Namespace) -> Transport:
+    """The connection's settings; CliError when they cannot work."""
+    from ostrel.cli import transport
+
+    try:
+        return transport.transport(args)
+    except ValueError as error:  # a file, a header, a token or a profile that cannot be used
+        raise CliError(str(error)) from None
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -225,17 +290,24 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     client = None
     try:
         if args.check is not None:
-            args.check()
-        client = Client(args.target, args.timeout)
+            args.check(args)
+        if args.offline is not None:
+            return int(args.offline(args))
+        settings = connection_settings(args)
+        args.target = settings.target
+        client = Client(settings, args.timeout, explicit_plaintext=bool(args.plaintext))
         return int(args.handler(args, client))
     except CliError as error:
         print("%s: error: %s" % (PROG, one_line(str(error))), file=sys.stderr)
         return EXIT_ERROR
+    except Interrupted as interruption:
+        print("%s: %s" % (PROG, one_line(str(interruption))), file=sys.stderr)
+        return EXIT_INTERRUPTED
     except BrokenPipeError:  # output piped into a reader that stopped, as `head`
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return EXIT_ERROR
     except KeyboardInterrupt:
-        print("%s: interrupted" % PROG, file=sys.stderr)
+        print("%s: %s" % (PROG, ERR_INTERRUPTED), file=sys.stderr)
         return EXIT_INTERRUPTED
     except Exception as error:  # still one line: a fault of the client itself
         print("%s: error: %s" % (PROG, one_line("unexpected %s: %s" % (type(error).__name__, error))),
