@@ -333,3 +333,19 @@ def test_server_process_reports_its_port_and_stops_on_sigint(tmp_path):
         proc.send_signal(signal.SIGINT)
         _, err = proc.communicate(timeout=10)
     assert proc.returncode == 0 and "Traceback" not in err and "stopped" in err
+
+
+def test_ctrl_c_while_waiting_says_the_program_goes_on_running(tmp_path):
+    cell = Cell(tmp_path / "wait.sqlite3", time_scale=1.0)
+    try:
+        cell.push(with_behavior("long", sequence({"sleep_routine": {"duration_s": 60.0}})))
+        proc = subprocess.Popen([sys.executable, "-m", "ostrel.cli", "--target", cell.target, "run", "long",
+                                 "--wait"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        assert proc.stdout.readline().startswith("RUNNING")
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=10)
+        assert proc.returncode == errors.EXIT_INTERRUPTED and out == ""
+        assert err == "ostrel: interrupted; program 'long' goes on running on the server (see `ostrel state`)\n"
+        assert cell.stub.pullSystemState(S.GenericRequest()).status.code == C.RUNNING
+    finally:
+        cell.stop()

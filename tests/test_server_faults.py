@@ -205,7 +205,7 @@ def test_a_second_server_on_one_database_refuses_to_start_naming_file_and_pid(tm
         first.stop()
     for text in (str(refused.value) + "\n", proc.stderr):
         assert str(db) in text and "pid %d" % os.getpid() in text and text.count("\n") == 1, text
-    assert proc.returncode == 1
+    assert proc.returncode == 2  # the server could not start
     OstrelServer(db=str(db), port=0).stop()  # free again once the first has stopped
 
 
@@ -234,7 +234,7 @@ def test_a_database_of_another_program_is_refused_in_one_line_naming_the_file(tm
     before = db.read_bytes()
     proc = subprocess.run([sys.executable, "-m", "ostrel.server", "--port", "0", "--db", str(db)],
                           capture_output=True, text=True, timeout=30)
-    assert proc.returncode == 1 and proc.stdout == ""
+    assert proc.returncode == 2 and proc.stdout == ""
     assert proc.stderr.count("\n") == 1 and str(db) in proc.stderr, proc.stderr
     assert all(w in proc.stderr for w in words), proc.stderr
     assert db.read_bytes() == before  # left as it was

@@ -8,7 +8,9 @@ import sys
 from typing import Any, Callable, Dict, NamedTuple, NoReturn, Optional, Sequence, Tuple
 
 from ostrel.cli.client import Api, Client, FIRST_POLL_S, wait_for_end
-from ostrel.cli.errors import EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, one_line
+from ostrel.cli.errors import EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, Interrupted, one_line
+from ostrel.cli.transport import CONNECTION_OPTIONS, DEFAULT_TARGET
+from ostrel.client import Transport, check_target
 from ostrel.cli.files import read_project, write_file
 from ostrel.cli.output import describe_project, describe_state
 from ostrel.protojson import write_json
@@ -24,6 +26,8 @@ ERR_SINCE = "must be a count of nanoseconds from 0 to 2**64-1, got %r"
 ERR_TARGET_EMPTY = "must name the server as host:port, got an empty text"
 ERR_TARGET_CHARS = "must name the server as host:port, without spaces or control characters, got %r"
 ERR_TARGET_LONG = "must name the server as host:port, in at most %d characters" % MAX_TARGET_CHARS
+ERR_INTERRUPTED = "interrupted"
+ERR_INTERRUPTED_WAIT = "interrupted; program '%s' goes on running on the server (see `ostrel state`)"
 CHECKED = "%s: no problems (%d behaviors)"
 
 
@@ -90,9 +94,13 @@ def cmd_run(args: argparse.Namespace, client: Client) -> int:
     status = client.call("runProgram", api.requests.ProgramRequest(behavior=args.behavior))
     if status.code == api.common.FAILURE or not args.wait:
         return _emit_status(args, api, status)
-    if not args.json:
-        print(api.status_line(status), flush=True)
-    return _emit_status(args, api, wait_for_end(client, args.behavior, args.poll, args.wait_timeout))
+    try:  # from here on the program runs on the server, whatever happens to this command
+        if not args.json:
+            print(api.status_line(status), flush=True)
+        final = wait_for_end(client, args.behavior, args.poll, args.wait_timeout)
+    except KeyboardInterrupt:  # stopping the wait does not stop the program
+        raise Interrupted(ERR_INTERRUPTED_WAIT % args.behavior) from None
+    return _emit_status(args, api, final)
 
 
 def cmd_state(args: argparse.Namespace, client: Client) -> int:
@@ -132,6 +140,10 @@ def _target(text: str) -> str:
         raise argparse.ArgumentTypeError(ERR_TARGET_LONG)
     if not text.isprintable() or any(c.isspace() for c in text):
         raise argparse.ArgumentTypeError(ERR_TARGET_CHARS % text)
+    try:
+        check_target(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
     return text
 
 
@@ -225,12 +237,16 @@ COMMANDS: Tuple[Command, ...] = (
 )
 
 def common_options() -> Tuple[Argument, ...]:
-    """Options of every command; the default target is read when the parser is built."""
+    """Options of every command; $OSTREL_TARGET is read (and checked as
+    --target) when the parser is built. Without either, the target comes
+    from a profile or is DEFAULT_TARGET."""
     return (
-        arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET", "localhost:50051"),
-            help="server address host:port (default: $OSTREL_TARGET or localhost:50051)"),
+        arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET"),
+            help="server address host:port or unix:PATH (default: $OSTREL_TARGET, the profile's, or %s)"
+                 % DEFAULT_TARGET),
         arg("--json", action="store_true", default=False, help="print protobuf JSON instead of text"),
         arg("--timeout", type=_seconds, default=10.0, metavar="SECONDS", help="seconds per call (default: 10)"),
+        *CONNECTION_OPTIONS,
     )
 
 
@@ -242,7 +258,10 @@ def _add(parser: argparse.ArgumentParser, arguments: Sequence[Argument], suppres
 
 
 def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentParser:
+    from ostrel import version_action
+
     parser = _Parser(prog=PROG, description="Client of the Ostrel work-cell service.")
+    parser.add_argument("--version", action=version_action())
     _add(parser, common_options())
     # Common options are taken before or after the command: `ostrel --json state` or `ostrel state --json`.
     common = _Parser(add_help=False)
@@ -256,6 +275,16 @@ def build_parser(commands: Sequence[Command] = COMMANDS) -> argparse.ArgumentPar
     return parser
 
 
+def connection_settings(args: argparse.Namespace) -> Transport:
+    """The connection's settings; CliError when they cannot work."""
+    from ostrel.cli import transport
+
+    try:
+        return transport.transport(args)
+    except ValueError as error:  # a file, a header, a token or a profile that cannot be used
+        raise CliError(str(error)) from None
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     client = None
@@ -264,16 +293,21 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             args.check(args)
         if args.offline is not None:
             return int(args.offline(args))
-        client = Client(args.target, args.timeout)
+        settings = connection_settings(args)
+        args.target = settings.target
+        client = Client(settings, args.timeout, explicit_plaintext=bool(args.plaintext))
         return int(args.handler(args, client))
     except CliError as error:
         print("%s: error: %s" % (PROG, one_line(str(error))), file=sys.stderr)
         return EXIT_ERROR
+    except Interrupted as interruption:
+        print("%s: %s" % (PROG, one_line(str(interruption))), file=sys.stderr)
+        return EXIT_INTERRUPTED
     except BrokenPipeError:  # output piped into a reader that stopped, as `head`
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return EXIT_ERROR
     except KeyboardInterrupt:
-        print("%s: interrupted" % PROG, file=sys.stderr)
+        print("%s: %s" % (PROG, ERR_INTERRUPTED), file=sys.stderr)
         return EXIT_INTERRUPTED
     except Exception as error:  # still one line: a fault of the client itself
         print("%s: error: %s" % (PROG, one_line("unexpected %s: %s" % (type(error).__name__, error))),

@@ -15,6 +15,10 @@ class CliError(Exception):
     """An error to report as one line and exit with EXIT_ERROR."""
 
 
+class Interrupted(Exception):
+    """Ctrl-C, with what it leaves behind; reported as one line, EXIT_INTERRUPTED."""
+
+
 _CONTROL = {code: "\\x%02x" % code for code in (*range(32), 127)}
 _CONTROL.update({ord("\t"): " ", ord("\n"): " ", ord("\r"): " "})
 
