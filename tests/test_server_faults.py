@@ -23,6 +23,7 @@ from ostrel.api import service_pb2_grpc
 from ostrel.server import DEFAULT_MAX_MESSAGE_SIZE, OstrelServer
 from ostrel.server import __main__ as server_main
 from ostrel.server.cell import MAX_BEHAVIOR_LEVELS, MAX_CAMERA_SIDE, MAX_READABLE_LEVELS, message_levels
+from ostrel.records.sets import INTERRUPTED_EVENT, INTERRUPTED_TEXT, interruption
 from test_server_cli import CONTROLLER, OPEN, PERCEPTION, START, Cell, sample_project, sequence, with_behavior
 
 GENERIC = S.GenericRequest()
@@ -175,7 +176,8 @@ def test_sigkill_mid_run_keeps_the_recording_and_the_restart_says_it_was_interru
         assert status.code == C.FAILURE and "'long', was interrupted" in status.message
         assert "'probe'" in status.message and "3 events" in status.message
         [record] = cell.records()
-        assert [e.name for e in record.events] == ["rec", "initialize_controller", "open"]
+        assert [e.name for e in record.events] == ["rec", "initialize_controller", "open", INTERRUPTED_EVENT]
+        assert interruption(record) == INTERRUPTED_TEXT
         assert record.stop_timestamp_ns == record.products[-1].timestamp_ns >= record.events[-1].stop_timestamp_ns
         assert record.project == project
         assert cell.run("go_home").code == C.SUCCESS  # the next run goes on as usual

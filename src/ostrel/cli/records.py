@@ -6,21 +6,18 @@ import os
 import sys
 from typing import Any
 
-from ostrel.cli.commands import PROG, CliError
+from ostrel.cli.commands import PROG, CliError, one_line, write_file
 
 ERR_WRITE = "cannot write %s: %s"
 
 
 def _warn(text: str) -> None:
-    print("%s: warning: %s" % (PROG, text), file=sys.stderr)
+    print("%s: warning: %s" % (PROG, one_line(text)), file=sys.stderr)
 
 
 def _write(path: str, text: str) -> None:
-    try:
-        with open(path, "w", encoding="utf-8") as handle:
-            handle.write(text)
-    except OSError as error:
-        raise CliError(ERR_WRITE % (path, error.strerror or error)) from None
+    """The file in full, or the earlier one left as it was."""
+    write_file(path, lambda handle: handle.write(text))
 
 
 def _pull(args: argparse.Namespace, client: Any) -> bytes:
@@ -37,7 +34,7 @@ def export(args: argparse.Namespace, client: Any) -> int:
         summaries = exporter.export(answer, args.export, _warn)
     except OSError as error:
         raise CliError(ERR_WRITE % (error.filename or args.export, error.strerror or error))
-    except WireError as error:
+    except (WireError, exporter.ExportError) as error:
         raise CliError(str(error))
     for summary in summaries:
         print(exporter.summary_line(summary))

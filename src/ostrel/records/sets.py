@@ -13,7 +13,7 @@ from typing import Iterator, List, NamedTuple, Optional, Tuple, Type, TypeVar
 from google.protobuf.message import DecodeError
 
 from ostrel import wire
-from ostrel.api import data_pb2
+from ostrel.api import common_pb2, data_pb2
 from ostrel.wire import WireError
 
 RECORDS_FIELD = 1  # DataRecords.records
@@ -22,6 +22,11 @@ PRODUCTS_FIELD = 5  # RecordSet.products
 PRODUCT_KINDS = {2: "images", 3: "perception", 4: "planner", 5: "controller", 6: "simulator"}
 
 ERR_DECODE = "the records answer holds a %s that cannot be parsed: %s"
+
+# A recording that a server left open when it was killed ends with this
+# event, added when the next start closes it: a failed event with no action.
+INTERRUPTED_EVENT = "(recording interrupted)"
+INTERRUPTED_TEXT = "the server stopped while the program ran; the recording ends here"
 
 Span = Tuple[int, int]
 
@@ -55,6 +60,25 @@ class LazySet:
         for ref in self.refs:
             if not kinds or ref.kind in kinds:
                 yield _parse(data_pb2.ProductRecord, bytes(self._data[ref.span[0]:ref.span[1]]))
+
+
+def interrupted_event(stop_ns: int) -> data_pb2.EventRecord:
+    """The event that closes an interrupted recording."""
+    return data_pb2.EventRecord(
+        name=INTERRUPTED_EVENT, start_timestamp_ns=stop_ns, stop_timestamp_ns=stop_ns,
+        status=[common_pb2.Status(code=common_pb2.FAILURE, message=INTERRUPTED_TEXT)],
+        status_metadata=[common_pb2.Metadata(timestamp_ns=stop_ns)])
+
+
+def interruption(record_set: data_pb2.RecordSet) -> Optional[str]:
+    """What ended an interrupted record set, None for one that closed normally."""
+    if not record_set.events:
+        return None
+    last = record_set.events[-1]
+    if last.name != INTERRUPTED_EVENT or last.HasField("action") or not last.status:
+        return None
+    final = last.status[-1]
+    return str(final.message) if final.code == common_pb2.FAILURE else None
 
 
 M = TypeVar("M", data_pb2.RecordSet, data_pb2.ProductRecord)

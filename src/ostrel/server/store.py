@@ -25,6 +25,7 @@ from typing import Dict, Iterable, List, Optional, Sequence, Set, Tuple, Union
 
 from ostrel.api import data_pb2
 from ostrel import wire
+from ostrel.records.sets import interrupted_event
 
 log = logging.getLogger(__name__)
 
@@ -382,8 +383,10 @@ class RecordStore:
                                  (stop_ns, "program '%s' was interrupted: the server stopped while it ran"
                                   % behavior, program))
             for recording, _, start, last, _, _ in recordings:
+                stop = max(start, last or 0)
+                self._mark_interrupted(recording, stop)
                 self._db.execute("UPDATE recordings SET state = ?, stop_ns = ? WHERE id = ?",
-                                 (INTERRUPTED, max(start, last or 0), recording))
+                                 (INTERRUPTED, stop, recording))
         if not programs and not recordings:
             return None
         parts: List[str] = []
@@ -395,6 +398,15 @@ class RecordStore:
             parts.append("its recording '%s' is kept with %d events and %d products"
                          % (description, events or 0, products or 0))
         return "; ".join(parts)
+
+    def _mark_interrupted(self, recording: int, stop_ns: int) -> None:
+        """End an interrupted recording with the event that says so, for
+        readers of the records (the set itself has no field for it)."""
+        data = interrupted_event(stop_ns).SerializeToString()
+        self._db.execute(
+            "INSERT INTO entries (recording, seq, field, stamp_ns, size, data, blob) VALUES "
+            "(?, (SELECT COALESCE(MAX(seq), -1) + 1 FROM entries WHERE recording = ?), ?, ?, ?, ?, NULL)",
+            (recording, recording, EVENT_FIELD, stop_ns, len(data), data))
 
     # Recordings -----------------------------------------------------------
 
