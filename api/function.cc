@@ -15,6 +15,7 @@ constexpr char kKeywordsNotStrings[] = "%.200s() keywords must be strings";
 constexpr char kTooManyParameters[] = "function %U has more than %zd parameters";
 constexpr char kBadDefaults[] = "defaults of function %U are no tuple or too long";
 constexpr char kCleared[] = "function %U has been cleared";
+constexpr char kNoInstances[] = "cannot create 'ostrel.function' instances";
 
 constexpr char kCodeTemplateSource[] = "None";
 constexpr char kCodeTemplateFile[] = "<ostrel.function>";
@@ -29,6 +30,7 @@ struct Function {
   PyObject* globals;     // nullptr once cleared by the collector
   PyObject* parameters;  // the code's co_varnames[:co_argcount]
   PyObject* weakrefs;
+  vectorcallfunc vectorcall;  // how the host calls it: always `call` below
   Impl impl;
   Py_ssize_t tag;
 };
@@ -66,56 +68,6 @@ struct Arguments {
   }
 };
 
-// The caller's keyword arguments, copied out of its dictionary before any
-// Python code runs. Matching a key to a parameter name can call the key's
-// __eq__, which may change or empty that dictionary; the copy keeps every
-// key and value alive and in place until the call returns.
-class Keywords {
- public:
-  Keywords() = default;
-  Keywords(const Keywords&) = delete;
-  Keywords& operator=(const Keywords&) = delete;
-  ~Keywords() {
-    for (Py_ssize_t i = 0; i < 2 * count_; ++i) Py_DECREF(items_[i]);
-    if (items_ != inline_items_) PyMem_Free(items_);
-  }
-
-  // False with MemoryError set.
-  bool copy(PyObject* kwargs) {
-    const Py_ssize_t size = PyDict_GET_SIZE(kwargs);
-    if (size > kInlineCount) {
-      items_ = PyMem_New(PyObject*, 2 * size);
-      if (items_ == nullptr) {
-        items_ = inline_items_;
-        PyErr_NoMemory();
-        return false;
-      }
-    }
-    // PyDict_Next and Py_INCREF run no Python code, so the dictionary holds
-    // still while it is read.
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (count_ < size && PyDict_Next(kwargs, &pos, &key, &value)) {
-      Py_INCREF(key);
-      Py_INCREF(value);
-      items_[2 * count_] = key;
-      items_[2 * count_ + 1] = value;
-      ++count_;
-    }
-    return true;
-  }
-
-  Py_ssize_t size() const { return count_; }
-  PyObject* key(Py_ssize_t i) const { return items_[2 * i]; }
-  PyObject* value(Py_ssize_t i) const { return items_[2 * i + 1]; }
-
- private:
-  static constexpr Py_ssize_t kInlineCount = kMaxParameters;
-  PyObject* inline_items_[2 * kInlineCount];
-  PyObject** items_ = inline_items_;
-  Py_ssize_t count_ = 0;
-};
-
 constexpr Py_ssize_t kNoParameter = -1;
 constexpr Py_ssize_t kComparisonFailed = -2;
 
@@ -136,7 +88,7 @@ Py_ssize_t parameter_index(PyObject* parameters, PyObject* key) {
 }
 
 // The first fault among the keywords, raised only once the parameters are
-// known to be complete. `key` is borrowed from the Keywords copy.
+// known to be complete. `key` is borrowed from the caller's kwnames tuple.
 struct KeywordFault {
   const char* text = nullptr;
   PyObject* key = nullptr;
@@ -156,14 +108,17 @@ struct KeywordFault {
   }
 };
 
-// Puts each keyword's value in the slot of the parameter it names. Faults
-// (a key that is no string, names no parameter, or names one already given)
-// are noted in `fault`, the first one only; false only when a comparison
-// raised.
-bool bind_keywords(const Function* f, const Keywords& keywords, Arguments& arguments,
-                   KeywordFault& fault) {
-  for (Py_ssize_t k = 0; k < keywords.size(); ++k) {
-    PyObject* key = keywords.key(k);
+// Puts each keyword's value in the slot of the parameter it names. The
+// names come in the caller's kwnames tuple, the values after the positional
+// arguments; a tuple cannot change while a key's __eq__ runs, so nothing is
+// copied. Faults (a key that is no string, names no parameter, or names one
+// already given) are noted in `fault`, the first one only; false only when a
+// comparison raised.
+bool bind_keywords(const Function* f, PyObject* kwnames, PyObject* const* values,
+                   Arguments& arguments, KeywordFault& fault) {
+  const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t k = 0; k < count; ++k) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
     if (!PyUnicode_Check(key)) {
       fault.note(kKeywordsNotStrings, nullptr);
       continue;
@@ -175,33 +130,33 @@ bool bind_keywords(const Function* f, const Keywords& keywords, Arguments& argum
     } else if (arguments.values[index] != nullptr) {
       fault.note(kDuplicateArgument, key);
     } else {
-      arguments.hold(index, keywords.value(k));
+      arguments.hold(index, values[k]);
     }
   }
   return true;
 }
 
-// Binds the call's arguments to the parameters like a Python function does:
-// positional first, then keywords, then defaults. Each error is raised for
-// the first fault in that order: too many positional arguments, a missing
-// required parameter (counted as the arguments given up to it), then an
-// unknown, repeated or non-string keyword.
-PyObject* call(PyObject* self, PyObject* args, PyObject* kwargs) {
+// The vectorcall of the function. Binds the call's arguments to the
+// parameters like a Python function does: positional first, then keywords,
+// then defaults. Each error is raised for the first fault in that order: too
+// many positional arguments, a missing required parameter (counted as the
+// arguments given up to it), then an unknown, repeated or non-string keyword.
+PyObject* call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
   Function* f = as_function(self);
   if (f->globals == nullptr) {
     PyErr_Format(PyExc_SystemError, kCleared, f->qualname);
     return nullptr;
   }
   const Py_ssize_t count = PyTuple_GET_SIZE(f->parameters);
-  const Py_ssize_t positional = PyTuple_GET_SIZE(args);
+  const Py_ssize_t positional = PyVectorcall_NARGS(nargsf);
   if (positional > count) return argument_count_error(f, positional);
 
   Arguments arguments;
-  for (Py_ssize_t i = 0; i < positional; ++i) arguments.hold(i, PyTuple_GET_ITEM(args, i));
-  Keywords keywords;
-  if (kwargs != nullptr && !keywords.copy(kwargs)) return nullptr;
+  for (Py_ssize_t i = 0; i < positional; ++i) arguments.hold(i, args[i]);
   KeywordFault fault;
-  if (!bind_keywords(f, keywords, arguments, fault)) return nullptr;
+  if (kwnames != nullptr && !bind_keywords(f, kwnames, args + positional, arguments, fault)) {
+    return nullptr;
+  }
 
   const Py_ssize_t required = count - (f->defaults ? PyTuple_GET_SIZE(f->defaults) : 0);
   for (Py_ssize_t i = positional; i < required; ++i) {
@@ -235,6 +190,7 @@ PyObject* repr(PyObject* self) {
 
 int traverse(PyObject* self, visitproc visit, void* arg) {
   Function* f = as_function(self);
+  Py_VISIT(Py_TYPE(self));  // instances of a heap type hold their type
   Py_VISIT(f->name);
   Py_VISIT(f->qualname);
   Py_VISIT(f->module);
@@ -264,7 +220,16 @@ void dealloc(PyObject* self) {
   Py_CLEAR(f->qualname);
   Py_CLEAR(f->module);
   Py_CLEAR(f->parameters);
+  PyTypeObject* type = Py_TYPE(self);
   PyObject_GC_Del(self);
+  Py_DECREF(type);
+}
+
+// Function objects are made by new_function only; the type refuses to make
+// one of its own, which would have no parameters or implementation.
+PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*) {
+  PyErr_SetString(PyExc_TypeError, kNoInstances);
+  return nullptr;
 }
 
 PyObject* get_none(PyObject*, void*) { Py_RETURN_NONE; }
@@ -279,6 +244,10 @@ PyMemberDef members[] = {
     {"__module__", T_OBJECT, offsetof(Function, module), READONLY, nullptr},
     {"__code__", T_OBJECT, offsetof(Function, code), READONLY, nullptr},
     {"__defaults__", T_OBJECT, offsetof(Function, defaults), READONLY, nullptr},
+    // Read by PyType_FromSpec, not published: where the weak references and
+    // the vectorcall pointer of an instance are.
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(Function, weakrefs), READONLY, nullptr},
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(Function, vectorcall), READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr}};
 
 PyGetSetDef getset[] = {
@@ -287,23 +256,41 @@ PyGetSetDef getset[] = {
     {"__annotations__", get_annotations, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr}};
 
-PyTypeObject function_type = [] {
-  PyTypeObject type{};  // PyType_Ready fills in the rest
-  Py_SET_REFCNT(reinterpret_cast<PyObject*>(&type), 1);
-  type.tp_name = "ostrel.function";
-  type.tp_basicsize = sizeof(Function);
-  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
-  type.tp_dealloc = dealloc;
-  type.tp_repr = repr;
-  type.tp_call = call;
-  type.tp_traverse = traverse;
-  type.tp_clear = clear;
-  type.tp_weaklistoffset = offsetof(Function, weakrefs);
-  type.tp_members = members;
-  type.tp_getset = getset;
-  type.tp_descr_get = descr_get;
-  return type;
-}();
+PyType_Slot slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(repr)},
+    // Calls through tp_call (PyObject_Call from C, with a keyword dict) are
+    // turned into vectorcalls by the host, which copies the dict first.
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_traverse, reinterpret_cast<void*>(traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(clear)},
+    {Py_tp_members, members},
+    {Py_tp_getset, getset},
+    {Py_tp_descr_get, reinterpret_cast<void*>(descr_get)},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {0, nullptr}};
+
+// Bound like a Python function (METHOD_DESCRIPTOR lets the host call
+// obj.method(...) without making the bound method), not subclassable, and
+// immutable where the host knows the flag (3.10 on).
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+constexpr unsigned long kImmutable = Py_TPFLAGS_IMMUTABLETYPE;
+#else
+constexpr unsigned long kImmutable = 0;
+#endif
+PyType_Spec spec = {
+    "ostrel.function", sizeof(Function), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+        Py_TPFLAGS_METHOD_DESCRIPTOR | kImmutable,
+    slots};
+
+// The type, made once per process on first use and never freed (the
+// modules live in one interpreter). Borrowed; NULL with an exception set.
+PyTypeObject* function_type() {
+  static PyObject* type = nullptr;
+  if (type == nullptr) type = PyType_FromSpec(&spec);
+  return reinterpret_cast<PyTypeObject*>(type);
+}
 
 template <typename T>
 T* new_ref(T* object) {
@@ -361,7 +348,8 @@ PyObject* new_code(PyObject* filename, PyObject* name, [[maybe_unused]] PyObject
 }
 
 PyObject* new_function(const Definition& definition) {
-  if (PyType_Ready(&function_type) < 0) return nullptr;
+  PyTypeObject* type = function_type();
+  if (type == nullptr) return nullptr;
   Ref argcount(PyObject_GetAttrString(definition.code, "co_argcount"));
   Ref varnames(PyObject_GetAttrString(definition.code, "co_varnames"));
   if (!argcount || !varnames) return nullptr;
@@ -379,7 +367,7 @@ PyObject* new_function(const Definition& definition) {
   Ref parameters(PyTuple_GetSlice(varnames.get(), 0, count));
   if (!parameters) return nullptr;
 
-  Function* f = PyObject_GC_New(Function, &function_type);
+  Function* f = PyObject_GC_New(Function, type);
   if (f == nullptr) return nullptr;
   f->name = new_ref(definition.name);
   f->qualname = new_ref(definition.qualname);
@@ -389,6 +377,7 @@ PyObject* new_function(const Definition& definition) {
   f->globals = new_ref(definition.globals);
   f->parameters = parameters.release();
   f->weakrefs = nullptr;
+  f->vectorcall = call;
   f->impl = definition.impl;
   f->tag = definition.tag;
   PyObject_GC_Track(f);

@@ -2,7 +2,9 @@
 // callers, like a function defined in Python: it binds as a method when read
 // from an instance, takes every parameter by position or by keyword, and
 // carries __name__, __qualname__, __module__, __defaults__ and a __code__
-// that names its parameters, so that inspect.signature can read it.
+// that names its parameters, so that inspect.signature can read it. Its type
+// is a heap type called by vectorcall: keyword names arrive as the caller's
+// immutable tuple and are matched against the parameters in place.
 //
 // Each function keeps a reference to the namespace of its module (its
 // globals) and passes it to its implementation, which reads the names it

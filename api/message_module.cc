@@ -8,29 +8,45 @@ using frame::lookup;
 using frame::Ref;
 
 // Names that every message module body uses besides those of its table.
-enum Name : size_t {
-  kProtobuf, kProtobufInternal, kEnumTypeWrapperModule,
-  kDescriptorModule, kDescriptorAlias, kPoolModule, kPoolAlias,
-  kMessageModule, kMessageAlias, kReflectionModule, kReflectionAlias,
-  kSymbolDatabaseModule, kSymbolDatabaseAlias, kSymDb,
-  kDefault, kAddSerializedFile, kDescriptorName, kEnumTypesByName,
-  kMessageTypesByName, kNestedTypesByName, kEnumTypeWrapper,
-  kGeneratedProtocolMessageType, kMessageBase, kModuleName, kRegisterMessage,
-  kUseCDescriptors, kOptions, kSerializedOptions, kSerializedStart,
-  kSerializedEnd, kNameCount
-};
+#define OSTREL_MESSAGE_NAMES(X)                                    \
+  X(kProtobuf, "google.protobuf")                                  \
+  X(kProtobufInternal, "google.protobuf.internal")                 \
+  X(kEnumTypeWrapperModule, "enum_type_wrapper")                   \
+  X(kDescriptorModule, "descriptor")                               \
+  X(kDescriptorAlias, "_descriptor")                               \
+  X(kPoolModule, "descriptor_pool")                                \
+  X(kPoolAlias, "_descriptor_pool")                                \
+  X(kMessageModule, "message")                                     \
+  X(kMessageAlias, "_message")                                     \
+  X(kReflectionModule, "reflection")                               \
+  X(kReflectionAlias, "_reflection")                               \
+  X(kSymbolDatabaseModule, "symbol_database")                      \
+  X(kSymbolDatabaseAlias, "_symbol_database")                      \
+  X(kSymDb, "_sym_db")                                             \
+  X(kDefault, "Default")                                           \
+  X(kAddSerializedFile, "AddSerializedFile")                       \
+  X(kDescriptorName, "DESCRIPTOR")                                 \
+  X(kEnumTypesByName, "enum_types_by_name")                        \
+  X(kMessageTypesByName, "message_types_by_name")                  \
+  X(kNestedTypesByName, "nested_types_by_name")                    \
+  X(kServicesByName, "services_by_name")                           \
+  X(kEnumTypeWrapper, "EnumTypeWrapper")                           \
+  X(kGeneratedProtocolMessageType, "GeneratedProtocolMessageType") \
+  X(kMessageBase, "Message")                                       \
+  X(kModuleName, "__module__")                                     \
+  X(kRegisterMessage, "RegisterMessage")                           \
+  X(kUseCDescriptors, "_USE_C_DESCRIPTORS")                        \
+  X(kOptions, "_options")                                          \
+  X(kSerializedOptions, "_serialized_options")                     \
+  X(kSerializedStart, "_serialized_start")                         \
+  X(kSerializedEnd, "_serialized_end")
 
-constexpr const char* kNameTexts[kNameCount] = {
-    "google.protobuf", "google.protobuf.internal", "enum_type_wrapper",
-    "descriptor", "_descriptor", "descriptor_pool", "_descriptor_pool",
-    "message", "_message", "reflection", "_reflection",
-    "symbol_database", "_symbol_database", "_sym_db",
-    "Default", "AddSerializedFile", "DESCRIPTOR", "enum_types_by_name",
-    "message_types_by_name", "nested_types_by_name", "EnumTypeWrapper",
-    "GeneratedProtocolMessageType", "Message", "__module__", "RegisterMessage",
-    "_USE_C_DESCRIPTORS", "_options", "_serialized_options", "_serialized_start",
-    "_serialized_end",
-};
+#define OSTREL_NAME_ID(id, text) id,
+#define OSTREL_NAME_TEXT(id, text) text,
+enum Name : size_t { OSTREL_MESSAGE_NAMES(OSTREL_NAME_ID) kNameCount };
+constexpr const char* kNameTexts[kNameCount] = {OSTREL_MESSAGE_NAMES(OSTREL_NAME_TEXT)};
+#undef OSTREL_NAME_ID
+#undef OSTREL_NAME_TEXT
 
 // The runtime modules every body imports, in import order: module, alias.
 constexpr Name kRuntimeImports[][2] = {
@@ -54,7 +70,7 @@ class Body {
   bool run() {
     return import_runtime() && bind_symbol_database() && import_dependencies() &&
            add_file() && bind_enums() && bind_message_descriptors() &&
-           build_classes() && fix_up_pure_descriptors();
+           build_classes() && bind_services() && fix_up_pure_descriptors();
   }
 
  private:
@@ -199,6 +215,17 @@ class Body {
     return true;
   }
 
+  bool bind_services() {
+    for (size_t i = 0; i < t_.service_count; ++i) {
+      const Service& s = t_.services[i];
+      if (!bind(str(s.handle),
+                descriptor_by_name(name(kDescriptorName), kServicesByName, str(s.name)))) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   bool set_on(PyObject* ns_name, Name attr, PyObject* value) const {
     Ref object(lookup(ns_, ns_name));
     return object && PyObject_SetAttr(object.get(), name(attr), value) == 0;
@@ -234,6 +261,10 @@ class Body {
     for (size_t i = 0; i < t_.message_count; ++i) {
       const Message& m = t_.messages[i];
       if (!set_range(m.handle, m.start, m.end)) return false;
+    }
+    for (size_t i = 0; i < t_.service_count; ++i) {
+      const Service& s = t_.services[i];
+      if (!set_range(s.handle, s.start, s.end)) return false;
     }
     return true;
   }

@@ -34,6 +34,11 @@ struct Message {
   Id start, end;
 };
 
+struct Service {
+  Id name, handle;
+  Id start, end;  // serialized range, integer pool
+};
+
 struct Table {
   const char* leaf;        // "common_pb2"
   const char* frame_name;  // "api.common_pb2"
@@ -55,6 +60,8 @@ struct Table {
   const EnumValue* values;
   const Message* messages;
   size_t message_count;
+  const Service* services;
+  size_t service_count;
 };
 
 bool make_constants(const Table& table);

@@ -1,7 +1,9 @@
 // The service module ostrel.api.service_pb2_grpc: binds the gRPC service
 // ostrel.api.service.Ostrel to the grpc runtime. It publishes the client stub
 // OstrelStub, the servicer base OstrelServicer, add_OstrelServicer_to_server
-// and the one-shot calls of class Ostrel, all driven by one method table.
+// and the one-shot calls of class Ostrel, all driven by one method table,
+// which the schema compiler generates from the service in
+// schema/ostrel/api/ostrel_service.proto (generated/service_pb2_grpc_table.h).
 //
 // Every function reads `grpc` and the message module aliases from the module
 // namespace when it runs, and the serializers from the classes, so a caller
@@ -9,6 +11,7 @@
 
 #include "frame.h"
 #include "function.h"
+#include "generated/service_pb2_grpc_table.h"
 
 namespace {
 
@@ -18,42 +21,13 @@ using ostrel::frame::lookup;
 using ostrel::frame::Ref;
 using ostrel::function::Impl;
 
-#define OSTREL_SERVICE_NAMES(X)                                                  \
+// The names the module uses besides those of its method table.
+#define OSTREL_SERVICE_RUNTIME_NAMES(X)                                          \
   X(kGrpc, "grpc")                                                               \
-  X(kPackage, "ostrel.api")                                                      \
-  X(kCommonModule, "common_pb2")                                                 \
-  X(kCommonAlias, "ostrel_dot_api_dot_common__pb2")                              \
-  X(kDataModule, "data_pb2")                                                     \
-  X(kDataAlias, "ostrel_dot_api_dot_data__pb2")                                  \
-  X(kProjectModule, "project_pb2")                                               \
-  X(kProjectAlias, "ostrel_dot_api_dot_project__pb2")                            \
-  X(kServiceModule, "service_pb2")                                               \
-  X(kServiceAlias, "ostrel_dot_api_dot_service__pb2")                            \
-  X(kSystemModule, "system_pb2")                                                 \
-  X(kSystemAlias, "ostrel_dot_api_dot_system__pb2")                              \
-  X(kStubClass, "OstrelStub")                                                    \
-  X(kServicerClass, "OstrelServicer")                                            \
-  X(kRegister, "add_OstrelServicer_to_server")                                   \
-  X(kOneShotClass, "Ostrel")                                                     \
   X(kInit, "__init__")                                                           \
   X(kModuleKey, "__module__")                                                    \
   X(kQualnameKey, "__qualname__")                                                \
   X(kModuleName, "api.service_pb2_grpc")                                         \
-  X(kServiceName, "ostrel.api.service.Ostrel")                                   \
-  X(kConnect, "connect")                                                         \
-  X(kPushProjectSnapshot, "pushProjectSnapshot")                                 \
-  X(kPullProjectSnapshot, "pullProjectSnapshot")                                 \
-  X(kPullSystemState, "pullSystemState")                                         \
-  X(kRunProgram, "runProgram")                                                   \
-  X(kPullDataRecords, "pullDataRecords")                                         \
-  X(kConnectRequest, "ConnectRequest")                                           \
-  X(kGenericRequest, "GenericRequest")                                           \
-  X(kProgramRequest, "ProgramRequest")                                           \
-  X(kRecordsRequest, "RecordsRequest")                                           \
-  X(kStatus, "Status")                                                           \
-  X(kProjectSnapshot, "ProjectSnapshot")                                         \
-  X(kSystemState, "SystemState")                                                 \
-  X(kDataRecords, "DataRecords")                                                 \
   X(kSerializeToString, "SerializeToString")                                     \
   X(kFromString, "FromString")                                                   \
   X(kUnaryUnary, "unary_unary")                                                  \
@@ -85,6 +59,8 @@ using ostrel::function::Impl;
   X(kTimeout, "timeout")                                                         \
   X(kMetadata, "metadata")
 
+#define OSTREL_SERVICE_NAMES(X) OSTREL_SERVICE_RUNTIME_NAMES(X) OSTREL_SERVICE_TABLE_NAMES(X)
+
 #define OSTREL_NAME_ID(id, text) id,
 #define OSTREL_NAME_TEXT(id, text) text,
 enum Name : size_t { OSTREL_SERVICE_NAMES(OSTREL_NAME_ID) kNameCount };
@@ -95,12 +71,10 @@ constexpr const char* kNameTexts[kNameCount] = {OSTREL_SERVICE_NAMES(OSTREL_NAME
 constexpr char kSource[] = "ostrel/api/service_pb2_grpc";
 constexpr char kNotImplemented[] = "Method not implemented!";
 
-// The message modules, imported from ostrel.api in this order after grpc.
-constexpr Name kImports[][2] = {
-    {kCommonModule, kCommonAlias},   {kDataModule, kDataAlias},
-    {kProjectModule, kProjectAlias}, {kServiceModule, kServiceAlias},
-    {kSystemModule, kSystemAlias},
-};
+// The message modules, imported from the package in this order after grpc.
+#define OSTREL_IMPORT_ROW(module, alias) {module, alias},
+constexpr Name kImports[][2] = {OSTREL_SERVICE_IMPORTS(OSTREL_IMPORT_ROW)};
+#undef OSTREL_IMPORT_ROW
 
 // A message class, reached through the alias of its module.
 struct MessageClass {
@@ -114,14 +88,10 @@ struct Method {
 
 // The service's methods. Their order is the order of the stub's attributes,
 // the servicer's methods, the registered handlers and the one-shot calls.
-constexpr Method kMethods[] = {
-    {kConnect, {kServiceAlias, kConnectRequest}, {kCommonAlias, kStatus}},
-    {kPushProjectSnapshot, {kProjectAlias, kProjectSnapshot}, {kCommonAlias, kStatus}},
-    {kPullProjectSnapshot, {kServiceAlias, kGenericRequest}, {kProjectAlias, kProjectSnapshot}},
-    {kPullSystemState, {kServiceAlias, kGenericRequest}, {kSystemAlias, kSystemState}},
-    {kRunProgram, {kServiceAlias, kProgramRequest}, {kCommonAlias, kStatus}},
-    {kPullDataRecords, {kServiceAlias, kRecordsRequest}, {kDataAlias, kDataRecords}},
-};
+#define OSTREL_METHOD_ROW(method, request_alias, request, response_alias, response) \
+  {method, {request_alias, request}, {response_alias, response}},
+constexpr Method kMethods[] = {OSTREL_SERVICE_METHODS(OSTREL_METHOD_ROW)};
+#undef OSTREL_METHOD_ROW
 constexpr size_t kMethodCount = sizeof kMethods / sizeof kMethods[0];
 
 // Parameter lists of the four kinds of function.

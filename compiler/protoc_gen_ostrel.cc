@@ -6,7 +6,9 @@
 //   protoc --plugin=protoc-gen-ostrel=... --ostrel_out=DIR -I schema FILE.proto
 //
 // writes DIR/<path without .proto>_pb2.cc and, beside it, the module's typing
-// stub DIR/<path without .proto>_pb2.pyi (compiler/stubs.cc); with
+// stub DIR/<path without .proto>_pb2.pyi (compiler/stubs.cc); for the file
+// of the service, also the service module's method table and stub,
+// DIR/ostrel/api/service_pb2_grpc_table.h and .pyi; with
 // --ostrel_opt=reference also the API reference, DIR/docs/api/*.md
 // (compiler/reference.cc). A file that a table cannot represent is refused
 // with an error and nothing is written.
@@ -15,8 +17,10 @@
 #include <google/protobuf/compiler/plugin.h>
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/descriptor.pb.h>
+#include <google/protobuf/io/printer.h>
 #include <google/protobuf/io/zero_copy_stream.h>
 
+#include "names.h"
 #include "reference.h"
 #include "stubs.h"
 
@@ -33,98 +37,27 @@
 
 namespace {
 
+using google::protobuf::Descriptor;
 using google::protobuf::DescriptorProto;
 using google::protobuf::EnumDescriptorProto;
 using google::protobuf::FieldDescriptorProto;
 using google::protobuf::FileDescriptor;
 using google::protobuf::FileDescriptorProto;
+using google::protobuf::MethodDescriptor;
+using google::protobuf::ServiceDescriptor;
 using google::protobuf::compiler::GeneratorContext;
+using ostrel::names::handle;
+using ostrel::names::module_names;
+using ostrel::names::ModuleNames;
+using ostrel::names::replace_all;
 
-// ---------------------------------------------------------------- naming
+// The service that has a module of its own, api/service_pb2_grpc.cc, which
+// includes the method table generated from it.
+constexpr char kBoundService[] = "ostrel.api.service.Ostrel";
 
-const std::set<std::string>& python_keywords() {
-  static const std::set<std::string> words = {
-      "False", "None", "True", "and", "as", "assert", "async", "await",
-      "break", "class", "continue", "def", "del", "elif", "else", "except",
-      "finally", "for", "from", "global", "if", "import", "in", "is",
-      "lambda", "nonlocal", "not", "or", "pass", "raise", "return", "try",
-      "while", "with", "yield"};
-  return words;
-}
-
-bool is_identifier(const std::string& s) {
-  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
-  for (char c : s) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                    (c >= '0' && c <= '9') || c == '_';
-    if (!ok) return false;
-  }
-  return python_keywords().count(s) == 0;
-}
-
-std::vector<std::string> split(const std::string& s, char sep) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(s);
-  while (std::getline(in, part, sep)) parts.push_back(part);
-  return parts;
-}
-
-std::string join(const std::vector<std::string>& parts, size_t from, size_t to,
-                 const std::string& sep) {
-  std::string out;
-  for (size_t i = from; i < to; ++i) out += (i > from ? sep : "") + parts[i];
-  return out;
-}
-
-std::string replace_all(std::string s, const std::string& from, const std::string& to) {
-  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) {
-    s.replace(at, from.size(), to);
-  }
-  return s;
-}
-
-std::string upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
-// How a schema file path maps to Python names:
-// "ostrel/api/motion.proto" -> package "ostrel.api", leaf "motion_pb2",
-// alias "ostrel_dot_api_dot_motion__pb2", frame name "api.motion_pb2".
-struct ModuleNames {
-  std::string package, leaf, import_name, alias, frame_name;
-};
-
-bool module_names(const std::string& path, ModuleNames* out, std::string* error) {
-  const std::string suffix = ".proto";
-  if (path.size() <= suffix.size() ||
-      path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
-    *error = path + ": a schema file name must end in .proto";
-    return false;
-  }
-  const std::string stem = replace_all(path.substr(0, path.size() - suffix.size()), "-", "_");
-  std::vector<std::string> parts = split(stem, '/');
-  if (parts.size() < 2) {
-    *error = path + ": a schema file must lie in a package directory";
-    return false;
-  }
-  parts.back() += "_pb2";
-  for (const std::string& part : parts) {
-    if (!is_identifier(part)) {
-      *error = path + ": '" + part + "' is not a safe Python module name";
-      return false;
-    }
-  }
-  out->package = join(parts, 0, parts.size() - 1, ".");
-  out->leaf = parts.back();
-  out->import_name = out->package + "." + out->leaf;
-  out->alias = replace_all(replace_all(out->import_name, "_", "__"), ".", "_dot_");
-  out->frame_name = join(parts, 1, parts.size(), ".");
-  return true;
-}
+// The service module's import name: the service's package with "_pb2_grpc"
+// added to its last part ("ostrel.api.service" -> "ostrel.api.service_pb2_grpc").
+std::string service_module_name(const std::string& package) { return package + "_pb2_grpc"; }
 
 // ------------------------------------------------------------ validation
 
@@ -137,7 +70,7 @@ class Validator {
   bool check() {
     const std::string& f = file_.name();
     if (file_.syntax() != "proto3") return fail(f + ": only proto3 files are supported");
-    if (file_.service_size() > 0) return fail(f + ": services are not supported");
+    if (!check_services()) return false;
     if (file_.extension_size() > 0) return fail(f + ": extensions are not supported");
     if (file_.has_options()) return fail(f + ": file options are not supported");
     if (file_.public_dependency_size() + file_.weak_dependency_size() > 0) {
@@ -156,6 +89,29 @@ class Validator {
   bool fail(const std::string& text) {
     *error_ = text;
     return false;
+  }
+
+  // The one service that has a module of its own (api/service_pb2_grpc.cc),
+  // with unary methods and no options; its method table is generated.
+  bool check_services() {
+    const std::string& f = file_.name();
+    if (file_.service_size() == 0) return true;
+    const auto& service = file_.service(0);
+    const std::string full_name = file_.package() + "." + service.name();
+    if (file_.service_size() > 1 || full_name != kBoundService) {
+      const std::string& other = file_.service(full_name != kBoundService ? 0 : 1).name();
+      return fail(f + ": service " + other + " has no service module; the only service with one is " +
+                  kBoundService);
+    }
+    if (service.has_options()) return fail(f + ": service options are not supported");
+    for (const auto& method : service.method()) {
+      if (method.client_streaming() || method.server_streaming()) {
+        return fail(f + ": method " + service.name() + "." + method.name() +
+                    " streams; only unary methods are supported");
+      }
+      if (method.has_options()) return fail(f + ": method options are not supported");
+    }
+    return true;
   }
 
   bool check_message(const DescriptorProto& m, const std::string& path, bool top_level) {
@@ -261,6 +217,7 @@ class WireReader {
 
 constexpr uint32_t kFileMessageType = 4;
 constexpr uint32_t kFileEnumType = 5;
+constexpr uint32_t kFileService = 6;
 constexpr uint32_t kMessageNestedType = 3;
 
 // ------------------------------------------------------------- emission
@@ -281,11 +238,30 @@ class Pool {
   std::vector<T> items_;
 };
 
-struct MessageRow {
-  int name, handle, nested_count;
-  bool map_entry;
-  int start, end;
+// One row of a generated array: its fields, and the name of what it stands
+// for, written as a comment after it.
+struct Row {
+  std::vector<std::string> fields;
+  std::string what;
 };
+
+// Writes `const Type name[] = {rows}`; an array with no rows gets one row of
+// `empty` zeros, since C++ has no empty arrays (the count says 0).
+void write_rows(std::ostream& out, const char* type, const char* name,
+                const std::vector<Row>& rows, size_t empty) {
+  out << "constexpr " << type << " " << name << "[] = {\n";
+  for (const Row& row : rows) {
+    std::string text;
+    for (const std::string& f : row.fields) text += (text.empty() ? "" : ", ") + f;
+    out << "    {" << text << "},  // " << row.what << "\n";
+  }
+  if (rows.empty()) {
+    out << "    {";
+    for (size_t i = 0; i < empty; ++i) out << (i ? ", " : "") << "0";
+    out << "},  // none\n";
+  }
+  out << "};\n\n";
+}
 
 class TableWriter {
  public:
@@ -297,49 +273,63 @@ class TableWriter {
     for (const std::string& dep : file_.dependency()) {
       ModuleNames dn;
       if (!module_names(dep, &dn, error)) return false;
-      imports_.push_back({strings_.id(dn.package), strings_.id(dn.leaf), strings_.id(dn.alias)});
+      imports_.push_back({{id(dn.package), id(dn.leaf), id(dn.alias)}, dep});
     }
 
     const auto size = static_cast<uint32_t>(serialized.size());
     const std::vector<Range> message_ranges =
         WireReader(serialized, 0, size).entries(kFileMessageType);
     const std::vector<Range> enum_ranges = WireReader(serialized, 0, size).entries(kFileEnumType);
+    const std::vector<Range> service_ranges =
+        WireReader(serialized, 0, size).entries(kFileService);
 
     for (int i = 0; i < file_.enum_type_size(); ++i) add_enum(file_.enum_type(i), enum_ranges[i]);
     for (int i = 0; i < file_.message_type_size(); ++i) {
       const DescriptorProto& m = file_.message_type(i);
-      const std::string handle = "_" + upper(m.name());
+      const std::string parent = handle("", m.name());
       const Range r = message_ranges[i];
-      add_message(m, handle, r);
+      add_message(m, m.name(), parent, r);
       const std::vector<Range> nested_ranges =
           WireReader(serialized, r.start, r.end).entries(kMessageNestedType);
       for (int k = 0; k < m.nested_type_size(); ++k) {
         const DescriptorProto& n = m.nested_type(k);
-        add_message(n, handle + "_" + upper(n.name()), nested_ranges[k]);
+        add_message(n, m.name() + "." + n.name(), handle(parent, n.name()), nested_ranges[k]);
       }
+    }
+    for (int i = 0; i < file_.service_size(); ++i) {
+      const std::string& name = file_.service(i).name();
+      services_.push_back({{id(name), id(handle("", name)), number(service_ranges[i].start),
+                            number(service_ranges[i].end)}, name});
     }
     emit(serialized, out);
     return true;
   }
 
  private:
+  std::string id(const std::string& text) { return std::to_string(strings_.id(text)); }
+  std::string number(long value) { return std::to_string(ints_.id(value)); }
+
   void add_enum(const EnumDescriptorProto& e, Range r) {
-    const int first = static_cast<int>(values_.size());
-    const int name = strings_.id(e.name()), handle = strings_.id("_" + upper(e.name()));
+    const std::string name = id(e.name()), handle_id = id(handle("", e.name()));
+    const size_t first = values_.size();
     for (const auto& v : e.value()) {
-      values_.push_back({strings_.id(v.name()), ints_.id(v.number())});
+      values_.push_back({{id(v.name()), number(v.number())}, e.name() + "." + v.name()});
     }
-    enums_.push_back({name, handle, first, e.value_size(), ints_.id(r.start), ints_.id(r.end)});
+    enums_.push_back({{name, handle_id, std::to_string(first),
+                       std::to_string(e.value_size()), number(r.start), number(r.end)},
+                      e.name()});
   }
 
-  void add_message(const DescriptorProto& m, const std::string& handle, Range r) {
-    messages_.push_back({strings_.id(m.name()), strings_.id(handle), m.nested_type_size(),
-                         m.options().map_entry(), ints_.id(r.start), ints_.id(r.end)});
+  void add_message(const DescriptorProto& m, const std::string& path, const std::string& handle,
+                   Range r) {
+    messages_.push_back({{id(m.name()), id(handle), std::to_string(m.nested_type_size()),
+                          m.options().map_entry() ? "true" : "false", number(r.start),
+                          number(r.end)},
+                         path});
   }
 
   void emit(const std::string& serialized, std::ostream& out) const {
     out << "// Module table of " << file_.name() << ", written by protoc-gen-ostrel.\n"
-        << "// Do not edit: change the schema file instead.\n"
         << "#include \"message_module.h\"\n\n"
         << "namespace {\n\n"
         << "using namespace ostrel::message;\n\n";
@@ -363,25 +353,11 @@ class TableWriter {
     }
     out << "\n};\nPyObject* descriptor_object;\n\n";
 
-    out << "constexpr Import kImports[] = {\n";
-    for (const auto& i : imports_) out << "    {" << i[0] << ", " << i[1] << ", " << i[2] << "},\n";
-    if (imports_.empty()) out << "    {0, 0, 0},\n";
-    out << "};\n\nconstexpr Enum kEnums[] = {\n";
-    for (const auto& e : enums_) {
-      out << "    {" << e[0] << ", " << e[1] << ", " << e[2] << ", " << e[3] << ", " << e[4]
-          << ", " << e[5] << "},\n";
-    }
-    if (enums_.empty()) out << "    {0, 0, 0, 0, 0, 0},\n";
-    out << "};\n\nconstexpr EnumValue kValues[] = {\n";
-    for (const auto& v : values_) out << "    {" << v[0] << ", " << v[1] << "},\n";
-    if (values_.empty()) out << "    {0, 0},\n";
-    out << "};\n\nconstexpr Message kMessages[] = {\n";
-    for (const MessageRow& m : messages_) {
-      out << "    {" << m.name << ", " << m.handle << ", " << m.nested_count << ", "
-          << (m.map_entry ? "true" : "false") << ", " << m.start << ", " << m.end << "},\n";
-    }
-    if (messages_.empty()) out << "    {0, 0, 0, false, 0, 0},\n";
-    out << "};\n\n";
+    write_rows(out, "Import", "kImports", imports_, 3);
+    write_rows(out, "Enum", "kEnums", enums_, 6);
+    write_rows(out, "EnumValue", "kValues", values_, 2);
+    write_rows(out, "Message", "kMessages", messages_, 6);
+    write_rows(out, "Service", "kServices", services_, 4);
 
     out << "constexpr Table kTable = {\n"
         << "    \"" << names_.leaf << "\", \"" << names_.frame_name << "\", \"" << file_.name()
@@ -392,6 +368,7 @@ class TableWriter {
         << "    kImports, " << imports_.size() << ",\n"
         << "    kEnums, " << enums_.size() << ", kValues,\n"
         << "    kMessages, " << messages_.size() << ",\n"
+        << "    kServices, " << services_.size() << ",\n"
         << "};\n\n}  // namespace\n\n"
         << "OSTREL_MESSAGE_MODULE(" << names_.leaf << ", kTable)\n";
   }
@@ -401,10 +378,118 @@ class TableWriter {
   Pool<std::string> strings_;
   Pool<long> ints_;
   int module_name_ = 0;
-  std::vector<std::array<int, 3>> imports_;
-  std::vector<std::array<int, 6>> enums_;
-  std::vector<std::array<int, 2>> values_;
-  std::vector<MessageRow> messages_;
+  std::vector<Row> imports_, enums_, values_, messages_, services_;
+};
+
+// ------------------------------------------------------- service table
+
+// Writes the method table of the service module as three X-macros that
+// api/service_pb2_grpc.cc expands: the names it uses, the message modules it
+// imports (the service file's imports, in order) and the methods. The
+// service module reaches each request and response class through the alias
+// of its module, so every type must be a top-level message of an imported
+// file in the service module's package.
+class ServiceTableWriter {
+ public:
+  explicit ServiceTableWriter(const FileDescriptor& file) : file_(file) {}
+
+  bool write(std::ostream& out, std::string* error) {
+    const ServiceDescriptor& service = *file_.service(0);
+    const std::string package = parent_package(service.file()->package());
+    name("kServiceName", service.full_name());
+    name("kStubClass", service.name() + "Stub");
+    name("kServicerClass", service.name() + "Servicer");
+    name("kRegister", "add_" + service.name() + "Servicer_to_server");
+    name("kOneShotClass", service.name());
+    name("kPackage", package);
+    for (int i = 0; i < file_.dependency_count(); ++i) {
+      const FileDescriptor& dep = *file_.dependency(i);
+      ModuleNames dn;
+      if (!module_names(dep.name(), &dn, error)) return false;
+      if (dn.package != package) {
+        *error = file_.name() + ": the service module imports from " + package +
+                 " only, not the module of " + dep.name();
+        return false;
+      }
+      const std::string stem = dn.leaf.substr(0, dn.leaf.size() - 4);  // without "_pb2"
+      const std::string module = name("kModule_" + stem, dn.leaf);
+      const std::string alias = name("kAlias_" + stem, dn.alias);
+      aliases_[&dep] = alias;
+      imports_.push_back("X(" + module + ", " + alias + ")  /* " + dep.name() + " */");
+    }
+    for (int i = 0; i < service.method_count(); ++i) {
+      const MethodDescriptor& method = *service.method(i);
+      std::string request, response;
+      name("kMethod_" + method.name(), method.name());
+      if (!message_class(method, *method.input_type(), &request, error) ||
+          !message_class(method, *method.output_type(), &response, error)) {
+        return false;
+      }
+      methods_.push_back("/* " + method.name() + ": " + method.input_type()->full_name() +
+                         " -> " + method.output_type()->full_name() + " */");
+      const std::string id = name("kMethod_" + method.name(), method.name());
+      methods_.push_back("X(" + id + ", " + request + ", " + response + ")");
+    }
+    emit(service, out);
+    return true;
+  }
+
+ private:
+  static std::string parent_package(const std::string& package) {
+    const size_t dot = package.rfind('.');
+    return dot == std::string::npos ? "" : package.substr(0, dot);
+  }
+
+  // Records one name of the table under `id` (once) and returns the id.
+  std::string name(const std::string& id, const std::string& text) {
+    if (ids_.insert(id).second) names_.push_back("X(" + id + ", \"" + text + "\")");
+    return id;
+  }
+
+  // "<alias id>, <class id>" of a method's request or response type.
+  bool message_class(const MethodDescriptor& method, const Descriptor& type, std::string* row,
+                     std::string* error) {
+    const auto alias = aliases_.find(type.file());
+    if (type.containing_type() != nullptr || alias == aliases_.end()) {
+      *error = file_.name() + ": method " + method.name() + " uses " + type.full_name() +
+               "; the service module reaches only top-level messages of imported files";
+      return false;
+    }
+    *row = alias->second + ", " + name("kClass_" + type.name(), type.name());
+    return true;
+  }
+
+  // #define <macro>(X) with one row per line, continuation marks aligned.
+  static void macro(std::ostream& out, const std::string& head,
+                    const std::vector<std::string>& rows) {
+    size_t width = head.size();
+    for (const std::string& r : rows) width = std::max(width, r.size() + 2);
+    out << head << std::string(width - head.size() + 1, ' ') << "\\\n";
+    for (size_t i = 0; i < rows.size(); ++i) {
+      out << "  " << rows[i];
+      if (i + 1 < rows.size()) out << std::string(width - rows[i].size() - 1, ' ') << "\\";
+      out << "\n";
+    }
+  }
+
+  void emit(const ServiceDescriptor& service, std::ostream& out) const {
+    out << "// Method table of the service module " << service_module_name(service.file()->package())
+        << ",\n// from the service " << service.full_name() << " of " << file_.name() << ".\n"
+        << "#pragma once\n\n"
+        << "// The names the table uses: X(id, text).\n";
+    macro(out, "#define OSTREL_SERVICE_TABLE_NAMES(X)", names_);
+    out << "\n// The message modules, imported from kPackage after grpc in this order:\n"
+        << "// X(module, alias).\n";
+    macro(out, "#define OSTREL_SERVICE_IMPORTS(X)", imports_);
+    out << "\n// The methods in declaration order: X(method, request alias, request class,\n"
+        << "// response alias, response class).\n";
+    macro(out, "#define OSTREL_SERVICE_METHODS(X)", methods_);
+  }
+
+  const FileDescriptor& file_;
+  std::set<std::string> ids_;
+  std::vector<std::string> names_, imports_, methods_;
+  std::map<const FileDescriptor*, std::string> aliases_;
 };
 
 void clear_json_names(DescriptorProto& message) {
@@ -416,17 +501,18 @@ void clear_json_names(FileDescriptorProto& file) {
   for (DescriptorProto& message : *file.mutable_message_type()) clear_json_names(message);
 }
 
-void write_file(GeneratorContext* context, const std::string& path, const std::string& body) {
+// Writes one output file through a printer on the stream that protoc hands
+// out; false with `error` set when the stream fails.
+bool write_file(GeneratorContext* context, const std::string& path, const std::string& body,
+                std::string* error) {
   std::unique_ptr<google::protobuf::io::ZeroCopyOutputStream> stream(context->Open(path));
-  void* data;
-  int size;
-  size_t written = 0;
-  while (written < body.size() && stream->Next(&data, &size)) {
-    const size_t n = std::min(static_cast<size_t>(size), body.size() - written);
-    std::memcpy(data, body.data() + written, n);
-    written += n;
-    if (n < static_cast<size_t>(size)) stream->BackUp(size - static_cast<int>(n));
+  google::protobuf::io::Printer printer(stream.get(), '$');
+  printer.WriteRaw(body.data(), static_cast<int>(body.size()));
+  if (printer.failed()) {
+    *error = path + ": writing the output failed";
+    return false;
   }
+  return true;
 }
 
 // Import names of the file's module and of the modules of its imports (the
@@ -462,18 +548,33 @@ class Generator : public google::protobuf::compiler::CodeGenerator {
       return false;
     }
 
-    std::ostringstream text;
-    if (!TableWriter(proto, names).write(serialized, text, error)) return false;
-
+    // Every output is made before any is written, so a refused file leaves
+    // nothing behind.
+    std::vector<std::pair<std::string, std::string>> outputs;
+    std::ostringstream table;
+    if (!TableWriter(proto, names).write(serialized, table, error)) return false;
     const std::string stem = replace_all(names.import_name, ".", "/");
-    write_file(context, stem + ".cc", text.str());
-    write_file(context, stem + ".pyi", ostrel::stubs::module_stub(*file, import_names(*file)));
+    outputs.emplace_back(stem + ".cc", table.str());
+    outputs.emplace_back(stem + ".pyi", ostrel::stubs::module_stub(*file, import_names(*file)));
+    if (file->service_count() > 0) {
+      std::ostringstream service_table;
+      if (!ServiceTableWriter(*file).write(service_table, error)) return false;
+      const std::string service_module = service_module_name(file->package());
+      const std::string service_stem = replace_all(service_module, ".", "/");
+      outputs.emplace_back(service_stem + "_table.h", service_table.str());
+      outputs.emplace_back(service_stem + ".pyi",
+                           ostrel::stubs::service_stub(*file->service(0), service_module,
+                                                       import_names(*file)));
+    }
     if (parameter == ostrel::reference::kParameter) {
       std::vector<const FileDescriptor*> run;
       context->ListParsedFiles(&run);
       for (const auto& page : ostrel::reference::pages(*file, run)) {
-        write_file(context, page.path, page.text);
+        outputs.emplace_back(page.path, page.text);
       }
+    }
+    for (const auto& [path, body] : outputs) {
+      if (!write_file(context, path, body, error)) return false;
     }
     return true;
   }

@@ -3,6 +3,7 @@
 // nested name in a class body can shadow them; other modules' types by their
 // full import path.
 
+#include "names.h"
 #include "stubs.h"
 
 #include <google/protobuf/descriptor.h>
@@ -20,8 +21,13 @@ using google::protobuf::Descriptor;
 using google::protobuf::EnumDescriptor;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::FileDescriptor;
+using google::protobuf::MethodDescriptor;
+using google::protobuf::ServiceDescriptor;
 using google::protobuf::OneofDescriptor;
 using google::protobuf::SourceLocation;
+using names::capitalized;
+using names::is_python_keyword;
+using names::upper;
 
 const char kContainers[] = "google.protobuf.internal.containers.";
 
@@ -31,25 +37,6 @@ const char kNarrowerOverride[] = "  # pyright: ignore[reportIncompatibleVariable
 // _EnumTypeWrapper is the generic base that types-protobuf provides for
 // exactly this use.
 const char kPrivateBase[] = "  # pyright: ignore[reportPrivateUsage]";
-
-// Fields whose names Python cannot spell as attributes or parameters; the
-// runtime still reaches them through getattr and keyword dictionaries.
-bool is_python_keyword(const std::string& name) {
-  static const std::set<std::string> words = {
-      "False", "None", "True", "and", "as", "assert", "async", "await",
-      "break", "class", "continue", "def", "del", "elif", "else", "except",
-      "finally", "for", "from", "global", "if", "import", "in", "is",
-      "lambda", "nonlocal", "not", "or", "pass", "raise", "return", "try",
-      "while", "with", "yield"};
-  return words.count(name) > 0;
-}
-
-std::string upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
 
 std::string literal(const std::vector<std::string>& names) {
   std::string out = "typing.Literal[";
@@ -106,9 +93,12 @@ class StubWriter {
     const std::string& module = import_names_.at(file_.name());
     std::ostringstream out;
     out << "# Typing stub of " << module << ", written by protoc-gen-ostrel from\n"
-        << "# " << file_.name() << ". Do not edit: change the schema file instead.\n\n";
-    std::set<std::string> modules = {"builtins", "google.protobuf.descriptor",
-                                     "google.protobuf.message", "typing", "typing_extensions"};
+        << "# " << file_.name() << ".\n\n";
+    std::set<std::string> modules = {"google.protobuf.descriptor"};
+    if (file_.message_type_count() + file_.enum_type_count() > 0) {
+      modules.insert({"builtins", "typing", "typing_extensions"});
+    }
+    if (file_.message_type_count() > 0) modules.insert("google.protobuf.message");
     if (uses_containers_) {
       modules.insert("collections.abc");
       modules.insert("google.protobuf.internal.containers");
@@ -249,6 +239,8 @@ class StubWriter {
       all.push_back(field.name());
       if (field.has_presence()) presence.push_back(field.name());
       const FieldTypes types = field_types(field);
+      // Python cannot spell such a field as an attribute or parameter; the
+      // runtime still reaches it through getattr and keyword dictionaries.
       if (is_python_keyword(field.name())) continue;
       if (types.read_only) {
         body_ << in << "@property\n"
@@ -314,7 +306,164 @@ class StubWriter {
   bool uses_containers_ = false;
 };
 
+// The parameters of a one-shot call after the request and the target, with
+// their types and defaults, as grpc.experimental.unary_unary takes them.
+const char* const kOneShotParameters[] = {
+    "options: _ChannelOptions = ()",
+    "channel_credentials: grpc.ChannelCredentials | None = None",
+    "call_credentials: grpc.CallCredentials | None = None",
+    "insecure: builtins.bool = False",
+    "compression: grpc.Compression | None = None",
+    "wait_for_ready: builtins.bool | None = None",
+    "timeout: builtins.float | None = None",
+    "metadata: _Metadata | None = None",
+};
+
+class ServiceStubWriter {
+ public:
+  ServiceStubWriter(const ServiceDescriptor& service, const std::string& module,
+                    const ImportNames& import_names)
+      : service_(service), module_(module), import_names_(import_names) {}
+
+  std::string write() {
+    const std::string& name = service_.name();
+    for (int i = 0; i < service_.method_count(); ++i) {
+      const MethodDescriptor& m = *service_.method(i);
+      type_vars_.push_back("_" + capitalized(m.name()) + "T");
+      request_.push_back(message(*m.input_type()));
+      response_.push_back(message(*m.output_type()));
+    }
+    header();
+    out_ << "_ChannelOptions: typing_extensions.TypeAlias = "
+            "collections.abc.Sequence[tuple[builtins.str, typing.Any]]\n"
+         << "_Metadata: typing_extensions.TypeAlias = collections.abc.Sequence[tuple[builtins.str, "
+            "builtins.str | builtins.bytes]]\n\n";
+    for (size_t i = 0; i < type_vars_.size(); ++i) {
+      out_ << type_vars_[i] << " = typing_extensions.TypeVar(\n"
+           << "    \"" << type_vars_[i] << "\",\n"
+           << "    default=" << callable("grpc", i) << ",\n)\n";
+    }
+    write_client_stub(name);
+    write_servicer(name);
+    write_one_shot_calls(name);
+    return out_.str();
+  }
+
+ private:
+  std::string message(const google::protobuf::Descriptor& type) {
+    const std::string& module = import_names_.at(type.file()->name());
+    imports_.insert(module);
+    const std::string& package = type.file()->package();
+    return module + "." + (package.empty() ? type.full_name()
+                                           : type.full_name().substr(package.size() + 1));
+  }
+
+  // The channel's callable of method i, of the synchronous or asyncio API.
+  std::string callable(const std::string& api, size_t i) const {
+    return api + ".UnaryUnaryMultiCallable[" + request_[i] + ", " + response_[i] + "]";
+  }
+
+  void header() {
+    out_ << "# Typing stub of " << module_ << ", written by protoc-gen-ostrel from\n"
+         << "# the service " << service_.full_name() << " of " << service_.file()->name() << ".\n"
+         << "#\n"
+         << "# " << service_.name() << "Stub is generic in the callables of its methods: built on a\n"
+         << "# grpc.Channel each method returns its response, built on a grpc.aio.Channel\n"
+         << "# each returns an awaitable call. " << service_.name()
+         << "AsyncStub names the second kind for\n"
+         << "# annotations only; it is no runtime attribute of the module.\n\n"
+         << "import builtins\nimport collections.abc\nimport typing\n\n"
+         << "import grpc\nimport grpc.aio\nimport typing_extensions\n\n";
+    for (const std::string& m : imports_) out_ << "import " << m << "\n";
+    out_ << "\n";
+  }
+
+  // OstrelStub[...] parameterized with every method's callable of `api`.
+  void stub_of(const std::string& api, const std::string& indent) {
+    out_ << service_.name() << "Stub[\n";
+    for (size_t i = 0; i < type_vars_.size(); ++i) {
+      out_ << indent << "    " << callable(api, i) << ",\n";
+    }
+    out_ << indent << "]";
+  }
+
+  void write_client_stub(const std::string& name) {
+    out_ << "\nclass " << name << "Stub(typing.Generic[";
+    for (size_t i = 0; i < type_vars_.size(); ++i) out_ << (i ? ", " : "") << type_vars_[i];
+    out_ << "]):\n";
+    const std::pair<const char*, const char*> channels[] = {{"grpc", "grpc.Channel"},
+                                                            {"grpc.aio", "grpc.aio.Channel"}};
+    for (const auto& [api, channel] : channels) {
+      out_ << "    @typing.overload\n    def __init__(\n        self: ";
+      stub_of(api, "        ");
+      out_ << ",\n        channel: " << channel << ",\n    ) -> None: ...\n";
+    }
+    for (int i = 0; i < service_.method_count(); ++i) {
+      out_ << "    " << service_.method(i)->name() << ": " << type_vars_[i] << "\n";
+    }
+    out_ << "\n" << name << "AsyncStub: typing_extensions.TypeAlias = ";
+    stub_of("grpc.aio", "");
+    out_ << "\n";
+  }
+
+  void write_servicer(const std::string& name) {
+    out_ << "\n# What a servicer method is handed: the context of the synchronous server\n"
+         << "# (grpc.ServicerContext) or of the asyncio server (grpc.aio.ServicerContext),\n"
+         << "# so that an override may take either one.\n"
+         << "@typing.type_check_only\nclass _ServicerContext(  # type: ignore[misc]\n"
+         << "    grpc.ServicerContext,\n    grpc.aio.ServicerContext[typing.Any, typing.Any],\n"
+         << "): ...\n\n"
+         << "# The base answers every method with UNIMPLEMENTED. A subclass overrides the\n"
+         << "# methods it serves, each with a plain method that returns the response (for\n"
+         << "# grpc.server) or an async method (for grpc.aio.server).\n"
+         << "class " << name << "Servicer:\n";
+    for (int i = 0; i < service_.method_count(); ++i) {
+      const MethodDescriptor& m = *service_.method(i);
+      out_ << "    def " << m.name() << "(\n        self,\n        request: " << request_[i]
+           << ",\n        context: _ServicerContext,\n    ) -> " << response_[i]
+           << " | collections.abc.Awaitable[" << response_[i] << "]:";
+      docstring_body(leading_comment(m), "        ");
+    }
+    out_ << "\ndef add_" << name << "Servicer_to_server(\n    servicer: " << name
+         << "Servicer,\n    server: grpc.Server | grpc.aio.Server,\n) -> None: ...\n";
+  }
+
+  void write_one_shot_calls(const std::string& name) {
+    out_ << "\n# One-shot calls through grpc.experimental.unary_unary: each sends one request\n"
+         << "# to `target` and returns the response.\n"
+         << "class " << name << ":\n";
+    for (int i = 0; i < service_.method_count(); ++i) {
+      out_ << "    @staticmethod\n    def " << service_.method(i)->name()
+           << "(\n        request: " << request_[i] << ",\n        target: builtins.str,\n";
+      for (const char* parameter : kOneShotParameters) out_ << "        " << parameter << ",\n";
+      out_ << "    ) -> " << response_[i] << ":";
+      docstring_body(leading_comment(*service_.method(i)), "        ");
+    }
+  }
+
+  // The end of a def: " ..." or, with a comment, its docstring as the body.
+  void docstring_body(const std::string& doc, const std::string& indent) {
+    if (doc.empty()) {
+      out_ << " ...\n";
+    } else {
+      out_ << "\n" << indent << "\"\"\"" << doc << "\"\"\"\n";
+    }
+  }
+
+  const ServiceDescriptor& service_;
+  const std::string& module_;
+  const ImportNames& import_names_;
+  std::ostringstream out_;
+  std::set<std::string> imports_;
+  std::vector<std::string> type_vars_, request_, response_;
+};
+
 }  // namespace
+
+std::string service_stub(const ServiceDescriptor& service, const std::string& module,
+                         const ImportNames& import_names) {
+  return ServiceStubWriter(service, module, import_names).write();
+}
 
 std::string module_stub(const FileDescriptor& file, const ImportNames& import_names) {
   return StubWriter(file, import_names).write();

@@ -9,6 +9,7 @@
 namespace google {
 namespace protobuf {
 class FileDescriptor;
+class ServiceDescriptor;
 }  // namespace protobuf
 }  // namespace google
 
@@ -23,6 +24,13 @@ using ImportNames = std::map<std::string, std::string>;
 // enums and enum value constants, in the conventions of mypy-protobuf.
 std::string module_stub(const google::protobuf::FileDescriptor& file,
                         const ImportNames& import_names);
+
+// The text of the stub of the service module `module` (its import name) that
+// binds `service`: the client stub, generic in its callables so that it types
+// the calls of a grpc.Channel and of a grpc.aio.Channel, the servicer base,
+// the registration function and the one-shot calls.
+std::string service_stub(const google::protobuf::ServiceDescriptor& service,
+                         const std::string& module, const ImportNames& import_names);
 
 }  // namespace stubs
 }  // namespace ostrel

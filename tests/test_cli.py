@@ -14,10 +14,12 @@ import grpc
 import pytest
 from google.protobuf import json_format
 
-from ostrel import wire
-from ostrel.cli import commands as cli
+from ostrel import cli, outfile, protojson, wire
+from ostrel.cli import errors, files
+from ostrel.cli import client as cli_client
+from ostrel.cli import records as cli_records
 from ostrel.api import common_pb2 as C
-from ostrel.api import data_pb2, perception_pb2, project_pb2, system_pb2
+from ostrel.api import data_pb2, perception_pb2, system_pb2
 
 
 def closed_target():
@@ -37,8 +39,8 @@ def run_cli(capsys, *argv):
 
 
 def assert_one_short_error(code, out, err, *fragments):
-    assert code == cli.EXIT_ERROR and out == ""
-    assert err.count("\n") == 1 and err.endswith("\n") and len(err) < cli.MAX_ERROR_CHARS + 40, err
+    assert code == errors.EXIT_ERROR and out == ""
+    assert err.count("\n") == 1 and err.endswith("\n") and len(err) < errors.MAX_ERROR_CHARS + 40, err
     for fragment in fragments:
         assert fragment in err
 
@@ -106,7 +108,7 @@ def test_a_target_the_runtime_refuses_is_one_line_without_runtime_log():
     ("a" * 200 + "b" * 200, "a" * 200 + " ... " + "b" * 95),
 ])
 def test_one_line(text, expected):
-    assert cli.one_line(text, limit=300) == expected
+    assert errors.one_line(text, limit=300) == expected
 
 
 @pytest.mark.parametrize("message, expected", [
@@ -123,48 +125,10 @@ def test_one_line(text, expected):
      "in ProjectSnapshot.a.b ... e.f.g (8 fields deep): Couldn't parse float: at"),
 ])
 def test_json_parse_errors_name_the_field_path(message, expected):
-    assert cli.json_parse_error_text(ValueError(message)) == expected
+    assert errors.json_parse_error_text(ValueError(message)) == expected
 
 
-# Reading parts of an answer -------------------------------------------------
-
-def image_state(code, message):
-    state = system_pb2.SystemState(status=C.Status(code=code, message=message))
-    state.images.images.add(camera="c", width=64, height=64, data=bytes(4096))
-    state.workspace.robots["r"].joint_positions.data.extend([1.0, 2.0])
-    state.controller.time_s = 1.5
-    return state
-
-
-def test_field_spans_read_the_status_as_the_runtime_parses_it():
-    one = image_state(C.RUNNING, "first").SerializeToString()
-    # A message given twice merges; the later status wins field by field.
-    for data in (one, one + image_state(C.FAILURE, "").SerializeToString(),
-                 one + system_pb2.SystemState(status=C.Status(code=C.SUCCESS)).SerializeToString()):
-        parsed = system_pb2.SystemState.FromString(data).status
-        assert C.Status.FromString(b"".join(wire.field_spans(memoryview(data), 1))) == parsed
-
-
-def test_field_spans_split_records_into_their_record_sets():
-    records = data_pb2.DataRecords()
-    for i in range(3):
-        records.records.add(description="r%d" % i, start_timestamp_ns=2**63 + i).products.add(timestamp_ns=i)
-    spans = wire.field_spans(memoryview(records.SerializeToString()), 1)
-    assert [data_pb2.RecordSet.FromString(s) for s in spans] == list(records.records)
-    assert list(wire.field_spans(memoryview(b""), 1)) == []
-
-
-@pytest.mark.parametrize("data", [
-    b"\x0a\x05abc",  # length past the end
-    b"\x08\x80",  # varint cut off
-    b"\x09\x00\x00",  # fixed64 cut off
-    b"\x0b",  # group start: not a wire type our messages use
-    b"\x08" + b"\xff" * 11,  # varint longer than 10 bytes
-])
-def test_field_spans_refuse_malformed_bytes(data):
-    with pytest.raises(wire.WireError):
-        list(wire.field_spans(memoryview(data), 1))
-
+# Record set summaries ------------------------------------------------------
 
 def merged_product_record_set():
     """A record set whose one product carries two members of its oneof on
@@ -192,9 +156,20 @@ def failed_record_set():
     b"", merged_product_record_set(), failed_record_set(), failed_record_set() + merged_product_record_set(),
 ])
 def test_record_set_summary_from_the_wire_matches_the_parsed_one(encoded):
-    api = cli.Api()
-    parsed = cli.describe_record_set(api, data_pb2.RecordSet.FromString(encoded))
-    assert cli.describe_encoded_record_set(api, memoryview(encoded)) == parsed
+    api = cli_client.Api()
+    parsed = data_pb2.RecordSet.FromString(encoded)
+    kinds = {}
+    for product in parsed.products:
+        kind = product.WhichOneof("type") or "none"
+        kinds[kind] = kinds.get(kind, 0) + 1
+    answer = wire.field(data_pb2.DataRecords.DESCRIPTOR.fields_by_name["records"].number, encoded)
+    assert cli_records.summary_lines(api, answer) == [cli_records.describe_record_set(api, parsed, kinds)]
+
+
+def image_state(code, message):
+    state = system_pb2.SystemState(status=C.Status(code=code, message=message))
+    state.images.images.add(camera="c", width=64, height=64, data=bytes(4096))
+    return state
 
 
 # Polling --------------------------------------------------------------------
@@ -215,7 +190,7 @@ class FakeStates:
     """A client whose system state reads RUNNING `running` times, then `end`."""
 
     def __init__(self, running, end):
-        self.api = cli.Api()
+        self.api = cli_client.Api()
         self.answers = [image_state(C.RUNNING, "busy")] * running + [image_state(end, "done")]
         self.polls = 0
 
@@ -233,14 +208,14 @@ class FakeStates:
 ])
 def test_wait_polls_with_backoff_and_gives_up(monkeypatch, running, end, longest, give_up, pauses, result):
     clock = FakeClock()
-    monkeypatch.setattr(cli.time, "monotonic", clock.monotonic)
-    monkeypatch.setattr(cli.time, "sleep", clock.sleep)
+    monkeypatch.setattr(cli_client.time, "monotonic", clock.monotonic)
+    monkeypatch.setattr(cli_client.time, "sleep", clock.sleep)
     client = FakeStates(running, end)
     if isinstance(result, str):
-        with pytest.raises(cli.CliError, match=result):
-            cli.wait_for_end(client, "job", longest, give_up)
+        with pytest.raises(errors.CliError, match=result):
+            cli_client.wait_for_end(client, "job", longest, give_up)
     else:
-        assert cli.wait_for_end(client, "job", longest, give_up).code == result
+        assert cli_client.wait_for_end(client, "job", longest, give_up).code == result
     assert clock.pauses == pytest.approx(pauses)
 
 
@@ -264,11 +239,11 @@ class FailedCall(grpc.RpcError):
      "connect failed: RESOURCE_EXHAUSTED: Received message larger than max"),
 ])
 def test_call_failures_become_one_error_naming_the_cause(code, details, text):
-    client = cli.Client(closed_target(), 1.5)
+    client = cli_client.Client(closed_target(), 1.5)
     try:
         def fail():
             raise FailedCall(code, details)
-        with pytest.raises(cli.CliError, match=re.escape(text)):
+        with pytest.raises(errors.CliError, match=re.escape(text)):
             client._guarded("connect", fail)
     finally:
         client.close()
@@ -278,8 +253,8 @@ def test_call_failures_become_one_error_naming_the_cause(code, details, text):
 def test_a_malformed_state_is_an_error_not_a_status(answer):
     client = FakeStates(0, C.SUCCESS)
     client.call_raw = lambda method, request: answer
-    with pytest.raises(cli.CliError, match="pullSystemState answered with malformed data"):
-        cli.current_status(client)
+    with pytest.raises(errors.CliError, match="pullSystemState answered with malformed data"):
+        cli_client.current_status(client)
 
 
 # Output ---------------------------------------------------------------------
@@ -298,12 +273,13 @@ def test_streamed_records_are_the_json_of_the_whole_answer(tmp_path, count):
     records = data_pb2.DataRecords(records=[record_set(i) for i in range(count)])
     path = tmp_path / "records.json"
     with open(path, "w") as handle:
-        writer = cli.RecordsJson(handle)
+        writer = protojson.RecordsJson(handle)
         for record in records.records:
             writer.add(record)
         writer.close()
-    whole = json_format.MessageToJson(records, preserving_proto_field_name=True, indent=2)
-    assert path.read_text() == whole + "\n" and cli.to_json(records) == whole
+    whole = json_format.MessageToJson(records, preserving_proto_field_name=True, indent=2,
+                                      always_print_fields_with_no_presence=True)
+    assert path.read_text() == whole + "\n" and protojson.to_json(records) == whole
     assert json_format.Parse(path.read_text(), data_pb2.DataRecords()) == records
 
 
@@ -311,15 +287,15 @@ def test_a_failed_write_keeps_the_earlier_file_and_leaves_no_partial_one(tmp_pat
     path = tmp_path / "records.json"
     path.write_text("earlier")
     with pytest.raises(RuntimeError):
-        with cli.OutputFile(str(path)) as handle:
+        with outfile.OutputFile(str(path)) as handle:
             handle.write("half")
             raise RuntimeError("stop")
     assert path.read_text() == "earlier" and os.listdir(tmp_path) == ["records.json"]
-    cli.write_file(str(path), lambda handle: handle.write("later"))
+    files.write_file(str(path), lambda handle: handle.write("later"))
     assert path.read_text() == "later" and os.listdir(tmp_path) == ["records.json"]
-    cli.write_file(os.devnull, lambda handle: handle.write("to a device, directly"))
-    with pytest.raises(cli.CliError, match="cannot write"):
-        cli.write_file(str(tmp_path / "missing" / "f.json"), lambda handle: handle.write("x"))
+    files.write_file(os.devnull, lambda handle: handle.write("to a device, directly"))
+    with pytest.raises(errors.CliError, match="cannot write"):
+        files.write_file(str(tmp_path / "missing" / "f.json"), lambda handle: handle.write("x"))
 
 
 # Start-up -------------------------------------------------------------------

@@ -33,10 +33,13 @@ pytestmark = pytest.mark.skipif(not (PLUGIN and shutil.which("protoc")), reason=
 HEADER = 'syntax = "proto3";\npackage t;\n'
 
 
-def compile_schema(tmp_path, path, text):
+def compile_schema(tmp_path, path, text, imported=None):
+    """Compiles `path` holding `text`, beside the files of `imported` (path:
+    text), which it may import."""
     src, out = tmp_path / "src", tmp_path / "out"
-    (src / path).parent.mkdir(parents=True, exist_ok=True)
-    (src / path).write_text(text)
+    for rel, body in {**(imported or {}), path: text}.items():
+        (src / rel).parent.mkdir(parents=True, exist_ok=True)
+        (src / rel).write_text(body)
     out.mkdir()
     proc = subprocess.run(
         ["protoc", f"--plugin=protoc-gen-ostrel={PLUGIN}", f"--ostrel_out={out}",
@@ -49,7 +52,7 @@ def compile_schema(tmp_path, path, text):
     ("pkg/nested.proto", "message A { enum E { X = 0; } E e = 1; }", "nested enum E"),
     ("pkg/deep.proto", "message A { message B { message C {} } }", "one level deep"),
     ("pkg/svc.proto", "message A {}\nservice S { rpc f(A) returns (A); }",
-     "services are not supported"),
+     "service S has no service module; the only service with one is ostrel.api.service.Ostrel"),
     ("pkg/opt.proto", "message A { optional int32 x = 1; }", "'optional'"),
     ("pkg/res.proto", "message A { reserved 2; }", "reserved fields"),
     ("pkg/fopt.proto", 'option java_package = "x";\nmessage A {}', "file options"),
@@ -62,6 +65,60 @@ def test_refuses_and_writes_nothing(tmp_path, path, body, complaint):
     proc, written = compile_schema(tmp_path, path, HEADER + body)
     assert proc.returncode != 0 and complaint in proc.stderr
     assert written == []
+
+
+# The service file and the file of its messages, as the schema lays them out.
+SERVICE_HEADER = 'syntax = "proto3";\npackage ostrel.api.service;\nimport "ostrel/api/m.proto";\n'
+MESSAGES = {"ostrel/api/m.proto": 'syntax = "proto3";\npackage ostrel.api.m;\n'
+                                  'message Req {}\nmessage Res { message In {} }\n'}
+
+
+@pytest.mark.parametrize("body,complaint", [
+    ("service Other { rpc f(ostrel.api.m.Req) returns (ostrel.api.m.Res); }",
+     "service Other has no service module"),
+    ("service Ostrel { rpc f(ostrel.api.m.Req) returns (ostrel.api.m.Res); }\n"
+     "service Second { rpc g(ostrel.api.m.Req) returns (ostrel.api.m.Res); }",
+     "service Second has no service module"),
+    ("service Ostrel { rpc f(stream ostrel.api.m.Req) returns (ostrel.api.m.Res); }",
+     "method Ostrel.f streams; only unary methods are supported"),
+    ("service Ostrel { rpc f(ostrel.api.m.Req) returns (stream ostrel.api.m.Res); }",
+     "method Ostrel.f streams"),
+    ("service Ostrel { option deprecated = true; rpc f(ostrel.api.m.Req) returns (ostrel.api.m.Res); }",
+     "service options are not supported"),
+    ("service Ostrel { rpc f(ostrel.api.m.Req) returns (ostrel.api.m.Res.In); }",
+     "method f uses ostrel.api.m.Res.In; the service module reaches only top-level messages"),
+    ("message Own {}\nservice Ostrel { rpc f(Own) returns (ostrel.api.m.Res); }",
+     "method f uses ostrel.api.service.Own; the service module reaches only top-level messages of imported files"),
+])
+def test_refuses_services_it_has_no_module_for(tmp_path, body, complaint):
+    proc, written = compile_schema(tmp_path, "ostrel/api/svc.proto", SERVICE_HEADER + body, MESSAGES)
+    assert proc.returncode != 0 and complaint in proc.stderr, proc.stderr
+    assert written == []
+
+
+def test_service_gives_its_method_table_and_stubs(tmp_path):
+    body = ("service Ostrel {\n  // Sends one.\n  rpc send(ostrel.api.m.Req) returns (ostrel.api.m.Res);\n"
+            "  rpc back(ostrel.api.m.Res) returns (ostrel.api.m.Req);\n}\n")
+    proc, written = compile_schema(tmp_path, "ostrel/api/svc.proto", SERVICE_HEADER + body, MESSAGES)
+    assert proc.returncode == 0, proc.stderr
+    assert written == ["ostrel/api/service_pb2_grpc.pyi", "ostrel/api/service_pb2_grpc_table.h",
+                       "ostrel/api/svc_pb2.cc", "ostrel/api/svc_pb2.pyi"]
+    out = tmp_path / "out" / "ostrel" / "api"
+    table = (out / "service_pb2_grpc_table.h").read_text()
+    rows = [line.strip().rstrip("\\").strip() for line in table.splitlines()
+            if line.strip().startswith(("X(kMethod", "X(kModule")) and '"' not in line]
+    assert rows == [
+        "X(kModule_m, kAlias_m)  /* ostrel/api/m.proto */",
+        "X(kMethod_send, kAlias_m, kClass_Req, kAlias_m, kClass_Res)",
+        "X(kMethod_back, kAlias_m, kClass_Res, kAlias_m, kClass_Req)"]
+    assert 'X(kAlias_m, "ostrel_dot_api_dot_m__pb2")' in table
+    assert 'X(kServiceName, "ostrel.api.service.Ostrel")' in table
+    assert "/* send: ostrel.api.m.Req -> ostrel.api.m.Res */" in table
+    # The file's own module carries the service in its descriptor.
+    assert '"_OSTREL"' in (out / "svc_pb2.cc").read_text()
+    stub = ast.parse((out / "service_pb2_grpc.pyi").read_text())
+    servicer = next(n for n in stub.body if isinstance(n, ast.ClassDef) and n.name == "OstrelServicer")
+    assert [(f.name, ast.get_docstring(f)) for f in servicer.body] == [("send", "Sends one."), ("back", None)]
 
 
 def test_proto2_is_refused(tmp_path):

@@ -6,6 +6,7 @@ line, and the report rendered by headless Chromium with the network off."""
 
 import csv
 import html
+import json
 import re
 import io
 import os
@@ -20,7 +21,8 @@ import pytest
 from google.protobuf import json_format
 
 from ostrel import wire
-from ostrel.cli import commands as cli
+from ostrel import cli
+from ostrel.cli import errors
 from ostrel.records import export, png, report
 from ostrel.records import sets as recordsets
 from ostrel.api import common_pb2 as C
@@ -327,7 +329,64 @@ def test_unwritable_destinations_are_one_line(cell, capsys, tmp_path, argv):
     paths = {"file": tmp_path / "file", "missing": tmp_path / "missing"}
     code = cli.main(["--target", cell.target, *[a.format(**paths) for a in argv]])
     out, err = capsys.readouterr()
-    assert code == cli.EXIT_ERROR and err.startswith("ostrel: error: cannot write ") and err.count("\n") == 1
+    assert code == errors.EXIT_ERROR and err.startswith("ostrel: error: cannot write ") and err.count("\n") == 1
+
+
+@pytest.fixture
+def full_disk(tmp_path):
+    """A folder on a tiny file system that holds one small file, "earlier",
+    and no free space: every write there fails part of the way."""
+    if not hasattr(os, "geteuid") or os.geteuid() != 0:
+        pytest.skip("mounting a small file system needs root")
+    folder = tmp_path / "full"
+    folder.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(folder)],
+                      capture_output=True).returncode != 0:
+        pytest.skip("cannot mount a tmpfs here")
+    try:
+        (folder / "earlier").write_text("earlier")
+        try:
+            with open(folder / "filler", "wb") as filler:
+                while True:
+                    filler.write(bytes(4096))
+                    filler.flush()
+        except OSError:
+            pass
+        yield folder
+    finally:
+        subprocess.run(["umount", "-l", str(folder)], check=False)
+
+
+@pytest.mark.parametrize("argv", [
+    ["pull", "--out", "{earlier}"],
+    ["records", "--out", "{earlier}"],
+    ["records", "--export", "{elsewhere}", "--out", "{earlier}"],
+    pytest.param(["report", "--out", "{earlier}"], marks=needs_plotting),
+], ids=["pull --out", "records --out", "records --export --out", "report --out"])
+def test_a_full_disk_leaves_the_earlier_file_whole_and_no_partial_file(cell, records, capsys, tmp_path, full_disk,
+                                                                         argv):
+    paths = {"earlier": full_disk / "earlier", "elsewhere": tmp_path / "export"}
+    code = cli.main(["--target", cell.target, *[a.format(**paths) for a in argv]])
+    out, err = capsys.readouterr()
+    assert code == errors.EXIT_ERROR and err.startswith("ostrel: error: cannot write ") and err.count("\n") == 1
+    assert (full_disk / "earlier").read_text() == "earlier"
+    assert sorted(os.listdir(full_disk)) == ["earlier", "filler"]
+
+
+def test_an_export_on_a_full_disk_leaves_no_cut_off_file(cell, records, capsys, full_disk):
+    os.unlink(full_disk / "filler")
+    with open(full_disk / "filler", "wb") as filler:  # room for some of the files, not all
+        filler.write(bytes(40 * 1024))
+    code = cli.main(["--target", cell.target, "records", "--export", str(full_disk / "run")])
+    out, err = capsys.readouterr()
+    assert code == errors.EXIT_ERROR and "No space left" in err
+    written = [path for path in (full_disk / "run").rglob("*") if path.is_file()]
+    for path in written:  # each file there is whole: none ends part of the way
+        assert not path.name.endswith(".partial")
+        if path.suffix == ".csv":
+            assert path.read_text().endswith("\n")
+        if path.suffix == ".json":
+            json.loads(path.read_text())
 
 
 def spawn(*argv):
@@ -345,7 +404,7 @@ def test_report_without_matplotlib_says_what_to_install():
         from ostrel import cli
         sys.exit(cli.main(["--target", "127.0.0.1:9", "report"]))"""
     proc = spawn(sys.executable, "-c", code)
-    assert proc.returncode == cli.EXIT_ERROR and proc.stdout == b""
+    assert proc.returncode == errors.EXIT_ERROR and proc.stdout == b""
     assert proc.stderr == b'ostrel: error: ostrel report needs matplotlib: pip install "ostrel[report]"\n'
 
 

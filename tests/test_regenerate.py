@@ -49,8 +49,11 @@ DRIFTS = [
      "missing:   api/generated/tool_pb2.cc"),
     ("fixture table missing", lambda t: os.remove(t / "tests/fixtures/generated/clash_pb2.cc"),
      "missing:   tests/fixtures/generated/clash_pb2.cc"),
-    ("schema file removed", lambda t: os.remove(t / "schema/ostrel/api/system.proto"),
-     "no schema: api/generated/system_pb2.cc"),
+    ("schema file removed", lambda t: os.remove(t / "schema/ostrel/api/ostrel_service.proto"),
+     "no schema: api/generated/ostrel_service_pb2.cc"),
+    # ... and with it the service's method table and stub
+    ("service table left over", lambda t: None, "no schema: api/generated/service_pb2_grpc_table.h"),
+    ("service stub left over", lambda t: None, "no schema: src/ostrel/api/service_pb2_grpc.pyi"),
     ("schema file changed",
      lambda t: append(t / "schema/ostrel/api/material.proto", "message Extra {}\n"),
      "differs:   api/generated/material_pb2.cc"),
@@ -82,18 +85,41 @@ def test_check_reports_each_drift_and_a_run_repairs_them(tree):
     assert regenerate(tree).returncode == 0
     proc = regenerate(tree, "--check")
     assert proc.returncode == 0, proc.stdout + proc.stderr
-    assert not (tree / "api/generated/system_pb2.cc").exists()
+    assert not (tree / "api/generated/ostrel_service_pb2.cc").exists()
     assert (tree / "src/ostrel/api/__init__.py").exists()
 
 
 # First line of a generated file, by type.
-HEADER_LINES = {".cc": "// " + HEADER, ".pyi": "# " + HEADER, ".md": "<!-- " + HEADER + " -->"}
+HEADER_LINES = {".cc": "// " + HEADER, ".h": "// " + HEADER, ".pyi": "# " + HEADER,
+                ".md": "<!-- " + HEADER + " -->"}
 
 
-def test_every_generated_file_says_so(tree):
-    generated = [*(tree / "api/generated").iterdir(), *(tree / "tests/fixtures/generated").iterdir(),
-                 *(tree / "src/ostrel/api").glob("*_pb2.pyi"), *(tree / "docs/api").iterdir()]
-    assert len([p for p in generated if p.suffix == ".cc"]) == 31
+def generated_files(root):
+    return [*(root / "api/generated").iterdir(), *(root / "tests/fixtures/generated").iterdir(),
+            *(root / "src/ostrel/api").glob("*_pb2*.pyi"), *(root / "docs/api").iterdir()]
+
+
+def test_every_generated_file_says_so_once(tree):
+    generated = generated_files(tree)
+    assert len([p for p in generated if p.suffix == ".cc"]) == 32
+    assert {"service_pb2_grpc_table.h", "service_pb2_grpc.pyi"} <= {p.name for p in generated}
     unmarked = [p.name for p in generated
-                if p.read_text().splitlines()[0] != HEADER_LINES[p.suffix]]
+                if p.read_text().splitlines()[0] != HEADER_LINES[p.suffix]
+                or p.read_text().count("Do not edit") != 1]
     assert unmarked == []
+
+
+@pytest.mark.skipif(not (shutil.which("git") and os.path.exists(os.path.join(ROOT, ".git"))),
+                    reason="not a git checkout")
+def test_generated_files_are_tagged_generated_for_git():
+    import pathlib
+
+    files = [str(p.relative_to(ROOT)) for p in generated_files(pathlib.Path(ROOT))]
+    out = subprocess.run(["git", "-C", ROOT, "check-attr", "linguist-generated", "--", *files],
+                         capture_output=True, text=True, check=True).stdout
+    untagged = [line for line in out.splitlines() if not line.endswith(": true")]
+    assert untagged == [] and len(out.splitlines()) == len(files)
+    hand_written = ["src/ostrel/api/__init__.py", "api/service_pb2_grpc.cc"]
+    out = subprocess.run(["git", "-C", ROOT, "check-attr", "linguist-generated", "--", *hand_written],
+                         capture_output=True, text=True, check=True).stdout
+    assert all(line.endswith(": unspecified") for line in out.splitlines())

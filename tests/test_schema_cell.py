@@ -1,11 +1,9 @@
 """Wire behaviour and descriptor layout of the work-cell, agent, record and
 state message modules."""
 
-import importlib
 
 import pytest
-from google.protobuf import descriptor as _descriptor
-from google.protobuf import descriptor_pb2, descriptor_pool
+from google.protobuf import descriptor_pool
 from google.protobuf.message import Message
 
 from ostrel.api import (camera_pb2, common_pb2, control_pb2, data_pb2,

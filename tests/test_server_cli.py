@@ -4,7 +4,6 @@ routines, records kept across a restart, refused concurrent runs, and the
 command line's one-line errors."""
 
 import json
-import os
 import signal
 import socket
 import subprocess
@@ -16,7 +15,8 @@ import grpc
 import pytest
 from google.protobuf import json_format
 
-from ostrel.cli import commands as cli
+from ostrel import cli
+from ostrel.cli import errors
 from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, perception_pb2, planning_pb2, project_pb2
 from ostrel.api import service_pb2 as S
@@ -254,6 +254,21 @@ def test_a_second_program_is_refused_while_one_runs_and_stopping_keeps_its_recor
     assert record.description == "probe" and len(record.events) == 2 and record.stop_timestamp_ns
 
 
+def test_json_of_a_running_program_names_its_status_code(tmp_path, capsys):
+    """RUNNING is the code's default value, 0: the JSON still prints it."""
+    cell = Cell(tmp_path / "json.sqlite3", time_scale=1.0)
+    try:
+        cell.push(with_behavior("long", sequence({"sleep_routine": {"duration_s": 60.0}})))
+        code, out, err = ostrel(capsys, cell.target, "--json", "run", "long")
+        assert (code, err) == (0, "") and json.loads(out) == {"code": "RUNNING", "message": "program 'long' started"}
+        code, out, err = ostrel(capsys, cell.target, "state", "--json")
+        state = json.loads(out)
+        assert (code, err) == (0, "") and state["status"] == {"code": "RUNNING",
+                                                             "message": "program 'long' is running"}
+    finally:
+        cell.stop()
+
+
 @pytest.mark.parametrize("request_behavior, push, text", [
     ("pick_and_place", False, "no project has been pushed"),
     ("pick_and_place_twice", True, "unknown behavior 'pick_and_place_twice'"),
@@ -263,7 +278,7 @@ def test_run_refusals_are_one_line_with_exit_code_1(cell, capsys, request_behavi
     if push:
         cell.push(sample_project())
     code, out, err = ostrel(capsys, cell.target, "run", request_behavior, "--wait")
-    assert code == cli.EXIT_FAILURE and out == "" and text in err and err.count("\n") == 1
+    assert code == errors.EXIT_FAILURE and out == "" and text in err and err.count("\n") == 1
 
 
 # Records ----------------------------------------------------------------------
@@ -328,7 +343,7 @@ def test_invalid_project_files_are_refused_in_one_line(capsys, tmp_path, content
     if content is not None:
         path.write_text(content)
     code, out, err = ostrel(capsys, f"127.0.0.1:{free_port()}", "push", str(path))
-    assert code == cli.EXIT_ERROR and out == ""
+    assert code == errors.EXIT_ERROR and out == ""
     assert err.count("\n") == 1 and text in err and str(path) in err
 
 
@@ -336,7 +351,7 @@ def test_unreachable_server_is_one_line_without_traceback():
     port = free_port()
     proc = subprocess.run([sys.executable, "-m", "ostrel.cli", "--target", f"127.0.0.1:{port}",
                            "--timeout", "2", "state"], capture_output=True, text=True, timeout=30)
-    assert proc.returncode == cli.EXIT_ERROR and proc.stdout == ""
+    assert proc.returncode == errors.EXIT_ERROR and proc.stdout == ""
     assert proc.stderr.count("\n") == 1 and f"cannot reach the Ostrel server at 127.0.0.1:{port}" in proc.stderr
 
 

@@ -12,6 +12,7 @@ import sys
 import time
 import types
 import warnings
+import weakref
 from concurrent import futures
 
 import grpc
@@ -183,10 +184,35 @@ def test_argument_errors(fake_grpc, function, alike, args, keywords, text):
 
 
 def test_keywords_must_be_strings():
-    call = ctypes.pythonapi.PyObject_Call  # only a call from C can pass such keywords
+    # Only a call from C can pass such keywords. Through a keyword dict the
+    # host refuses them before any function is reached, ours as a Python one.
+    call = ctypes.pythonapi.PyObject_Call
     call.restype, call.argtypes = ctypes.py_object, (ctypes.py_object,) * 3
+    texts = []
+    for function in (svc.Ostrel.connect, connect):
+        with pytest.raises(TypeError) as error:
+            call(function, (1, 2), {1: 2})
+        texts.append(str(error.value))
+    assert texts[0] == texts[1]
+    # Through a vectorcall whose keyword names hold a non-string, the module
+    # refuses them itself: Ostrel.connect(1, 2, <1>=5).
+    method = ctypes.pythonapi.PyObject_VectorcallMethod
+    method.restype = ctypes.py_object
+    method.argtypes = (ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t, ctypes.py_object)
+    args = (ctypes.py_object * 4)(svc.Ostrel, 1, 2, 5)
     with pytest.raises(TypeError, match=r"^connect\(\) keywords must be strings$"):
-        call(svc.Ostrel.connect, (1, 2), {1: 2})
+        method("connect", ctypes.cast(args, ctypes.c_void_p), 3, (1,))
+
+
+def test_function_type_is_closed():
+    kind = type(svc.Ostrel.connect)
+    assert kind is type(svc.OstrelStub.__init__) and kind.__name__ == "function"
+    with pytest.raises(TypeError, match=r"^cannot create 'ostrel.function' instances$"):
+        kind()
+    with pytest.raises(TypeError):
+        type("Derived", (kind,), {})
+    assert weakref.ref(svc.Ostrel.connect)() is svc.Ostrel.connect
+    assert kind.__flags__ & (1 << 11)  # called by vectorcall, keywords as a tuple of names
 
 
 def test_keyword_arguments_outlive_their_dictionary(fresh):
@@ -391,6 +417,39 @@ def test_one_shot_passes_every_argument_on(monkeypatch):
 
 
 # Failed import and reference hygiene
+
+def test_service_descriptor_is_the_method_table():
+    from google.protobuf import descriptor_pb2, descriptor_pool
+
+    from ostrel.api import ostrel_service_pb2 as schema
+
+    service = schema.DESCRIPTOR.services_by_name["Ostrel"]
+    assert schema._OSTREL is service is descriptor_pool.Default().FindServiceByName(
+        "ostrel.api.service.Ostrel")
+    assert [(m.name, m.input_type, m.output_type) for m in service.methods] == [
+        (name, request.DESCRIPTOR, response.DESCRIPTOR) for name, request, response in METHODS]
+    assert not any(m.client_streaming or m.server_streaming for m in service.methods)
+    # The stub's paths are the descriptor's.
+    channel = Recorder()
+    svc.OstrelStub(channel)
+    assert [args[0] for _, args, _ in channel.log] == [
+        "/%s/%s" % (service.full_name, m.name) for m in service.methods]
+    # The serialized range of the service, as a protoc-made module gives it.
+    own = descriptor_pb2.ServiceDescriptorProto()
+    service.CopyToProto(own)
+    file = descriptor_pb2.FileDescriptorProto.FromString(schema.DESCRIPTOR.serialized_pb)
+    assert list(file.service) == [own] and list(file.dependency) == [
+        "ostrel/api/%s.proto" % m for m in ("common", "data", "project", "service", "system")]
+
+
+def test_service_module_does_not_load_the_service_schema(fresh):
+    out = fresh("""
+        import sys
+        import ostrel.api.service_pb2_grpc
+        print('ostrel.api.ostrel_service_pb2' in sys.modules)
+        """).stdout.split()
+    assert out == ["False"]
+
 
 def test_import_fails_with_the_request_module_missing(fresh):
     out = fresh("""

@@ -3,8 +3,11 @@
 # compiler (compiler/protoc_gen_ostrel.cc, a protoc plugin linked to libprotoc):
 #
 #   schema/ostrel/api/<name>.proto         -> api/generated/<name>_pb2.cc   (module tables)
-#                                             src/ostrel/api/<name>_pb2.<ext> (anything else, e.g. .pyi)
+#                                             src/ostrel/api/<name>_pb2.pyi  (typing stubs)
 #                                             docs/api/<name>.md, README.md  (API reference)
+#   schema/ostrel/api/ostrel_service.proto -> also api/generated/service_pb2_grpc_table.h
+#                                             (the service module's method table) and
+#                                             src/ostrel/api/service_pb2_grpc.pyi
 #   tests/fixtures/ostrel_fixtures/*.proto -> tests/fixtures/generated/     (test-only modules)
 #
 # Usage: bash tools/regenerate.sh [--check]
@@ -38,13 +41,13 @@ fi
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-# Destination of each plugin output, by the output's directory; the module
+# Destination of each plugin output, by the output's directory; the C++
 # tables of the package go next to the C++ sources, anything else the plugin
 # writes for the package (stubs) into the Python package.
 destination() {  # <output path relative to the plugin's out dir>
   local rel=$1 dir=${1%/*} leaf=${1##*/}
   case "$dir:$leaf" in
-    ostrel/api:*.cc) echo "api/generated/$leaf" ;;
+    ostrel/api:*.cc|ostrel/api:*.h) echo "api/generated/$leaf" ;;
     ostrel/api:*) echo "src/ostrel/api/$leaf" ;;
     docs/api:*.md) echo "docs/api/$leaf" ;;
     ostrel_fixtures:*) echo "tests/fixtures/generated/$leaf" ;;

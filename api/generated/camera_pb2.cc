@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/camera.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -84,23 +83,27 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
+    {1, 2, 3},  // ostrel/api/math.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {4, 5, 0, false, 0, 1},
-    {6, 7, 0, false, 2, 3},
-    {8, 9, 0, false, 4, 5},
-    {10, 11, 0, false, 6, 7},
-    {12, 13, 0, false, 8, 9},
+    {4, 5, 0, false, 0, 1},  // CameraIntrinsics
+    {6, 7, 0, false, 2, 3},  // RealsenseD435i
+    {8, 9, 0, false, 4, 5},  // RealsenseD405
+    {10, 11, 0, false, 6, 7},  // CameraConfig
+    {12, 13, 0, false, 8, 9},  // CameraState
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -111,6 +114,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 5,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/common.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -58,23 +57,27 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
+    {1, 2, 3},  // google/protobuf/any.proto
 };
 
 constexpr Enum kEnums[] = {
-    {4, 5, 0, 3, 3, 4},
+    {4, 5, 0, 3, 3, 4},  // Code
 };
 
 constexpr EnumValue kValues[] = {
-    {6, 0},
-    {7, 1},
-    {8, 2},
+    {6, 0},  // Code.RUNNING
+    {7, 1},  // Code.SUCCESS
+    {8, 2},  // Code.FAILURE
 };
 
 constexpr Message kMessages[] = {
-    {9, 10, 0, false, 5, 6},
-    {11, 12, 0, false, 7, 8},
-    {13, 14, 0, false, 9, 10},
+    {9, 10, 0, false, 5, 6},  // Metadata
+    {11, 12, 0, false, 7, 8},  // Status
+    {13, 14, 0, false, 9, 10},  // Packet
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -85,6 +88,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 1, kValues,
     kMessages, 3,
+    kServices, 0,
 };
 
 }  // namespace

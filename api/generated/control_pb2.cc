@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/control.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -91,23 +90,27 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
-    {1, 6, 7},
+    {1, 2, 3},  // ostrel/api/project.proto
+    {1, 4, 5},  // ostrel/api/execution.proto
+    {1, 6, 7},  // ostrel/api/motion.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {8, 9, 0, false, 0, 1},
-    {10, 11, 0, false, 2, 3},
-    {12, 13, 0, false, 4, 5},
+    {8, 9, 0, false, 0, 1},  // ControllerAction
+    {10, 11, 0, false, 2, 3},  // ControllerMetrics
+    {12, 13, 0, false, 4, 5},  // ControllerProducts
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -118,6 +121,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 0, kValues,
     kMessages, 3,
+    kServices, 0,
 };
 
 }  // namespace

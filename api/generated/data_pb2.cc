@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/data.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -137,30 +136,34 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {4, 5, 6},
-    {4, 7, 8},
-    {4, 9, 10},
-    {4, 11, 12},
-    {4, 13, 14},
-    {4, 15, 16},
-    {4, 17, 18},
+    {1, 2, 3},  // google/protobuf/any.proto
+    {4, 5, 6},  // ostrel/api/common.proto
+    {4, 7, 8},  // ostrel/api/execution.proto
+    {4, 9, 10},  // ostrel/api/perception.proto
+    {4, 11, 12},  // ostrel/api/planning.proto
+    {4, 13, 14},  // ostrel/api/control.proto
+    {4, 15, 16},  // ostrel/api/simulation.proto
+    {4, 17, 18},  // ostrel/api/project.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {19, 20, 0, false, 0, 1},
-    {21, 22, 0, false, 2, 3},
-    {23, 24, 0, false, 4, 5},
-    {25, 26, 0, false, 6, 7},
-    {27, 28, 0, false, 8, 9},
+    {19, 20, 0, false, 0, 1},  // DatalinkAction
+    {21, 22, 0, false, 2, 3},  // ProductRecord
+    {23, 24, 0, false, 4, 5},  // EventRecord
+    {25, 26, 0, false, 6, 7},  // RecordSet
+    {27, 28, 0, false, 8, 9},  // DataRecords
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -171,6 +174,7 @@ constexpr Table kTable = {
     kImports, 8,
     kEnums, 0, kValues,
     kMessages, 5,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/dynamics.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -105,27 +104,31 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
-    {1, 6, 7},
+    {1, 2, 3},  // ostrel/api/math.proto
+    {1, 4, 5},  // ostrel/api/shape.proto
+    {1, 6, 7},  // ostrel/api/material.proto
 };
 
 constexpr Enum kEnums[] = {
-    {8, 9, 0, 3, 3, 4},
+    {8, 9, 0, 3, 3, 4},  // DegreeOfFreedom
 };
 
 constexpr EnumValue kValues[] = {
-    {10, 0},
-    {11, 1},
-    {12, 2},
+    {10, 0},  // DegreeOfFreedom.FIXED_0DOF
+    {11, 1},  // DegreeOfFreedom.ROTARY_1DOF
+    {12, 2},  // DegreeOfFreedom.LINEAR_1DOF
 };
 
 constexpr Message kMessages[] = {
-    {13, 14, 0, false, 5, 6},
-    {15, 16, 0, false, 7, 8},
-    {17, 18, 0, false, 9, 10},
-    {19, 20, 0, false, 11, 12},
-    {21, 22, 0, false, 13, 14},
+    {13, 14, 0, false, 5, 6},  // Moments
+    {15, 16, 0, false, 7, 8},  // Inertia
+    {17, 18, 0, false, 9, 10},  // Body
+    {19, 20, 0, false, 11, 12},  // Joint
+    {21, 22, 0, false, 13, 14},  // Chain
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -136,6 +139,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 1, kValues,
     kMessages, 5,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/effector.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -58,22 +57,26 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
+    {1, 2, 3},  // ostrel/api/math.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {4, 5, 0, false, 0, 1},
-    {6, 7, 0, false, 2, 3},
-    {8, 9, 0, false, 4, 5},
-    {10, 11, 0, false, 6, 7},
+    {4, 5, 0, false, 0, 1},  // RobotiqGripper2F85
+    {6, 7, 0, false, 2, 3},  // FrankaHand
+    {8, 9, 0, false, 4, 5},  // EffectorConfig
+    {10, 11, 0, false, 6, 7},  // EffectorState
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -84,6 +87,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 4,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/execution.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -324,46 +323,50 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
-    {1, 6, 7},
+    {1, 2, 3},  // ostrel/api/math.proto
+    {1, 4, 5},  // ostrel/api/trajectory.proto
+    {1, 6, 7},  // ostrel/api/task.proto
 };
 
 constexpr Enum kEnums[] = {
-    {8, 9, 0, 4, 4, 5},
+    {8, 9, 0, 4, 4, 5},  // RankingStrategy
 };
 
 constexpr EnumValue kValues[] = {
-    {10, 0},
-    {11, 1},
-    {12, 2},
-    {13, 3},
+    {10, 0},  // RankingStrategy.RANDOM
+    {11, 1},  // RankingStrategy.MINIMUM_TIME
+    {12, 2},  // RankingStrategy.MINIMUM_TOOL_ORIENTATION_CHANGE
+    {13, 3},  // RankingStrategy.MINIMUM_TOOL_POSITION_CHANGE
 };
 
 constexpr Message kMessages[] = {
-    {14, 15, 0, false, 6, 7},
-    {16, 17, 0, false, 8, 9},
-    {18, 19, 0, false, 10, 11},
-    {20, 21, 0, false, 12, 13},
-    {22, 23, 0, false, 14, 15},
-    {24, 25, 0, false, 16, 17},
-    {26, 27, 0, false, 18, 19},
-    {28, 29, 0, false, 20, 21},
-    {30, 31, 0, false, 22, 23},
-    {32, 33, 0, false, 24, 25},
-    {34, 35, 0, false, 26, 27},
-    {36, 37, 0, false, 28, 29},
-    {38, 39, 0, false, 30, 31},
-    {40, 41, 0, false, 32, 33},
-    {42, 43, 0, false, 34, 35},
-    {44, 45, 0, false, 36, 37},
-    {46, 47, 0, false, 38, 39},
-    {48, 49, 0, false, 40, 41},
-    {50, 51, 0, false, 42, 43},
-    {52, 53, 0, false, 44, 45},
-    {54, 55, 0, false, 46, 47},
-    {56, 57, 0, false, 48, 49},
-    {58, 59, 0, false, 50, 51},
+    {14, 15, 0, false, 6, 7},  // Behavior
+    {16, 17, 0, false, 8, 9},  // RepeatRoutine
+    {18, 19, 0, false, 10, 11},  // SequenceRoutine
+    {20, 21, 0, false, 12, 13},  // SleepRoutine
+    {22, 23, 0, false, 14, 15},  // InitializePerception
+    {24, 25, 0, false, 16, 17},  // ShutdownPerception
+    {26, 27, 0, false, 18, 19},  // CalibrateCameraFromMarkers
+    {28, 29, 0, false, 20, 21},  // RecordImages
+    {30, 31, 0, false, 22, 23},  // PerspectiveCropImage
+    {32, 33, 0, false, 24, 25},  // TerminationCriteria
+    {34, 35, 0, false, 26, 27},  // GotoTargetPositions
+    {36, 37, 0, false, 28, 29},  // ScrewAlongLastAxis
+    {38, 39, 0, false, 30, 31},  // GenerateTargetPoses
+    {40, 41, 0, false, 32, 33},  // InitializeController
+    {42, 43, 0, false, 34, 35},  // ShutdownController
+    {44, 45, 0, false, 36, 37},  // OpenGripper
+    {46, 47, 0, false, 38, 39},  // CloseGripper
+    {48, 49, 0, false, 40, 41},  // SetEffectorPositions
+    {50, 51, 0, false, 42, 43},  // AlignItemToTool
+    {52, 53, 0, false, 44, 45},  // AttachItemToTool
+    {54, 55, 0, false, 46, 47},  // DetachItemFromTool
+    {56, 57, 0, false, 48, 49},  // StartRecordingData
+    {58, 59, 0, false, 50, 51},  // StopRecordingData
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -374,6 +377,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 1, kValues,
     kMessages, 23,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/image.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -36,19 +35,23 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {0, 0, 0},
+    {0, 0, 0},  // none
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {1, 2, 0, false, 0, 1},
+    {1, 2, 0, false, 0, 1},  // Image
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -59,6 +62,7 @@ constexpr Table kTable = {
     kImports, 0,
     kEnums, 0, kValues,
     kMessages, 1,
+    kServices, 0,
 };
 
 }  // namespace

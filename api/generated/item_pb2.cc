@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/item.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -66,23 +65,27 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
+    {1, 2, 3},  // ostrel/api/math.proto
+    {1, 4, 5},  // ostrel/api/dynamics.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {6, 7, 0, false, 0, 1},
-    {8, 9, 0, false, 2, 3},
-    {10, 11, 0, false, 4, 5},
-    {12, 13, 0, false, 6, 7},
+    {6, 7, 0, false, 0, 1},  // Desk
+    {8, 9, 0, false, 2, 3},  // CustomItem
+    {10, 11, 0, false, 4, 5},  // ItemConfig
+    {12, 13, 0, false, 6, 7},  // ItemState
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -93,6 +96,7 @@ constexpr Table kTable = {
     kImports, 2,
     kEnums, 0, kValues,
     kMessages, 4,
+    kServices, 0,
 };
 
 }  // namespace

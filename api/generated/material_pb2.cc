@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/material.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -53,20 +52,24 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {0, 0, 0},
+    {0, 0, 0},  // none
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {1, 2, 0, false, 0, 1},
-    {3, 4, 0, false, 2, 3},
+    {1, 2, 0, false, 0, 1},  // ColorRgb
+    {3, 4, 0, false, 2, 3},  // Material
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -77,6 +80,7 @@ constexpr Table kTable = {
     kImports, 0,
     kEnums, 0, kValues,
     kMessages, 2,
+    kServices, 0,
 };
 
 }  // namespace

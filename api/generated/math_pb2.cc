@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/math.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -55,23 +54,27 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {0, 0, 0},
+    {0, 0, 0},  // none
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {1, 2, 0, false, 0, 1},
-    {3, 4, 0, false, 2, 3},
-    {5, 6, 0, false, 4, 5},
-    {7, 8, 0, false, 6, 7},
-    {9, 10, 0, false, 8, 9},
+    {1, 2, 0, false, 0, 1},  // Vector2
+    {3, 4, 0, false, 2, 3},  // Vector3
+    {5, 6, 0, false, 4, 5},  // VectorX
+    {7, 8, 0, false, 6, 7},  // Pose3
+    {9, 10, 0, false, 8, 9},  // Spatial3
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -82,6 +85,7 @@ constexpr Table kTable = {
     kImports, 0,
     kEnums, 0, kValues,
     kMessages, 5,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/perception.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -117,27 +116,31 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
-    {1, 6, 7},
-    {1, 8, 9},
+    {1, 2, 3},  // ostrel/api/image.proto
+    {1, 4, 5},  // ostrel/api/math.proto
+    {1, 6, 7},  // ostrel/api/project.proto
+    {1, 8, 9},  // ostrel/api/execution.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {10, 11, 0, false, 0, 1},
-    {12, 13, 0, false, 2, 3},
-    {14, 15, 0, false, 4, 5},
-    {16, 17, 1, false, 6, 7},
-    {18, 19, 0, true, 8, 7},
-    {20, 21, 0, false, 9, 10},
+    {10, 11, 0, false, 0, 1},  // PerceptionAction
+    {12, 13, 0, false, 2, 3},  // PerceptionMetrics
+    {14, 15, 0, false, 4, 5},  // DetectedMarker
+    {16, 17, 1, false, 6, 7},  // PerceptionProducts
+    {18, 19, 0, true, 8, 7},  // PerceptionProducts.CameraPosesEntry
+    {20, 21, 0, false, 9, 10},  // ImagesProducts
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -148,6 +151,7 @@ constexpr Table kTable = {
     kImports, 4,
     kEnums, 0, kValues,
     kMessages, 6,
+    kServices, 0,
 };
 
 }  // namespace

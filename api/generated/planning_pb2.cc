@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/planning.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -107,25 +106,29 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
-    {1, 6, 7},
-    {1, 8, 9},
+    {1, 2, 3},  // ostrel/api/math.proto
+    {1, 4, 5},  // ostrel/api/trajectory.proto
+    {1, 6, 7},  // ostrel/api/project.proto
+    {1, 8, 9},  // ostrel/api/execution.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {10, 11, 0, false, 0, 1},
-    {12, 13, 0, false, 2, 3},
-    {14, 15, 0, false, 4, 5},
-    {16, 17, 0, false, 6, 7},
+    {10, 11, 0, false, 0, 1},  // PlannerAction
+    {12, 13, 0, false, 2, 3},  // PlannerMetrics
+    {14, 15, 0, false, 4, 5},  // Target
+    {16, 17, 0, false, 6, 7},  // PlannerProducts
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -136,6 +139,7 @@ constexpr Table kTable = {
     kImports, 4,
     kEnums, 0, kValues,
     kMessages, 4,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/probability.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -61,21 +60,25 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
+    {1, 2, 3},  // ostrel/api/math.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {4, 5, 0, false, 0, 1},
-    {6, 7, 0, false, 2, 3},
-    {8, 9, 0, false, 4, 5},
+    {4, 5, 0, false, 0, 1},  // Uniform
+    {6, 7, 0, false, 2, 3},  // Gaussian
+    {8, 9, 0, false, 4, 5},  // Distribution
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -86,6 +89,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 3,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/project.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -62,22 +61,26 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
-    {1, 6, 7},
+    {1, 2, 3},  // ostrel/api/execution.proto
+    {1, 4, 5},  // ostrel/api/workspace.proto
+    {1, 6, 7},  // ostrel/api/variable.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {8, 9, 1, false, 0, 1},
-    {10, 11, 0, true, 2, 1},
+    {8, 9, 1, false, 0, 1},  // ProjectSnapshot
+    {10, 11, 0, true, 2, 1},  // ProjectSnapshot.BehaviorsEntry
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -88,6 +91,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 0, kValues,
     kMessages, 2,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/robot.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -106,28 +105,32 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
-    {1, 6, 7},
+    {1, 2, 3},  // ostrel/api/math.proto
+    {1, 4, 5},  // ostrel/api/tool.proto
+    {1, 6, 7},  // ostrel/api/dynamics.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {8, 9, 0, false, 0, 1},
-    {10, 11, 0, false, 2, 3},
-    {12, 13, 0, false, 4, 5},
-    {14, 15, 0, false, 6, 7},
-    {16, 17, 0, false, 8, 9},
-    {18, 19, 1, false, 10, 11},
-    {20, 21, 0, true, 12, 13},
-    {22, 23, 0, false, 14, 15},
+    {8, 9, 0, false, 0, 1},  // FrankaPandaRobot
+    {10, 11, 0, false, 2, 3},  // UR3eRobot
+    {12, 13, 0, false, 4, 5},  // UR5eRobot
+    {14, 15, 0, false, 6, 7},  // UR10eRobot
+    {16, 17, 0, false, 8, 9},  // CustomRobot
+    {18, 19, 1, false, 10, 11},  // RobotConfig
+    {20, 21, 0, true, 12, 13},  // RobotConfig.ToolFramesEntry
+    {22, 23, 0, false, 14, 15},  // RobotState
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -138,6 +141,7 @@ constexpr Table kTable = {
     kImports, 3,
     kEnums, 0, kValues,
     kMessages, 8,
+    kServices, 0,
 };
 
 }  // namespace

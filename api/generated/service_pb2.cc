@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/service.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -44,22 +43,26 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {0, 0, 0},
+    {0, 0, 0},  // none
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {1, 2, 0, false, 0, 1},
-    {3, 4, 0, false, 2, 3},
-    {5, 6, 0, false, 4, 5},
-    {7, 8, 0, false, 6, 7},
+    {1, 2, 0, false, 0, 1},  // ConnectRequest
+    {3, 4, 0, false, 2, 3},  // GenericRequest
+    {5, 6, 0, false, 4, 5},  // ProgramRequest
+    {7, 8, 0, false, 6, 7},  // RecordsRequest
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -70,6 +73,7 @@ constexpr Table kTable = {
     kImports, 0,
     kEnums, 0, kValues,
     kMessages, 4,
+    kServices, 0,
 };
 
 }  // namespace

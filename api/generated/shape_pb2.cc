@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/shape.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -87,26 +86,30 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
+    {1, 2, 3},  // ostrel/api/math.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {4, 5, 0, false, 0, 1},
-    {6, 7, 0, false, 2, 3},
-    {8, 9, 0, false, 4, 5},
-    {10, 11, 0, false, 6, 7},
-    {12, 13, 0, false, 8, 9},
-    {14, 15, 0, false, 10, 11},
-    {16, 17, 0, false, 12, 13},
-    {18, 19, 0, false, 14, 15},
+    {4, 5, 0, false, 0, 1},  // Box
+    {6, 7, 0, false, 2, 3},  // Sphere
+    {8, 9, 0, false, 4, 5},  // Cylinder
+    {10, 11, 0, false, 6, 7},  // Capsule
+    {12, 13, 0, false, 8, 9},  // Primitive
+    {14, 15, 0, false, 10, 11},  // Mesh
+    {16, 17, 0, false, 12, 13},  // Obstacle
+    {18, 19, 0, false, 14, 15},  // Surface
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -117,6 +120,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 0, kValues,
     kMessages, 8,
+    kServices, 0,
 };
 
 }  // namespace

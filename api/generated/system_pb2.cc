@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/system.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -77,24 +76,28 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
-    {1, 6, 7},
-    {1, 8, 9},
-    {1, 10, 11},
-    {1, 12, 13},
+    {1, 2, 3},  // ostrel/api/common.proto
+    {1, 4, 5},  // ostrel/api/workspace.proto
+    {1, 6, 7},  // ostrel/api/perception.proto
+    {1, 8, 9},  // ostrel/api/planning.proto
+    {1, 10, 11},  // ostrel/api/control.proto
+    {1, 12, 13},  // ostrel/api/training.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {14, 15, 0, false, 0, 1},
+    {14, 15, 0, false, 0, 1},  // SystemState
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -105,6 +108,7 @@ constexpr Table kTable = {
     kImports, 6,
     kEnums, 0, kValues,
     kMessages, 1,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/task.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -70,27 +69,31 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
+    {1, 2, 3},  // ostrel/api/math.proto
 };
 
 constexpr Enum kEnums[] = {
-    {4, 5, 0, 8, 8, 9},
+    {4, 5, 0, 8, 8, 9},  // TaskRegionCorner
 };
 
 constexpr EnumValue kValues[] = {
-    {6, 0},
-    {7, 1},
-    {8, 2},
-    {9, 3},
-    {10, 4},
-    {11, 5},
-    {12, 6},
-    {13, 7},
+    {6, 0},  // TaskRegionCorner.POSX_POSY_POSZ
+    {7, 1},  // TaskRegionCorner.NEGX_POSY_POSZ
+    {8, 2},  // TaskRegionCorner.POSX_NEGY_POSZ
+    {9, 3},  // TaskRegionCorner.NEGX_NEGY_POSZ
+    {10, 4},  // TaskRegionCorner.POSX_POSY_NEGZ
+    {11, 5},  // TaskRegionCorner.NEGX_POSY_NEGZ
+    {12, 6},  // TaskRegionCorner.POSX_NEGY_NEGZ
+    {13, 7},  // TaskRegionCorner.NEGX_NEGY_NEGZ
 };
 
 constexpr Message kMessages[] = {
-    {14, 15, 0, false, 10, 11},
-    {16, 17, 0, false, 12, 13},
+    {14, 15, 0, false, 10, 11},  // TaskRegionConfig
+    {16, 17, 0, false, 12, 13},  // TaskRegionState
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -101,6 +104,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 1, kValues,
     kMessages, 2,
+    kServices, 0,
 };
 
 }  // namespace

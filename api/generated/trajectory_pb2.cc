@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/trajectory.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -45,20 +44,24 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
+    {1, 2, 3},  // ostrel/api/motion.proto
 };
 
 constexpr Enum kEnums[] = {
-    {4, 5, 0, 2, 2, 3},
+    {4, 5, 0, 2, 2, 3},  // InterpolationType
 };
 
 constexpr EnumValue kValues[] = {
-    {6, 0},
-    {7, 1},
+    {6, 0},  // InterpolationType.JOINT
+    {7, 1},  // InterpolationType.TOOL
 };
 
 constexpr Message kMessages[] = {
-    {8, 9, 0, false, 4, 5},
+    {8, 9, 0, false, 4, 5},  // Trajectory
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -69,6 +72,7 @@ constexpr Table kTable = {
     kImports, 1,
     kEnums, 1, kValues,
     kMessages, 1,
+    kServices, 0,
 };
 
 }  // namespace

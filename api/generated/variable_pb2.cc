@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/variable.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -134,28 +133,32 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
+    {1, 2, 3},  // ostrel/api/math.proto
+    {1, 4, 5},  // ostrel/api/probability.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {6, 7, 0, false, 0, 1},
-    {8, 9, 0, false, 2, 3},
-    {10, 11, 0, false, 4, 5},
-    {12, 13, 0, false, 6, 7},
-    {14, 15, 0, false, 8, 9},
-    {16, 17, 0, false, 10, 11},
-    {18, 19, 2, false, 12, 13},
-    {20, 21, 0, true, 14, 15},
-    {22, 23, 0, true, 16, 13},
+    {6, 7, 0, false, 0, 1},  // MotionLimits
+    {8, 9, 0, false, 2, 3},  // PoseGenerator
+    {10, 11, 0, false, 4, 5},  // JointPositionTarget
+    {12, 13, 0, false, 6, 7},  // TaskRegionTarget
+    {14, 15, 0, false, 8, 9},  // MixtureTarget
+    {16, 17, 0, false, 10, 11},  // TargetGenerator
+    {18, 19, 2, false, 12, 13},  // VariablesConfig
+    {20, 21, 0, true, 14, 15},  // VariablesConfig.MotionLimitsEntry
+    {22, 23, 0, true, 16, 13},  // VariablesConfig.TargetGeneratorsEntry
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -166,6 +169,7 @@ constexpr Table kTable = {
     kImports, 2,
     kEnums, 0, kValues,
     kMessages, 9,
+    kServices, 0,
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Generated from the schema files by tools/regenerate.sh. Do not edit.
 // Module table of ostrel/api/workspace.proto, written by protoc-gen-ostrel.
-// Do not edit: change the schema file instead.
 #include "message_module.h"
 
 namespace {
@@ -224,41 +223,45 @@ constexpr unsigned char kDescriptor[] = {
 PyObject* descriptor_object;
 
 constexpr Import kImports[] = {
-    {1, 2, 3},
-    {1, 4, 5},
-    {1, 6, 7},
-    {1, 8, 9},
-    {1, 10, 11},
-    {1, 12, 13},
-    {1, 14, 15},
+    {1, 2, 3},  // ostrel/api/robot.proto
+    {1, 4, 5},  // ostrel/api/effector.proto
+    {1, 6, 7},  // ostrel/api/item.proto
+    {1, 8, 9},  // ostrel/api/camera.proto
+    {1, 10, 11},  // ostrel/api/fiducial.proto
+    {1, 12, 13},  // ostrel/api/task.proto
+    {1, 14, 15},  // ostrel/api/linkage.proto
 };
 
 constexpr Enum kEnums[] = {
-    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},  // none
 };
 
 constexpr EnumValue kValues[] = {
-    {0, 0},
+    {0, 0},  // none
 };
 
 constexpr Message kMessages[] = {
-    {16, 17, 6, false, 0, 1},
-    {18, 19, 0, true, 2, 3},
-    {20, 21, 0, true, 4, 5},
-    {22, 23, 0, true, 6, 7},
-    {24, 25, 0, true, 8, 9},
-    {26, 27, 0, true, 10, 11},
-    {28, 29, 0, true, 12, 1},
-    {30, 31, 6, false, 13, 14},
-    {18, 32, 0, true, 15, 16},
-    {20, 33, 0, true, 17, 18},
-    {22, 34, 0, true, 19, 20},
-    {24, 35, 0, true, 21, 22},
-    {26, 36, 0, true, 23, 24},
-    {28, 37, 0, true, 25, 14},
-    {38, 39, 1, false, 26, 27},
-    {40, 41, 0, true, 28, 27},
-    {42, 43, 0, false, 29, 30},
+    {16, 17, 6, false, 0, 1},  // WorkspaceConfig
+    {18, 19, 0, true, 2, 3},  // WorkspaceConfig.RobotsEntry
+    {20, 21, 0, true, 4, 5},  // WorkspaceConfig.EffectorsEntry
+    {22, 23, 0, true, 6, 7},  // WorkspaceConfig.ItemsEntry
+    {24, 25, 0, true, 8, 9},  // WorkspaceConfig.CamerasEntry
+    {26, 27, 0, true, 10, 11},  // WorkspaceConfig.FiducialsEntry
+    {28, 29, 0, true, 12, 1},  // WorkspaceConfig.TaskRegionsEntry
+    {30, 31, 6, false, 13, 14},  // WorkspaceState
+    {18, 32, 0, true, 15, 16},  // WorkspaceState.RobotsEntry
+    {20, 33, 0, true, 17, 18},  // WorkspaceState.EffectorsEntry
+    {22, 34, 0, true, 19, 20},  // WorkspaceState.ItemsEntry
+    {24, 35, 0, true, 21, 22},  // WorkspaceState.CamerasEntry
+    {26, 36, 0, true, 23, 24},  // WorkspaceState.FiducialsEntry
+    {28, 37, 0, true, 25, 14},  // WorkspaceState.TaskRegionsEntry
+    {38, 39, 1, false, 26, 27},  // WorkspaceLinkages
+    {40, 41, 0, true, 28, 27},  // WorkspaceLinkages.GraspedItemsEntry
+    {42, 43, 0, false, 29, 30},  // WorkspaceSnapshot
+};
+
+constexpr Service kServices[] = {
+    {0, 0, 0, 0},  // none
 };
 
 constexpr Table kTable = {
@@ -269,6 +272,7 @@ constexpr Table kTable = {
     kImports, 7,
     kEnums, 0, kValues,
     kMessages, 17,
+    kServices, 0,
 };
 
 }  // namespace

@@ -47,7 +47,8 @@ class MovedModules:
             return None
         from importlib.machinery import ModuleSpec
 
-        return ModuleSpec(name, _Alias(new))
+        loader: Any = _Alias(new)  # a loader by its two methods, without importing importlib.abc
+        return ModuleSpec(name, loader)
 
 
 def install() -> None:

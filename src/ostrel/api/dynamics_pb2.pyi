@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.dynamics_pb2, written by protoc-gen-ostrel from
-# ostrel/api/dynamics.proto. Do not edit: change the schema file instead.
+# ostrel/api/dynamics.proto.
 
 import builtins
 import collections.abc

@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.image_pb2, written by protoc-gen-ostrel from
-# ostrel/api/image.proto. Do not edit: change the schema file instead.
+# ostrel/api/image.proto.
 
 import builtins
 import google.protobuf.descriptor

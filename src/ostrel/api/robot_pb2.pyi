@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.robot_pb2, written by protoc-gen-ostrel from
-# ostrel/api/robot.proto. Do not edit: change the schema file instead.
+# ostrel/api/robot.proto.
 
 import builtins
 import collections.abc

@@ -1,7 +1,8 @@
-# Typing stub of ostrel.api.service_pb2_grpc, the service module (written by
-# hand, like the module itself in api/service_pb2_grpc.cc).
+# Generated from the schema files by tools/regenerate.sh. Do not edit.
+# Typing stub of ostrel.api.service_pb2_grpc, written by protoc-gen-ostrel from
+# the service ostrel.api.service.Ostrel of ostrel/api/ostrel_service.proto.
 #
-# OstrelStub is generic in the callables of its six methods: built on a
+# OstrelStub is generic in the callables of its methods: built on a
 # grpc.Channel each method returns its response, built on a grpc.aio.Channel
 # each returns an awaitable call. OstrelAsyncStub names the second kind for
 # annotations only; it is no runtime attribute of the module.
@@ -106,32 +107,38 @@ class OstrelServicer:
         self,
         request: ostrel.api.service_pb2.ConnectRequest,
         context: _ServicerContext,
-    ) -> ostrel.api.common_pb2.Status | collections.abc.Awaitable[ostrel.api.common_pb2.Status]: ...
+    ) -> ostrel.api.common_pb2.Status | collections.abc.Awaitable[ostrel.api.common_pb2.Status]:
+        """Opens a session; answers SUCCESS when the server is ready."""
     def pushProjectSnapshot(
         self,
         request: ostrel.api.project_pb2.ProjectSnapshot,
         context: _ServicerContext,
-    ) -> ostrel.api.common_pb2.Status | collections.abc.Awaitable[ostrel.api.common_pb2.Status]: ...
+    ) -> ostrel.api.common_pb2.Status | collections.abc.Awaitable[ostrel.api.common_pb2.Status]:
+        """Replaces the server's project with the one sent."""
     def pullProjectSnapshot(
         self,
         request: ostrel.api.service_pb2.GenericRequest,
         context: _ServicerContext,
-    ) -> ostrel.api.project_pb2.ProjectSnapshot | collections.abc.Awaitable[ostrel.api.project_pb2.ProjectSnapshot]: ...
+    ) -> ostrel.api.project_pb2.ProjectSnapshot | collections.abc.Awaitable[ostrel.api.project_pb2.ProjectSnapshot]:
+        """Answers the project the server holds."""
     def pullSystemState(
         self,
         request: ostrel.api.service_pb2.GenericRequest,
         context: _ServicerContext,
-    ) -> ostrel.api.system_pb2.SystemState | collections.abc.Awaitable[ostrel.api.system_pb2.SystemState]: ...
+    ) -> ostrel.api.system_pb2.SystemState | collections.abc.Awaitable[ostrel.api.system_pb2.SystemState]:
+        """Answers the state of the cell and of the last program."""
     def runProgram(
         self,
         request: ostrel.api.service_pb2.ProgramRequest,
         context: _ServicerContext,
-    ) -> ostrel.api.common_pb2.Status | collections.abc.Awaitable[ostrel.api.common_pb2.Status]: ...
+    ) -> ostrel.api.common_pb2.Status | collections.abc.Awaitable[ostrel.api.common_pb2.Status]:
+        """Starts a behavior of the pushed project as a program."""
     def pullDataRecords(
         self,
         request: ostrel.api.service_pb2.RecordsRequest,
         context: _ServicerContext,
-    ) -> ostrel.api.data_pb2.DataRecords | collections.abc.Awaitable[ostrel.api.data_pb2.DataRecords]: ...
+    ) -> ostrel.api.data_pb2.DataRecords | collections.abc.Awaitable[ostrel.api.data_pb2.DataRecords]:
+        """Answers the recorded data sets that the request selects."""
 
 def add_OstrelServicer_to_server(
     servicer: OstrelServicer,
@@ -153,7 +160,8 @@ class Ostrel:
         wait_for_ready: builtins.bool | None = None,
         timeout: builtins.float | None = None,
         metadata: _Metadata | None = None,
-    ) -> ostrel.api.common_pb2.Status: ...
+    ) -> ostrel.api.common_pb2.Status:
+        """Opens a session; answers SUCCESS when the server is ready."""
     @staticmethod
     def pushProjectSnapshot(
         request: ostrel.api.project_pb2.ProjectSnapshot,
@@ -166,7 +174,8 @@ class Ostrel:
         wait_for_ready: builtins.bool | None = None,
         timeout: builtins.float | None = None,
         metadata: _Metadata | None = None,
-    ) -> ostrel.api.common_pb2.Status: ...
+    ) -> ostrel.api.common_pb2.Status:
+        """Replaces the server's project with the one sent."""
     @staticmethod
     def pullProjectSnapshot(
         request: ostrel.api.service_pb2.GenericRequest,
@@ -179,7 +188,8 @@ class Ostrel:
         wait_for_ready: builtins.bool | None = None,
         timeout: builtins.float | None = None,
         metadata: _Metadata | None = None,
-    ) -> ostrel.api.project_pb2.ProjectSnapshot: ...
+    ) -> ostrel.api.project_pb2.ProjectSnapshot:
+        """Answers the project the server holds."""
     @staticmethod
     def pullSystemState(
         request: ostrel.api.service_pb2.GenericRequest,
@@ -192,7 +202,8 @@ class Ostrel:
         wait_for_ready: builtins.bool | None = None,
         timeout: builtins.float | None = None,
         metadata: _Metadata | None = None,
-    ) -> ostrel.api.system_pb2.SystemState: ...
+    ) -> ostrel.api.system_pb2.SystemState:
+        """Answers the state of the cell and of the last program."""
     @staticmethod
     def runProgram(
         request: ostrel.api.service_pb2.ProgramRequest,
@@ -205,7 +216,8 @@ class Ostrel:
         wait_for_ready: builtins.bool | None = None,
         timeout: builtins.float | None = None,
         metadata: _Metadata | None = None,
-    ) -> ostrel.api.common_pb2.Status: ...
+    ) -> ostrel.api.common_pb2.Status:
+        """Starts a behavior of the pushed project as a program."""
     @staticmethod
     def pullDataRecords(
         request: ostrel.api.service_pb2.RecordsRequest,
@@ -218,4 +230,5 @@ class Ostrel:
         wait_for_ready: builtins.bool | None = None,
         timeout: builtins.float | None = None,
         metadata: _Metadata | None = None,
-    ) -> ostrel.api.data_pb2.DataRecords: ...
+    ) -> ostrel.api.data_pb2.DataRecords:
+        """Answers the recorded data sets that the request selects."""

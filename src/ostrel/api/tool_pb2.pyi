@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.tool_pb2, written by protoc-gen-ostrel from
-# ostrel/api/tool.proto. Do not edit: change the schema file instead.
+# ostrel/api/tool.proto.
 
 import builtins
 import google.protobuf.descriptor

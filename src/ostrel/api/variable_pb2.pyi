@@ -1,6 +1,6 @@
 # Generated from the schema files by tools/regenerate.sh. Do not edit.
 # Typing stub of ostrel.api.variable_pb2, written by protoc-gen-ostrel from
-# ostrel/api/variable.proto. Do not edit: change the schema file instead.
+# ostrel/api/variable.proto.
 
 import builtins
 import collections.abc

@@ -1,6 +1,29 @@
-"""The `ostrel` command line."""
+"""ostrel: command line client of the Ostrel service.
 
-from ostrel.cli.commands import *  # noqa: F403
-from ostrel.cli.commands import main
+    ostrel connect
+    ostrel push PROJECT.json
+    ostrel pull [--out FILE]
+    ostrel run BEHAVIOR [--wait]
+    ostrel state
+    ostrel records [--out FILE] [--export DIR] [--description TEXT ...] [--since NS]
+    ostrel report [--out FILE] [--description TEXT ...] [--since NS]
+
+Projects and records are read and written as protobuf JSON. Output is
+readable text, or JSON with --json. Errors are one line on stderr and a
+non-zero exit code.
+
+Start-up matters for a command line: the gRPC runtime and the API modules are
+imported once a command runs (never for --help or an argument error), and the
+protobuf JSON support only by the commands that read or write JSON.
+"""
+
+from typing import Optional, Sequence
 
 __all__ = ["main"]
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """Runs the command line on `argv` (sys.argv[1:] when None); the exit code."""
+    from ostrel.cli.commands import main as run
+
+    return run(argv)

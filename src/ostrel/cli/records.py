@@ -1,52 +1,134 @@
-"""The `ostrel records --export DIR` and `ostrel report` commands: pull the
-selected record sets unparsed and hand them to the export or the report."""
+"""The `ostrel records` and `ostrel report` commands: record sets shown as
+lines of text, written as JSON, exported to plain files, or written as one
+HTML page.
+
+The records answer is taken as bytes and read one record set at a time
+(ostrel.records.sets): a summary parses neither products nor projects, and
+the JSON is written a set at a time."""
 
 import argparse
 import os
 import sys
-from typing import Any
+from typing import Any, Callable, Dict, Iterable, List
 
-from ostrel.cli.commands import PROG, CliError, one_line, write_file
+from ostrel.cli.client import ERR_MALFORMED, Api, Client
+from ostrel.cli.errors import PROG, CliError, one_line
+from ostrel.cli.files import write_file
+from ostrel.cli.output import ns_time
 
-ERR_WRITE = "cannot write %s: %s"
+METHOD = "pullDataRecords"
+
+
+def describe_record_set(api: Api, record: Any, kinds: Dict[str, int]) -> str:
+    """One line on a record set; `kinds` counts its products by kind."""
+    failed = sum(1 for e in record.events if e.status and e.status[-1].code == api.common.FAILURE)
+    seconds = (record.stop_timestamp_ns - record.start_timestamp_ns) / 1e9
+    return "%s  %s  %.3f s  %d events (%d failed)  products: %s" % (
+        ns_time(record.start_timestamp_ns), record.description or "(no description)", seconds,
+        len(record.events), failed, ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items())) or "none")
+
+
+def _pull(args: argparse.Namespace, client: Client) -> bytes:
+    request = client.api.requests.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
+    return bytes(client.call_raw(METHOD, request))
+
+
+def _read_sets(answer: bytes, with_project: bool, each: Callable[[Any], None]) -> None:
+    """Calls `each` on every record set of the answer; CliError when the
+    answer does not parse."""
+    from google.protobuf.message import DecodeError
+
+    from ostrel.records.sets import record_sets
+    from ostrel.wire import WireError
+
+    try:
+        for lazy in record_sets(answer, with_project):
+            each(lazy)
+    except (WireError, DecodeError) as error:
+        raise CliError(ERR_MALFORMED % (METHOD, error)) from None
+
+
+def summary_lines(api: Api, answer: bytes) -> List[str]:
+    """One line per record set, read without its products or project."""
+    lines: List[str] = []
+    _read_sets(answer, False, lambda lazy: lines.append(describe_record_set(api, lazy.header, lazy.kind_counts())))
+    return lines
+
+
+def stream_records_json(answer: bytes, writers: List[Any]) -> int:
+    """Gives every record set of the answer, parsed one at a time, to each
+    RecordsJson writer, then closes them; the number of sets."""
+    count = [0]
+
+    def add(lazy: Any) -> None:
+        whole = lazy.whole()
+        for writer in writers:
+            writer.add(whole)
+        count[0] += 1
+
+    _read_sets(answer, True, add)
+    for writer in writers:
+        writer.close()
+    return count[0]
+
+
+def write_records_json(path: str, answer: bytes, also: Iterable[Any] = ()) -> int:
+    """The answer as the JSON of its DataRecords, written to `path` in full or
+    not at all (and to the writers `also`); the number of record sets."""
+    from ostrel.protojson import RecordsJson
+
+    count = [0]
+
+    def write(handle: Any) -> None:
+        count[0] = stream_records_json(answer, [RecordsJson(handle), *also])
+
+    write_file(path, write)
+    return count[0]
+
+
+def cmd_records(args: argparse.Namespace, client: Client) -> int:
+    if args.export:
+        return export(args, client)
+    from ostrel.protojson import RecordsJson
+
+    answer = _pull(args, client)
+    stdout = [RecordsJson(sys.stdout)] if args.json else []
+    if not args.out:
+        if stdout:
+            stream_records_json(answer, stdout)
+        else:
+            print("\n".join(summary_lines(client.api, answer)) or "no records")
+        return 0
+    lines = [] if args.json else summary_lines(client.api, answer)
+    count = write_records_json(args.out, answer, stdout)
+    if not args.json:
+        print("\n".join(lines) or "no records")
+        print("%d record sets written to %s" % (count, args.out))
+    return 0
 
 
 def _warn(text: str) -> None:
     print("%s: warning: %s" % (PROG, one_line(text)), file=sys.stderr)
 
 
-def _write(path: str, text: str) -> None:
-    """The file in full, or the earlier one left as it was."""
-    write_file(path, lambda handle: handle.write(text))
-
-
-def _pull(args: argparse.Namespace, client: Any) -> bytes:
-    request = client.api.requests.RecordsRequest(descriptions=args.description or [], since_ns=args.since)
-    return bytes(client.call_raw("pullDataRecords", request))
-
-
-def export(args: argparse.Namespace, client: Any) -> int:
+def export(args: argparse.Namespace, client: Client) -> int:
     from ostrel.records import export as exporter
     from ostrel.wire import WireError
+
+    from ostrel.cli.files import ERR_WRITE_FAILED
 
     answer = _pull(args, client)
     try:
         summaries = exporter.export(answer, args.export, _warn)
     except OSError as error:
-        raise CliError(ERR_WRITE % (error.filename or args.export, error.strerror or error))
+        raise CliError(ERR_WRITE_FAILED % (error.filename or args.export, error.strerror or error)) from None
     except (WireError, exporter.ExportError) as error:
-        raise CliError(str(error))
+        raise CliError(str(error)) from None
     for summary in summaries:
         print(exporter.summary_line(summary))
     if args.out:  # the JSON file as `ostrel records --out` writes it
-        from google.protobuf import json_format
-
-        from ostrel.api import data_pb2
-
-        text = json_format.MessageToJson(data_pb2.DataRecords.FromString(answer), preserving_proto_field_name=True,
-                                         indent=2)
-        _write(args.out, text + "\n")
-        print("%d record sets written to %s" % (len(summaries), args.out))
+        count = write_records_json(args.out, answer)
+        print("%d record sets written to %s" % (count, args.out))
     return 0
 
 
@@ -57,10 +139,10 @@ def check_report() -> None:
     try:
         reporter.load_plotting()
     except ImportError:
-        raise CliError(reporter.MISSING_PLOTTING) from None
+        raise CliError(reporter.ERR_MISSING_PLOTTING) from None
 
 
-def report(args: argparse.Namespace, client: Any) -> int:
+def cmd_report(args: argparse.Namespace, client: Client) -> int:
     from ostrel.records import report as reporter
     from ostrel.wire import WireError
 
@@ -70,7 +152,7 @@ def report(args: argparse.Namespace, client: Any) -> int:
     try:
         page = reporter.render(answer, title, _warn, figure_class)
     except WireError as error:
-        raise CliError(str(error))
-    _write(args.out, page)
+        raise CliError(str(error)) from None
+    write_file(args.out, lambda handle: handle.write(page))
     print("report of %d bytes written to %s" % (len(page.encode("utf-8")), os.path.abspath(args.out)))
     return 0

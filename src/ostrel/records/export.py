@@ -30,8 +30,8 @@ import shutil
 import tempfile
 from typing import Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple
 
-from google.protobuf import json_format
-
+from ostrel import protojson
+from ostrel.outfile import OutputFile, write_atomic, write_bytes, write_text
 from ostrel.records import png, view
 from ostrel.api import data_pb2, project_pb2
 from ostrel.records.sets import LazySet, record_sets
@@ -79,7 +79,7 @@ def text_cell(text: str) -> str:
 
 def write_events(path: str, header: data_pb2.RecordSet) -> int:
     rows = view.events(header)
-    with open(path, "w", newline="", encoding="utf-8") as handle:
+    with OutputFile(path) as handle:
         writer = csv.writer(handle)
         writer.writerow(EVENT_COLUMNS)
         for e in rows:
@@ -119,7 +119,7 @@ def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot
     """A CSV file with one row per product; `rows` is called twice (columns, then values)."""
     columns, names = joint_columns(project, owners, rows(), quantities)
     count = 0
-    with open(path, "w", newline="", encoding="utf-8") as handle:
+    with OutputFile(path) as handle:
         writer = csv.writer(handle)
         writer.writerow(["timestamp_ns", "time_s", *scalars, *names])
         for row in rows():
@@ -146,8 +146,7 @@ def write_images(folder: str, label: str, records: LazySet, warn: view.Warn) -> 
             data, name = image.message.data, image.name + ".bin"
             warn(ERR_IMAGE % (label, view.image_label(image), error, name))
             problems += 1
-        with open(os.path.join(folder, name), "wb") as handle:
-            handle.write(data)
+        write_bytes(os.path.join(folder, name), data)
         written.append({"file": name, "camera": image.camera, "timestamp_ns": image.timestamp_ns,
                         "encoding": image.encoding, "width": image.width, "height": image.height})
     return written, problems
@@ -178,9 +177,7 @@ def export_set(out_dir: str, index: int, records: LazySet, warn: view.Warn,
     images, bad = write_images(folder, label, records, warn)
     problems += bad
     if header.HasField("project"):
-        with open(os.path.join(folder, "project.json"), "w", encoding="utf-8") as handle:
-            handle.write(json_format.MessageToJson(header.project, preserving_proto_field_name=True, indent=2))
-            handle.write("\n")
+        write_atomic(os.path.join(folder, "project.json"), lambda handle: protojson.write_json(handle, header.project))
     else:
         warn(ERR_NO_PROJECT % label)
         problems += 1
@@ -206,9 +203,8 @@ def export(answer: bytes, out_dir: str, warn: view.Warn) -> List[SetSummary]:
             summary = export_set(staging, index, records, warn, manifest)
             summaries.append(summary._replace(folder=os.path.join(out_dir, os.path.basename(summary.folder))))
             del records
-        with open(os.path.join(staging, MANIFEST), "w", encoding="utf-8") as handle:
-            json.dump({"records": manifest}, handle, indent=2, ensure_ascii=False)
-            handle.write("\n")
+        write_text(os.path.join(staging, MANIFEST), json.dumps({"records": manifest}, indent=2,
+                                                               ensure_ascii=False) + "\n")
         _put_in_place(staging, out_dir)
     finally:
         shutil.rmtree(staging, ignore_errors=True)

@@ -23,7 +23,7 @@ from ostrel.records import png, view
 from ostrel.api import data_pb2
 from ostrel.records.sets import LazySet, record_sets
 
-MISSING_PLOTTING = 'ostrel report needs matplotlib: pip install "ostrel[report]"'
+ERR_MISSING_PLOTTING = 'ostrel report needs matplotlib: pip install "ostrel[report]"'
 NO_RECORDS = "No record sets match the selection."
 NO_PRODUCTS = "No products were recorded in this set."
 NO_EVENTS = "No events were recorded in this set."

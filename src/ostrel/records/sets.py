@@ -8,25 +8,20 @@ level: each `RecordSet` is parsed without its products, and each
 memory holds one record set's small fields and one product at a time.
 """
 
-from typing import Iterator, List, NamedTuple, Optional, Tuple, Type, TypeVar
+from typing import Dict, Iterator, List, NamedTuple, Optional, Tuple, Type, TypeVar
 
 from google.protobuf.message import DecodeError
 
 from ostrel import wire
-from ostrel.api import common_pb2, data_pb2
+from ostrel.api import data_pb2
+from ostrel.catalog import PRODUCT_KINDS
 from ostrel.wire import WireError
 
-RECORDS_FIELD = 1  # DataRecords.records
-PRODUCTS_FIELD = 5  # RecordSet.products
-# ProductRecord.type members by field number.
-PRODUCT_KINDS = {2: "images", 3: "perception", 4: "planner", 5: "controller", 6: "simulator"}
+RECORDS_FIELD = data_pb2.DataRecords.DESCRIPTOR.fields_by_name["records"].number
+PRODUCTS_FIELD = data_pb2.RecordSet.DESCRIPTOR.fields_by_name["products"].number
+PROJECT_FIELD = data_pb2.RecordSet.DESCRIPTOR.fields_by_name["project"].number
 
 ERR_DECODE = "the records answer holds a %s that cannot be parsed: %s"
-
-# A recording that a server left open when it was killed ends with this
-# event, added when the next start closes it: a failed event with no action.
-INTERRUPTED_EVENT = "(recording interrupted)"
-INTERRUPTED_TEXT = "the server stopped while the program ran; the recording ends here"
 
 Span = Tuple[int, int]
 
@@ -38,47 +33,41 @@ class ProductRef(NamedTuple):
 
 class LazySet:
     """One record set: `header` holds everything but the products, which are
-    parsed one by one from the answer's bytes by `products()`."""
+    parsed one by one from the answer's bytes by `products()`; and the
+    project only if `with_project` (a summary has no use for it)."""
 
-    def __init__(self, data: memoryview, span: Span) -> None:
+    def __init__(self, data: memoryview, span: Span, with_project: bool = True) -> None:
         self._data = data
+        self.span = span
         kept: List[bytes] = []
         self.refs: List[ProductRef] = []
         for field in wire.fields(data, span[0], span[1]):
             if field.number == PRODUCTS_FIELD and field.wire == 2:
                 payload = (field.value, field.end)
                 self.refs.append(ProductRef(payload, _product_kind(data, payload)))
-            else:
+            elif with_project or field.number != PROJECT_FIELD:
                 kept.append(bytes(data[field.start:field.end]))
         self.header = _parse(data_pb2.RecordSet, b"".join(kept))
 
     def count(self, kind: Optional[str] = None) -> int:
         return sum(1 for ref in self.refs if kind is None or ref.kind == kind)
 
+    def kind_counts(self) -> Dict[str, int]:
+        """The number of products of each kind, "none" for those with no kind."""
+        counts: Dict[str, int] = {}
+        for ref in self.refs:
+            counts[ref.kind or "none"] = counts.get(ref.kind or "none", 0) + 1
+        return counts
+
+    def whole(self) -> data_pb2.RecordSet:
+        """The record set parsed whole, products included."""
+        return _parse(data_pb2.RecordSet, bytes(self._data[self.span[0]:self.span[1]]))
+
     def products(self, *kinds: str) -> Iterator[data_pb2.ProductRecord]:
         """The products in order, only those of the given kinds if any are given."""
         for ref in self.refs:
             if not kinds or ref.kind in kinds:
                 yield _parse(data_pb2.ProductRecord, bytes(self._data[ref.span[0]:ref.span[1]]))
-
-
-def interrupted_event(stop_ns: int) -> data_pb2.EventRecord:
-    """The event that closes an interrupted recording."""
-    return data_pb2.EventRecord(
-        name=INTERRUPTED_EVENT, start_timestamp_ns=stop_ns, stop_timestamp_ns=stop_ns,
-        status=[common_pb2.Status(code=common_pb2.FAILURE, message=INTERRUPTED_TEXT)],
-        status_metadata=[common_pb2.Metadata(timestamp_ns=stop_ns)])
-
-
-def interruption(record_set: data_pb2.RecordSet) -> Optional[str]:
-    """What ended an interrupted record set, None for one that closed normally."""
-    if not record_set.events:
-        return None
-    last = record_set.events[-1]
-    if last.name != INTERRUPTED_EVENT or last.HasField("action") or not last.status:
-        return None
-    final = last.status[-1]
-    return str(final.message) if final.code == common_pb2.FAILURE else None
 
 
 M = TypeVar("M", data_pb2.RecordSet, data_pb2.ProductRecord)
@@ -99,9 +88,9 @@ def _product_kind(data: memoryview, span: Span) -> Optional[str]:
     return kind
 
 
-def record_sets(answer: bytes) -> Iterator[LazySet]:
+def record_sets(answer: bytes, with_project: bool = True) -> Iterator[LazySet]:
     """The record sets of a serialized DataRecords, in order, one at a time."""
     data = memoryview(answer)
     for field in wire.fields(data):
         if field.number == RECORDS_FIELD and field.wire == 2:
-            yield LazySet(data, (field.value, field.end))
+            yield LazySet(data, (field.value, field.end), with_project)

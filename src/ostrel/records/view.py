@@ -9,18 +9,11 @@ from google.protobuf import message_factory
 
 from ostrel.records import png
 from ostrel.api import common_pb2, data_pb2, image_pb2, project_pb2
-from ostrel.records.sets import LazySet, interruption
+from ostrel.catalog import ROBOT_JOINTS, interruption
+from ostrel.records.sets import LazySet
 
 Warn = Callable[[str], None]
 
-# Joint names of the robot models that the project names by model only.
-MODEL_JOINTS: Dict[str, Sequence[str]] = {
-    "ur_3e_robot": ("shoulder_pan", "shoulder_lift", "elbow", "wrist_1", "wrist_2", "wrist_3"),
-    "ur_5e_robot": ("shoulder_pan", "shoulder_lift", "elbow", "wrist_1", "wrist_2", "wrist_3"),
-    "ur_10e_robot": ("shoulder_pan", "shoulder_lift", "elbow", "wrist_1", "wrist_2", "wrist_3"),
-    "franka_panda_robot": tuple("joint%d" % i for i in range(1, 8)),
-}
-STATUS_NAMES = {common_pb2.RUNNING: "RUNNING", common_pb2.SUCCESS: "SUCCESS", common_pb2.FAILURE: "FAILURE"}
 NO_STATUS = "NONE"
 
 
@@ -42,6 +35,12 @@ class Event(NamedTuple):
     @property
     def failed(self) -> bool:
         return self.status == "FAILURE"
+
+
+def status_name(code: int) -> str:
+    """The name of a status code, its number when the schema has no name for it."""
+    value = common_pb2.Code.DESCRIPTOR.values_by_number.get(code)
+    return value.name if value is not None else str(code)
 
 
 def set_origin_ns(record_set: data_pb2.RecordSet) -> int:
@@ -77,7 +76,7 @@ def events(record_set: data_pb2.RecordSet) -> List[Event]:
         action_type = event.action.type_url.rsplit("/", 1)[-1] if event.HasField("action") else ""
         step = _action_step(action_type, event.action.value) if action_type else ""
         final = event.status[-1] if event.status else None
-        status = STATUS_NAMES.get(final.code, str(final.code)) if final is not None else NO_STATUS
+        status = status_name(final.code) if final is not None else NO_STATUS
         result.append(Event(event.name, step, action_type, int(event.start_timestamp_ns),
                             int(event.stop_timestamp_ns), seconds(event.start_timestamp_ns, origin),
                             seconds(event.stop_timestamp_ns, origin), status,
@@ -93,7 +92,7 @@ def known_joints(project: project_pb2.ProjectSnapshot, robot: str) -> Sequence[s
     model = config.WhichOneof("type")
     if model == "custom_robot":
         return list(config.custom_robot.dof_names)
-    return MODEL_JOINTS.get(model or "", ())
+    return ROBOT_JOINTS.get(model or "", ())
 
 
 def joint_names(project: project_pb2.ProjectSnapshot, robot: str, count: int) -> List[str]:

@@ -9,13 +9,14 @@ from typing import Iterable, Optional, Tuple
 from google.protobuf import any_pb2
 from google.protobuf import message as _message
 
-from ostrel.api import common_pb2, data_pb2, execution_pb2, perception_pb2
 from ostrel import wire
-from ostrel.server.cell import AGENTS, Cell, Products, StepFailed
+from ostrel.api import common_pb2, data_pb2, execution_pb2, perception_pb2
+from ostrel.catalog import PRODUCT_FIELDS
+from ostrel.server.cell import Cell, StepFailed
+from ostrel.server.steps import STEPS, Products, execute
 from ostrel.server.store import EVENT_FIELD, PRODUCT_FIELD, RecordStore
 
-PRODUCT_KINDS = {name: f.number for name, f in data_pb2.ProductRecord.DESCRIPTOR.fields_by_name.items()}
-TIMESTAMP_FIELD = PRODUCT_KINDS.pop("timestamp_ns")
+TIMESTAMP_FIELD = data_pb2.ProductRecord.DESCRIPTOR.fields_by_name["timestamp_ns"].number
 ANY_URL_PREFIX = "type.googleapis.com/"
 
 log = logging.getLogger(__name__)
@@ -137,7 +138,7 @@ class ProgramRun:
     # Leaf steps ---------------------------------------------------------------
 
     def _action(self, node: execution_pb2.Behavior, case: str) -> Tuple[str, any_pb2.Any]:
-        agent, action_class = AGENTS[case]
+        agent, action_class = STEPS[case].agent, STEPS[case].action
         action = action_class()
         if not isinstance(action, data_pb2.DatalinkAction):
             action.name = node.name
@@ -162,7 +163,7 @@ class ProgramRun:
             if agent == "datalink":
                 self._datalink(case, getattr(node, case), start)
             else:
-                products, nominal_s = self.cell.execute(case, getattr(node, case), self.rng)
+                products, nominal_s = execute(self.cell, case, getattr(node, case), self.rng)
                 self._wait(nominal_s)
         except StepFailed as error:
             failure = StepFailed("%s: %s" % (label, error))
@@ -198,7 +199,7 @@ class ProgramRun:
             data = message.SerializeToString()
             self.cell.publish(kind, data)
             if self.recording is not None:
-                record = wire.uint_field(TIMESTAMP_FIELD, stamp_ns) + wire.field(PRODUCT_KINDS[kind], data)
+                record = wire.uint_field(TIMESTAMP_FIELD, stamp_ns) + wire.field(PRODUCT_FIELDS[kind], data)
                 self.store.append(self.recording.row, PRODUCT_FIELD, stamp_ns, record)
                 self.recording.products += 1
 

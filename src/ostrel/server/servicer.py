@@ -18,7 +18,8 @@ from google.protobuf.message import DecodeError
 
 from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
 from ostrel import wire
-from ostrel.server.cell import Cell, check_project
+from ostrel.server.cell import Cell
+from ostrel.server.checks import check_project
 from ostrel.server.runner import ProgramRun, now_ns
 from ostrel.server.store import RecordStore, TooLarge
 
@@ -32,19 +33,19 @@ STATE_FIELDS = {name: f.number for name, f in system_pb2.SystemState.DESCRIPTOR.
 LATEST_KINDS = ("images", "perception", "planner", "controller")
 
 IDLE = "idle: no program has run"
-BUSY_PUSH = "program '%s' is running; push the project when it has ended"
-BUSY_RUN = "program '%s' is still running; '%s' was not started"
-PUSHING = "a project is being stored; run '%s' when the push has ended"
-NO_PROJECT = "no project has been pushed"
-UNPARSED = "the project does not parse: %s"
-STORE_FAILED = "the project was not stored in %s: %s"
-RECORDS_TOO_LARGE = ("the records come to %d bytes, more than the server's message limit of %d "
+ERR_BUSY_PUSH = "program '%s' is running; push the project when it has ended"
+ERR_BUSY_RUN = "program '%s' is still running; '%s' was not started"
+ERR_PUSHING = "a project is being stored; run '%s' when the push has ended"
+ERR_NO_PROJECT = "no project has been pushed"
+ERR_UNPARSED = "the project does not parse: %s"
+ERR_STORE_FAILED = "the project was not stored in %s: %s"
+ERR_RECORDS_TOO_LARGE = ("the records come to %d bytes, more than the server's message limit of %d "
                      "(--max-message-size); narrow the request by descriptions or since_ns")
-RECORDS_FAILED = "cannot read the records from %s: %s"
-TOO_LARGE = ("the %s comes to %d bytes, more than the server's message limit of %d "
+ERR_RECORDS_FAILED = "cannot read the records from %s: %s"
+ERR_TOO_LARGE = ("the %s comes to %d bytes, more than the server's message limit of %d "
              "(--max-message-size)")
-STORED_UNPARSED = "the project stored in %s does not parse (%s); push a project again"
-STORED_REFUSED = "the project stored in %s is refused: %s; push a project again"
+ERR_STORED_UNPARSED = "the project stored in %s does not parse (%s); push a project again"
+ERR_STORED_REFUSED = "the project stored in %s is refused: %s; push a project again"
 
 
 def _status(code: "common_pb2.Code.ValueType", message: str) -> common_pb2.Status:
@@ -101,11 +102,11 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         try:
             parsed = project_pb2.ProjectSnapshot.FromString(data)
         except DecodeError as error:
-            self._refuse_stored(STORED_UNPARSED % (self.store.path, error))
+            self._refuse_stored(ERR_STORED_UNPARSED % (self.store.path, error))
             return None
         refusal = check_project(parsed)
         if refusal is not None:
-            self._refuse_stored(STORED_REFUSED % (self.store.path, refusal))
+            self._refuse_stored(ERR_STORED_REFUSED % (self.store.path, refusal))
             return None
         log.info("loaded the stored project '%s'", parsed.version)
         return _Project(data, parsed, key)
@@ -135,7 +136,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
                 try:
                     parsed = project_pb2.ProjectSnapshot.FromString(data)
                 except DecodeError as error:
-                    return self._refused_push(UNPARSED % error)
+                    return self._refused_push(ERR_UNPARSED % error)
             refusal = check_project(parsed)
             if refusal is not None:
                 return self._refused_push(refusal)
@@ -144,7 +145,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
                     running = self._running if self._is_running() else ""
                     self._pushing = not running
                 if running:
-                    return self._refused_push(BUSY_PUSH % running)
+                    return self._refused_push(ERR_BUSY_PUSH % running)
                 project: Optional[_Project] = None
                 try:
                     if staged is not None:
@@ -156,7 +157,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
                     committed = True
                     project = _Project(data, parsed, key)
                 except (OSError, sqlite3.Error) as error:
-                    return self._refused_push(STORE_FAILED % (self.store.path, error))
+                    return self._refused_push(ERR_STORE_FAILED % (self.store.path, error))
                 finally:
                     with self._lock:
                         if project is not None:
@@ -200,7 +201,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         if len(answer) <= self.max_message_size:
             return answer
         self._abort(context, grpc.StatusCode.RESOURCE_EXHAUSTED,
-                    TOO_LARGE % (what, len(answer), self.max_message_size))
+                    ERR_TOO_LARGE % (what, len(answer), self.max_message_size))
 
     @staticmethod
     def _abort(context: Any, code: grpc.StatusCode, text: str) -> NoReturn:
@@ -216,9 +217,9 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
             return self.store.data_records(request.descriptions, request.since_ns, self.max_message_size)
         except TooLarge as error:
             self._abort(context, grpc.StatusCode.RESOURCE_EXHAUSTED,
-                        RECORDS_TOO_LARGE % (error.size, self.max_message_size))
+                        ERR_RECORDS_TOO_LARGE % (error.size, self.max_message_size))
         except (OSError, sqlite3.Error) as error:
-            self._abort(context, grpc.StatusCode.INTERNAL, RECORDS_FAILED % (self.store.path, error))
+            self._abort(context, grpc.StatusCode.INTERNAL, ERR_RECORDS_FAILED % (self.store.path, error))
 
     # Service methods ------------------------------------------------------
 
@@ -250,11 +251,11 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         with self._lock:
             project = self._project
             if self._is_running():
-                refusal = BUSY_RUN % (self._running, behavior)
+                refusal = ERR_BUSY_RUN % (self._running, behavior)
             elif self._pushing:
-                refusal = PUSHING % behavior
+                refusal = ERR_PUSHING % behavior
             elif project is None:
-                refusal = NO_PROJECT
+                refusal = ERR_NO_PROJECT
             elif not behavior:
                 refusal = "the request names no behavior"
             elif behavior not in project.parsed.behaviors:

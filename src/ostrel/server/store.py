@@ -25,7 +25,7 @@ from typing import Dict, Iterable, List, Optional, Sequence, Set, Tuple, Union
 
 from ostrel.api import data_pb2
 from ostrel import wire
-from ostrel.records.sets import interrupted_event
+from ostrel.catalog import interrupted_event
 
 log = logging.getLogger(__name__)
 
@@ -92,13 +92,13 @@ _TABLES = {
     "record_sets": ("id", "description", "start_ns", "stop_ns", "data"),
 }
 
-CANNOT_OPEN = "cannot open the database %s: %s"
-IN_USE = "the database %s is in use by another ostrel-server (pid %s); stop that server or give another --db"
-FOREIGN_FILE = ("%s is not a database of ostrel-server (it holds the tables %s); "
+ERR_CANNOT_OPEN = "cannot open the database %s: %s"
+ERR_IN_USE = "the database %s is in use by another ostrel-server (pid %s); stop that server or give another --db"
+ERR_FOREIGN_FILE = ("%s is not a database of ostrel-server (it holds the tables %s); "
                 "give another --db or move that file away")
-FOREIGN_TABLE = ("%s is not a database of ostrel-server (its table '%s' has no column '%s'); "
+ERR_FOREIGN_TABLE = ("%s is not a database of ostrel-server (its table '%s' has no column '%s'); "
                  "give another --db or move that file away")
-MISSING_BLOB = "the database %s lacks its file %s; the directory %s was changed by hand"
+ERR_MISSING_BLOB = "the database %s lacks its file %s; the directory %s was changed by hand"
 
 Blob = Tuple[Optional[bytes], Optional[str]]  # inline bytes, or the name of a blob file
 
@@ -140,7 +140,7 @@ class _ProcessLock:
             holder = os.pread(self._fd, 32, 0).decode("ascii", "replace").strip() or "unknown"
             os.close(self._fd)
             if error.errno in (errno.EAGAIN, errno.EACCES):
-                raise StoreError(IN_USE % (db, holder)) from None
+                raise StoreError(ERR_IN_USE % (db, holder)) from None
             raise
         os.ftruncate(self._fd, 0)
         os.pwrite(self._fd, b"%d\n" % os.getpid(), 0)
@@ -189,7 +189,7 @@ class RecordStore:
             raise
         except (OSError, sqlite3.Error) as error:
             self._release()
-            raise StoreError(CANNOT_OPEN % (self.path, _error_text(error))) from None
+            raise StoreError(ERR_CANNOT_OPEN % (self.path, _error_text(error))) from None
         log.debug("record store at %s", self.path)
 
     def _connect(self) -> sqlite3.Connection:
@@ -224,12 +224,12 @@ class RecordStore:
             "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'")]
         ours = [name for name in names if name in _TABLES]
         if names and not ours:
-            raise StoreError(FOREIGN_FILE % (self.path, ", ".join(sorted(names))))
+            raise StoreError(ERR_FOREIGN_FILE % (self.path, ", ".join(sorted(names))))
         for name in ours:
             columns = {row[1] for row in self._db.execute("PRAGMA table_info(%s)" % name)}
             for column in _TABLES[name]:
                 if column not in columns:
-                    raise StoreError(FOREIGN_TABLE % (self.path, name, column))
+                    raise StoreError(ERR_FOREIGN_TABLE % (self.path, name, column))
 
     def _has_table(self, db: sqlite3.Connection, name: str) -> bool:
         return db.execute("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", (name,)).fetchone() is not None
@@ -291,7 +291,7 @@ class RecordStore:
             with open(self.blob_path(name), "rb") as source:
                 return source.read()
         except FileNotFoundError:
-            raise StoreError(MISSING_BLOB % (self.path, self.blob_path(name), self.blob_dir)) from None
+            raise StoreError(ERR_MISSING_BLOB % (self.path, self.blob_path(name), self.blob_dir)) from None
 
     def _reader(self) -> sqlite3.Connection:
         db: Optional[sqlite3.Connection] = getattr(self._local, "db", None)

@@ -1,0 +1,69 @@
+"""Errors of the command line: one line on stderr and an exit code."""
+
+from typing import List, Optional, Tuple
+
+PROG = "ostrel"
+EXIT_FAILURE = 1  # the service answered FAILURE, or a waited program failed
+EXIT_ERROR = 2  # the command could not be carried out (usage, file, connection)
+EXIT_INTERRUPTED = 130
+
+MAX_ERROR_CHARS = 400  # an error line longer than this is cut in the middle
+MAX_REASON_CHARS = 200  # the same for the reason of a JSON parse error
+
+
+class CliError(Exception):
+    """An error to report as one line and exit with EXIT_ERROR."""
+
+
+_CONTROL = {code: "\\x%02x" % code for code in (*range(32), 127)}
+_CONTROL.update({ord("\t"): " ", ord("\n"): " ", ord("\r"): " "})
+
+
+def one_line(text: str, limit: int = MAX_ERROR_CHARS) -> str:
+    """`text` on one line: control characters escaped, runs of spaces joined,
+    and the middle cut out when it is longer than `limit`."""
+    text = " ".join(text.translate(_CONTROL).split())
+    if len(text) <= limit:
+        return text
+    head = limit * 2 // 3
+    tail = limit - head - 5
+    return text[:head] + " ... " + text[-tail:]
+
+
+_PARSE_PREFIX = "Failed to parse "
+_PARSE_SUFFIX = " field: "
+_PATH_HEAD, _PATH_TAIL = 3, 3
+
+
+def _short_path(fields: List[str]) -> str:
+    if len(fields) <= _PATH_HEAD + _PATH_TAIL:
+        return ".".join(fields)
+    return "%s ... %s (%d fields deep)" % (".".join(fields[:_PATH_HEAD]), ".".join(fields[-_PATH_TAIL:]),
+                                          len(fields))
+
+
+def _cut_field_path(text: str, root: str) -> Tuple[str, Optional[str]]:
+    """`text` without its ` at "Root.a.b"` (or unquoted) part, and that path."""
+    for opener, closer in ((' at "%s.' % root, '"'), (" at %s." % root, " ")):
+        start = text.rfind(opener)
+        if start >= 0:
+            path_start = start + len(opener) - len(root) - 1
+            stop = text.find(closer, path_start)
+            stop = len(text) if stop < 0 else stop
+            return text[:start] + text[stop + len(closer.strip()):], text[path_start:stop].rstrip(".")
+    return text, None
+
+
+def json_parse_error_text(error: Exception, root: str = "ProjectSnapshot") -> str:
+    """The runtime's JSON parse error as `in a.b.c: reason`, with a long path
+    of nested fields shortened to its ends and its depth."""
+    text = " ".join(str(error).split()).rstrip(".")
+    fields: List[str] = []
+    while text.startswith(_PARSE_PREFIX) and _PARSE_SUFFIX in text:
+        field, text = text[len(_PARSE_PREFIX):].split(_PARSE_SUFFIX, 1)
+        fields.append(field)
+    text, path = _cut_field_path(text, root)
+    if path is not None:
+        fields = path.split(".")
+    text = one_line(text.rstrip(". "), MAX_REASON_CHARS)
+    return "in %s: %s" % (_short_path(fields), text) if fields else text
