@@ -9,7 +9,7 @@ import time
 from typing import Any, Callable, Iterator, Optional
 
 from ostrel import wire
-from ostrel.cli.errors import CliError
+from ostrel.cli.errors import CliError, shown
 
 FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
 METHOD_PATH = "/ostrel.api.service.Ostrel/%s"
@@ -46,7 +46,7 @@ class Api:
         return str(self.common.Code.Name(code)) if code in self.common.Code.values() else str(code)
 
     def status_line(self, status: Any) -> str:
-        return "%s: %s" % (self.code_name(status.code), status.message)
+        return "%s: %s" % (self.code_name(status.code), shown(status.message))
 
 
 def _serialize(message: Any) -> bytes:

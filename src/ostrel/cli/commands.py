@@ -185,6 +185,7 @@ COMMANDS: Tuple[Command, ...] = (
             help="write each record set as CSV, PNG and JSON files to a folder under DIR"))),
     Command("report", "write recorded data sets as one self-contained HTML page", cmd_report, (
         arg("--out", metavar="FILE", default="report.html", help="the HTML file (default: report.html)"),
+        arg("--title", metavar="TEXT", help="the page's title (default: Ostrel records from TARGET)"),
         *RECORD_FILTERS), check=check_report),
 )
 

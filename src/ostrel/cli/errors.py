@@ -19,6 +19,16 @@ _CONTROL = {code: "\\x%02x" % code for code in (*range(32), 127)}
 _CONTROL.update({ord("\t"): " ", ord("\n"): " ", ord("\r"): " "})
 
 
+# C0 and C1 control characters, which a terminal would act on.
+_TERMINAL_CONTROL = {code: "\\x%02x" % code for code in (*range(32), *range(127, 160))}
+
+
+def shown(text: str) -> str:
+    """Text that came from the server, for a line of the terminal: control
+    characters escaped, so that it cannot move the cursor or end the line."""
+    return text.translate(_TERMINAL_CONTROL)
+
+
 def one_line(text: str, limit: int = MAX_ERROR_CHARS) -> str:
     """`text` on one line: control characters escaped, runs of spaces joined,
     and the middle cut out when it is longer than `limit`."""

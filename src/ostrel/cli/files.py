@@ -1,7 +1,7 @@
 """Files of the command line: projects read from protobuf JSON, and every
 output file written in full or not at all (through ostrel.outfile)."""
 
-from typing import IO, Any, Callable
+from typing import IO, Any, Callable, Dict, cast
 
 from ostrel.cli.client import Api
 from ostrel.cli.errors import CliError, json_parse_error_text
@@ -38,7 +38,7 @@ def read_project(path: str, api: Api) -> Any:
     from google.protobuf import json_format as parser
 
     try:
-        return parser.ParseDict(data, api.project.ProjectSnapshot())
+        return parser.ParseDict(cast(Dict[str, Any], data), api.project.ProjectSnapshot())
     except (parser.ParseError, ValueError, TypeError, AttributeError, RecursionError) as error:
         raise CliError(ERR_NOT_PROJECT % (path, json_parse_error_text(error))) from None
 

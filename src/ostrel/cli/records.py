@@ -12,7 +12,7 @@ import sys
 from typing import Any, Callable, Dict, Iterable, List
 
 from ostrel.cli.client import ERR_MALFORMED, Api, Client
-from ostrel.cli.errors import PROG, CliError, one_line
+from ostrel.cli.errors import PROG, CliError, one_line, shown
 from ostrel.cli.files import write_file
 from ostrel.cli.output import ns_time
 
@@ -21,11 +21,14 @@ METHOD = "pullDataRecords"
 
 def describe_record_set(api: Api, record: Any, kinds: Dict[str, int]) -> str:
     """One line on a record set; `kinds` counts its products by kind."""
+    from ostrel.catalog import interruption
+
     failed = sum(1 for e in record.events if e.status and e.status[-1].code == api.common.FAILURE)
     seconds = (record.stop_timestamp_ns - record.start_timestamp_ns) / 1e9
-    return "%s  %s  %.3f s  %d events (%d failed)  products: %s" % (
-        ns_time(record.start_timestamp_ns), record.description or "(no description)", seconds,
-        len(record.events), failed, ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items())) or "none")
+    return "%s  %s  %.3f s  %d events (%d failed)%s  products: %s" % (
+        ns_time(record.start_timestamp_ns), shown(record.description or "(no description)"), seconds,
+        len(record.events), failed, "  INTERRUPTED" if interruption(record) is not None else "",
+        ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items())) or "none")
 
 
 def _pull(args: argparse.Namespace, client: Client) -> bytes:
@@ -148,7 +151,7 @@ def cmd_report(args: argparse.Namespace, client: Client) -> int:
 
     figure_class = reporter.load_plotting()
     answer = _pull(args, client)
-    title = "Ostrel records from %s" % args.target
+    title = args.title if args.title is not None else reporter.default_title(args.target)
     try:
         page = reporter.render(answer, title, _warn, figure_class)
     except WireError as error:

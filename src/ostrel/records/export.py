@@ -34,6 +34,7 @@ from ostrel import protojson
 from ostrel.outfile import OutputFile, write_atomic, write_bytes, write_text
 from ostrel.records import png, view
 from ostrel.api import data_pb2, project_pb2
+from ostrel.catalog import interruption
 from ostrel.records.sets import LazySet, record_sets
 
 EVENT_COLUMNS = ("name", "step", "action_type", "start_ns", "stop_ns", "start_s", "stop_s", "duration_s",
@@ -181,7 +182,7 @@ def export_set(out_dir: str, index: int, records: LazySet, warn: view.Warn,
     else:
         warn(ERR_NO_PROJECT % label)
         problems += 1
-    interrupted = view.interruption(header)
+    interrupted = interruption(header)
     if manifest is not None:
         manifest.append({
             "folder": name, "description": header.description,

@@ -1,10 +1,11 @@
 """`ostrel report`: one self-contained HTML page per selection of record sets.
 
-For each record set: the events as a Gantt-style timeline (failed steps in
-red, with their messages), the joint positions per robot (controller
-reference against feedback), the planned trajectories, the detected markers
-over the camera's image nearest in time, the camera poses, and the images as
-thumbnails that open at full size. A set whose recording a stopped server
+For each record set, in the order a program usually makes them: the events
+as a Gantt-style timeline (failed steps in red, with their messages), the
+detected markers over the camera's image nearest in time and the camera
+poses, the images as thumbnails that open at full size, the joint positions
+per robot (controller reference against feedback) and the planned
+trajectories. A set whose recording a stopped server
 left open is marked interrupted.
 
 Plots are drawn by matplotlib as inline SVG; images are PNG data: URIs; the
@@ -21,6 +22,7 @@ from typing import Any, Callable, Dict, List, NamedTuple, Optional, Sequence, Tu
 
 from ostrel.records import png, view
 from ostrel.api import data_pb2
+from ostrel.catalog import interruption
 from ostrel.records.sets import LazySet, record_sets
 
 ERR_MISSING_PLOTTING = 'ostrel report needs matplotlib: pip install "ostrel[report]"'
@@ -34,7 +36,7 @@ THUMBNAIL_BOX = 160  # pixels
 THUMBNAIL_MIN = 120  # smaller images are shown enlarged by a whole factor, pixels kept square
 PLOT_WIDTH_IN = 13.0  # drawn to the page's width; fonts grow by about 1230 px / (13 * 72)
 PLOT_ROW_IN = 1.1
-MARKER_PLOT_IN = (5.0, 3.9)  # per camera
+MARKER_PLOT_IN = (7.0, 5.4)  # per camera
 
 STYLE = """
 body{font:14px/1.4 system-ui,-apple-system,'Segoe UI',sans-serif;margin:0;color:#1b1f24;background:#f6f7f9}
@@ -59,7 +61,7 @@ h2{font-size:18px;margin:4px 0 8px}h3{font-size:15px;margin:18px 0 6px;color:#33
 .event{flex-wrap:wrap}
 table{border-collapse:collapse;font-size:12px;margin:4px 0}
 td,th{border:1px solid #dfe3e8;padding:3px 8px;text-align:left}th{background:#f2f4f7}
-.plot svg{width:100%;height:auto}.plot.camera svg{max-width:760px}
+.plot svg{width:100%;height:auto}.plot.camera svg{max-width:680px}
 .badge{display:inline-block;margin-left:8px;padding:1px 7px;border-radius:9px;background:#a4161a;color:#fff;
  font-size:12px;font-weight:600;vertical-align:middle}
 .shots{display:flex;flex-wrap:wrap;gap:10px}
@@ -93,10 +95,11 @@ def _duration(seconds: float) -> str:
     return "%.2f s" % seconds
 
 
-def _clock(ns: int) -> str:
-    if not ns:
-        return "-"
-    return time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(ns / 1e9)) + ".%03d UTC" % (ns // 1_000_000 % 1000)
+_clock = view.utc_time
+
+
+def default_title(target: str) -> str:
+    return "Ostrel records from %s" % target
 
 
 def load_plotting() -> Any:
@@ -309,8 +312,9 @@ def _with_images(records: LazySet, cameras: Dict[str, CameraView]) -> Dict[str, 
 def image_pixels(image: view.ImageFile) -> Optional[Tuple[Any, Dict[str, Any]]]:
     """(pixel array, imshow options) of a raw or PNG image; None for what
     cannot be drawn (JPEG data, or pixels that do not fit the size)."""
-    import numpy
+    import numpy as typed_numpy
 
+    numpy: Any = typed_numpy  # arrays of a size and type known only here
     m = image.message
     if m.encoding.lower() == "png":
         from matplotlib import image as mpl_image
@@ -436,7 +440,7 @@ def set_section(page: Page, index: int, records: LazySet) -> List[view.Event]:
     events = view.events(header)
     failed = sum(1 for e in events if e.failed)
     span = view.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
-    interrupted = view.interruption(header)
+    interrupted = interruption(header)
     page.parts.append('<section class="set" id="set-%d"><h2>%d. %s%s</h2>' % (index, index, _esc(
         header.description or "(no description)"), _badge(interrupted)))
     page.parts.append('<p class="facts">started %s, lasted %s; %d events (%d failed); %d products; project %s</p>'
@@ -452,10 +456,10 @@ def set_section(page: Page, index: int, records: LazySet) -> List[view.Event]:
     if not records.refs:
         page.problem("%s: %s" % (label, NO_PRODUCTS))
     else:
-        joint_plots(page, records, origin)
-        trajectory_plots(page, records, origin)
         marker_section(page, records, origin)
         image_section(page, records, index, label, origin)
+        joint_plots(page, records, origin)
+        trajectory_plots(page, records, origin)
     page.parts.append("</section>")
     return events
 
@@ -472,7 +476,7 @@ def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[view.Ev
     origin = view.set_origin_ns(header)
     span = view.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
     why = "<br>".join("<b>%s</b>: %s" % (_esc(e.name), _esc(e.message)) for e in failed)
-    interrupted = view.interruption(header)
+    interrupted = interruption(header)
     return ('<tr class="%s"><td><a href="#set-%d">%d. %s</a>%s</td><td>%s</td><td>%s</td><td>%d</td><td>%d</td>'
             "<td>%d</td><td>%s</td></tr>"
             % ("failed" if failed else "ok", index, index, _esc(header.description or "(no description)"),

@@ -3,6 +3,7 @@ their final status, joint names of the recorded robots, joint samples of
 controller and simulator products, and the images as files."""
 
 import re
+import time
 from typing import Callable, Dict, Iterator, List, NamedTuple, Sequence
 
 from google.protobuf import message_factory
@@ -195,6 +196,13 @@ def image_file(image: ImageFile, stride: int = 1) -> png.Converted:
 def image_label(image: ImageFile) -> str:
     return "%s at %d ns (%dx%d %s)" % (image.camera or "(no camera)", image.timestamp_ns, image.width,
                                       image.height, image.encoding or "no encoding")
+
+
+def utc_time(ns: int) -> str:
+    """A time stamp as UTC to the millisecond, the zone named."""
+    if not ns:
+        return "-"
+    return time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(ns / 1e9)) + ".%03d UTC" % (ns // 1_000_000 % 1000)
 
 
 def describe_set(header: data_pb2.RecordSet, index: int) -> str:

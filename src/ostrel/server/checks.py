@@ -8,7 +8,7 @@ from google.protobuf import message as _message
 
 from ostrel.api import project_pb2
 
-PREVIEW_DIVISOR = 20  # recorded images are previews at 1/20 of the camera's size
+PREVIEW_DIVISOR = 4  # recorded images are previews at 1/4 of the camera's size
 MAX_CAMERA_SIDE = 16384  # pixels of a camera's width or height
 MAX_PREVIEW_BYTES = 16 * 1024 * 1024  # all cameras' previews of one record_images step
 # Deepest nesting of messages, the outermost one counted, that the protobuf
