@@ -1,5 +1,5 @@
-"""Time and peak memory of `ostrel records --export` and `ostrel report` on a
-recording made by the reference server.
+"""Time and peak memory of `ostrel records --export`, `ostrel records --mcap`
+and `ostrel report` on a recording made by the reference server.
 
     python bench/records_export.py [--crops N] [--size PIXELS] [--time-scale S]
 
@@ -7,7 +7,10 @@ Starts ostrel-server on a free port with a throwaway database, pushes the
 sample project (with --crops, a program that records N perspective crops of
 SIZE x SIZE mono8 pixels instead), runs it, and runs each command in a
 process of its own under /usr/bin/time: wall time and the client's peak RSS.
-The answer's size is the serialized DataRecords that the server sends.
+The answer's size is the serialized DataRecords that the server sends. The
+MCAP writer also runs on that answer read from a file (`mcap writer, answer
+from file`), which leaves out what the gRPC receive itself takes. Without the
+MCAP libraries (`pip install ".[mcap]"`) those rows are left out.
 """
 
 import argparse
@@ -23,6 +26,7 @@ from pathlib import Path
 from google.protobuf import json_format
 
 from ostrel.api import project_pb2
+from ostrel.records import MCAP_COMPRESSIONS
 
 ROOT = Path(__file__).resolve().parents[1]
 BIN = Path(sys.executable).parent
@@ -37,6 +41,14 @@ def project(crops: int, size: int) -> project_pb2.ProjectSnapshot:
             "camera": "d435i", "task_region": "pick_region", "width": size, "height": size}} for i in range(crops)]
         json_format.ParseDict({"sequence_routine": {"behaviors": steps}}, snapshot.behaviors["crops"])
     return snapshot
+
+
+def have_mcap() -> bool:
+    try:
+        import ostrel.records.mcap  # noqa: F401
+    except ImportError:
+        return False
+    return True
 
 
 def measured(argv: list, out: "Path | None") -> tuple:
@@ -69,20 +81,31 @@ def main() -> None:
             behavior = "crops" if args.crops else "pick_and_place"
             for step in (["push", str(work / "project.json")], ["run", behavior, "--wait", "--poll", "0.05"]):
                 subprocess.run(ostrel + step, check=True, stdout=subprocess.DEVNULL, timeout=600)
+            answer_file = work / "answer.bin"
             answer = int(subprocess.check_output([sys.executable, "-c", (
                 "import grpc\nfrom ostrel.api import service_pb2 as S\n"
                 "c = grpc.insecure_channel('localhost:%s', options=[('grpc.max_receive_message_length', -1)])\n"
                 "f = c.unary_unary('/ostrel.api.service.Ostrel/pullDataRecords', "
                 "request_serializer=S.RecordsRequest.SerializeToString)\n"
-                "print(len(f(S.RecordsRequest(), timeout=300)))") % port]))
+                "a = f(S.RecordsRequest(), timeout=300)\nopen(%r, 'wb').write(a)\nprint(len(a))")
+                % (port, str(answer_file))]))
+            commands = [
+                ("records (summary)", ostrel + ["records"], None),
+                ("records --export", ostrel + ["records", "--export", str(work / "run")], work / "run"),
+                ("report", ostrel + ["report", "--out", str(work / "run.html")], work / "run.html"),
+                ("records --out (JSON)", ostrel + ["records", "--out", str(work / "run.json")], work / "run.json")]
+            if have_mcap():
+                for compression in MCAP_COMPRESSIONS:
+                    out = work / ("run-%s.mcap" % compression)
+                    commands.append(("records --mcap (%s)" % compression, ostrel + [
+                        "records", "--mcap", str(out), "--mcap-compression", compression], out))
+                out = work / "file.mcap"
+                commands.append(("mcap writer, answer from file (zstd)", [sys.executable, "-c", (
+                    "from ostrel.records import mcap\nmcap.write(%r, %r)") % (str(answer_file), str(out))], out))
             rows = {}
-            for name, argv, out in (
-                    ("records (summary)", ["records"], None),
-                    ("records --export", ["records", "--export", str(work / "run")], work / "run"),
-                    ("report", ["report", "--out", str(work / "run.html")], work / "run.html"),
-                    ("records --out (JSON)", ["records", "--out", str(work / "run.json")], work / "run.json")):
+            for name, argv, out in commands:
                 time.sleep(0.2)
-                wall, rss, size = measured(ostrel + argv, out)
+                wall, rss, size = measured(argv, out)
                 rows[name] = {"wall_s": wall, "peak_rss_mb": rss, "output_bytes": size}
             print(json.dumps({"answer_bytes": answer, "commands": rows}, indent=2))
         finally:

@@ -5,7 +5,7 @@
     ostrel pull [--out FILE]
     ostrel run BEHAVIOR [--wait]
     ostrel state
-    ostrel records [--out FILE] [--export DIR] [--description TEXT ...] [--since NS]
+    ostrel records [--out FILE] [--export DIR] [--mcap FILE] [--description TEXT ...] [--since NS]
     ostrel report [--out FILE] [--description TEXT ...] [--since NS]
 
 Projects and records are read and written as protobuf JSON. Output is

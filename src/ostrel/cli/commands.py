@@ -12,7 +12,8 @@ from ostrel.cli.errors import EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, 
 from ostrel.cli.files import read_project, write_file
 from ostrel.cli.output import describe_project, describe_state
 from ostrel.protojson import write_json
-from ostrel.cli.records import check_report, cmd_records, cmd_report
+from ostrel.cli.records import check_mcap, check_report, cmd_records, cmd_report
+from ostrel.records import MCAP_COMPRESSIONS
 
 MIN_SECONDS = 0.01
 MAX_SECONDS = 1e6
@@ -151,7 +152,8 @@ class Command(NamedTuple):
     help: str
     handler: Callable[[argparse.Namespace, Client], int]
     arguments: Tuple[Argument, ...] = ()
-    check: Optional[Callable[[], None]] = None  # the command's own checks, before any channel is opened
+    # The command's own checks, before any channel is opened.
+    check: Optional[Callable[[argparse.Namespace], None]] = None
 
 
 OUT_HELP = "write the %s as JSON to FILE"
@@ -182,7 +184,11 @@ COMMANDS: Tuple[Command, ...] = (
         arg("--out", metavar="FILE", help=OUT_HELP % "records"),
         *RECORD_FILTERS,
         arg("--export", metavar="DIR",
-            help="write each record set as CSV, PNG and JSON files to a folder under DIR"))),
+            help="write each record set as CSV, PNG and JSON files to a folder under DIR"),
+        arg("--mcap", metavar="FILE", help="write the record sets as one MCAP file for robotics viewers"),
+        arg("--mcap-compression", choices=MCAP_COMPRESSIONS, default=MCAP_COMPRESSIONS[0],
+            help="compression of the MCAP file's chunks (default: %s)" % MCAP_COMPRESSIONS[0])),
+        check=check_mcap),
     Command("report", "write recorded data sets as one self-contained HTML page", cmd_report, (
         arg("--out", metavar="FILE", default="report.html", help="the HTML file (default: report.html)"),
         arg("--title", metavar="TEXT", help="the page's title (default: Ostrel records from TARGET)"),
@@ -226,7 +232,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     client = None
     try:
         if args.check is not None:
-            args.check()
+            args.check(args)
         client = Client(args.target, args.timeout)
         return int(args.handler(args, client))
     except CliError as error:
