@@ -9,7 +9,7 @@ the JSON is written a set at a time."""
 import argparse
 import os
 import sys
-from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional
+from typing import Any, Dict, Iterable, Iterator, List, Optional
 
 from ostrel.cli.client import ERR_MALFORMED, Api, Client
 from ostrel.cli.errors import PROG, CliError, one_line, shown
