@@ -9,7 +9,7 @@ import time
 from typing import Any, Callable, Iterator, Optional
 
 from ostrel import wire
-from ostrel.cli.errors import CliError, shown
+from ostrel.cli.errors import CliError, StillRunning, shown
 
 FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
 METHOD_PATH = "/ostrel.api.service.Ostrel/%s"
@@ -119,7 +119,7 @@ def wait_for_end(client: Client, behavior: str, longest: float, give_up: Optiona
         if deadline is not None:
             left = deadline - time.monotonic()
             if left <= 0:
-                raise CliError(ERR_STILL_RUNNING % (behavior, give_up))
+                raise StillRunning(ERR_STILL_RUNNING % (behavior, give_up))
             pause = min(pause, left)
         time.sleep(pause)
     raise AssertionError("poll_pauses never ends")

@@ -103,7 +103,10 @@ def cmd_records(args: argparse.Namespace, client: Client) -> int:
         return export(args, client)
     if not (args.out or args.json):
         # A summary: read off the wire bytes, neither images nor projects are parsed.
-        print("\n".join(summary_lines(client.api, _pull(args, client))) or "no records")
+        lines = summary_lines(client.api, _pull(args, client))
+        if args.since:
+            print("record sets started at or after %s (--since %d)" % (ns_time(args.since), args.since))
+        print("\n".join(lines) or "no records")
         return 0
     from ostrel.protojson import RecordsJson
 

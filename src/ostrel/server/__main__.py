@@ -100,8 +100,12 @@ def _serve(args: argparse.Namespace) -> int:
     signal.signal(signal.SIGINT, on_signal)
     signal.signal(signal.SIGTERM, on_signal)
     server.start()
-    print("ostrel-server listening on %s (db %s, time scale %g)"
-          % (server.address, server.store.path, args.time_scale), flush=True)
+    # One write of the whole line: print() writes the text and its newline
+    # apart, and a log line (stderr) could come between them when both
+    # streams go to one file unbuffered.
+    sys.stdout.write("ostrel-server listening on %s (db %s, time scale %g)\n"
+                     % (server.address, server.store.path, args.time_scale))
+    sys.stdout.flush()
     while not stopping.wait(0.5):
         pass
     server.stop()
