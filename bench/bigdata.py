@@ -195,8 +195,10 @@ def crops_project():
 class Client:
     def __init__(self, port):
         import grpc
-        from ostrel.api import service_pb2, service_pb2_grpc
+        from ostrel.api import ostrel_service_pb2, service_pb2, service_pb2_grpc
 
+        records = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"].methods_by_name["pullDataRecords"]
+        self.records_path = "/%s/%s" % (records.containing_service.full_name, records.name)
         self.channel = grpc.insecure_channel("127.0.0.1:%d" % port, options=UNLIMITED)
         grpc.channel_ready_future(self.channel).result(timeout=30)
         self.stub = service_pb2_grpc.OstrelStub(self.channel)
@@ -219,7 +221,7 @@ class Client:
             time.sleep(0.05)
 
     def records_bytes(self):
-        call = self.channel.unary_unary("/ostrel.api.service.Ostrel/pullDataRecords",
+        call = self.channel.unary_unary(self.records_path,
                                         request_serializer=lambda m: m.SerializeToString(),
                                         response_deserializer=None)
         return call(self.requests.RecordsRequest(), timeout=120)

@@ -86,17 +86,19 @@ def fresh_server(env):
     return env["grpc"].server(env["futures"].ThreadPoolExecutor(max_workers=1))
 
 
-def floor_rows():
-    """(method, path, request class, response class) of the six methods."""
-    from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, system_pb2
+def service_descriptor():
+    from ostrel.api import ostrel_service_pb2
 
-    rows = (("connect", service_pb2.ConnectRequest, common_pb2.Status),
-            ("pushProjectSnapshot", project_pb2.ProjectSnapshot, common_pb2.Status),
-            ("pullProjectSnapshot", service_pb2.GenericRequest, project_pb2.ProjectSnapshot),
-            ("pullSystemState", service_pb2.GenericRequest, system_pb2.SystemState),
-            ("runProgram", service_pb2.ProgramRequest, common_pb2.Status),
-            ("pullDataRecords", service_pb2.RecordsRequest, data_pb2.DataRecords))
-    return [(m, "/ostrel.api.service.Ostrel/" + m, req, resp) for m, req, resp in rows]
+    return ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"]
+
+
+def floor_rows():
+    """(method, path, request class, response class) of the service's methods."""
+    from google.protobuf.message_factory import GetMessageClass
+
+    service = service_descriptor()
+    return [(m.name, "/%s/%s" % (service.full_name, m.name), GetMessageClass(m.input_type),
+             GetMessageClass(m.output_type)) for m in service.methods]
 
 
 def timed_floor(loops, bench, env):
@@ -114,11 +116,12 @@ def timed_floor(loops, bench, env):
     handlers = [(m, getattr(servicer, m), req.FromString, resp.SerializeToString)
                 for m, _, req, resp in rows]
     factory, generic = grpc.unary_unary_rpc_method_handler, grpc.method_handlers_generic_handler
+    service = service_descriptor().full_name
     t0 = time.perf_counter()
     for _ in range(loops):
         table = {m: factory(fn, request_deserializer=de, response_serializer=ser)
                  for m, fn, de, ser in handlers}
-        server.add_generic_rpc_handlers((generic("ostrel.api.service.Ostrel", table),))
+        server.add_generic_rpc_handlers((generic(service, table),))
     return time.perf_counter() - t0
 
 

@@ -11,8 +11,12 @@ SCRATCH/floor  `floor_whole.py` and `floor_interim.py`: only the runtime calls
                AddSerializedFile of the same serialized descriptors in load
                order, GeneratedProtocolMessageType + RegisterMessage).
 
-Our schema declares no service, so the peer's copy of service.proto gets the
-service block appended (see SERVICE_BLOCK). Nothing here is ever committed.
+Our service module imports the request messages' module and the message
+modules of the other types, not the module of the schema file that declares
+the service (ostrel_service.proto). To give the peer a service_pb2_grpc with
+those imports, the peer's copy of service.proto gets the service block of
+ostrel_service.proto, written out from its descriptor (see service_block),
+and ostrel_service.proto itself is left out. Nothing here is ever committed.
 """
 
 import compileall
@@ -22,21 +26,8 @@ import subprocess
 import sys
 import tempfile
 
-SERVICE_BLOCK = """
-import "ostrel/api/common.proto";
-import "ostrel/api/data.proto";
-import "ostrel/api/project.proto";
-import "ostrel/api/system.proto";
-
-service Ostrel {
-  rpc connect(ConnectRequest) returns (ostrel.api.common.Status);
-  rpc pushProjectSnapshot(ostrel.api.project.ProjectSnapshot) returns (ostrel.api.common.Status);
-  rpc pullProjectSnapshot(GenericRequest) returns (ostrel.api.project.ProjectSnapshot);
-  rpc pullSystemState(GenericRequest) returns (ostrel.api.system.SystemState);
-  rpc runProgram(ProgramRequest) returns (ostrel.api.common.Status);
-  rpc pullDataRecords(RecordsRequest) returns (ostrel.api.data.DataRecords);
-}
-"""
+SERVICE_FILE = "ostrel/api/ostrel_service.proto"
+REQUESTS_FILE = "ostrel/api/service.proto"
 
 # What "the whole API" imports: the service module (grpc, then these five in
 # this order), or before it exists the two top modules that together load
@@ -62,8 +53,10 @@ def build_peer(scratch, schema_root):
     shutil.rmtree(src, ignore_errors=True)
     shutil.rmtree(out, ignore_errors=True)
     shutil.copytree(os.path.join(schema_root, "ostrel"), os.path.join(src, "ostrel"))
-    with open(os.path.join(src, "ostrel/api/service.proto"), "a") as f:
-        f.write(SERVICE_BLOCK)
+    block = service_block(schema_root)
+    os.remove(os.path.join(src, SERVICE_FILE))
+    with open(os.path.join(src, REQUESTS_FILE), "a") as f:
+        f.write(block)
     os.makedirs(out)
     protos = sorted(
         os.path.join("ostrel/api", n)
@@ -71,12 +64,29 @@ def build_peer(scratch, schema_root):
         if n.endswith(".proto")
     )
     protoc("-I", src, "--python_out=" + out, *[os.path.join(src, p) for p in protos])
-    protoc("-I", src, "--grpc_python_out=" + out, os.path.join(src, "ostrel/api/service.proto"))
+    protoc("-I", src, "--grpc_python_out=" + out, os.path.join(src, REQUESTS_FILE))
     for pkg in ("ostrel", "ostrel/api"):
         open(os.path.join(out, pkg, "__init__.py"), "w").close()
     # An installed package ships its bytecode; so does the peer.
     compileall.compile_dir(out, quiet=1)
     return out
+
+
+def service_block(schema_root):
+    """The service of SERVICE_FILE as a block to append to REQUESTS_FILE:
+    the imports it needs there and one rpc line per method, in order."""
+    from google.protobuf import descriptor_pb2
+
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "service.bin")
+        protoc("-I", schema_root, "--descriptor_set_out=" + out, os.path.join(schema_root, SERVICE_FILE))
+        with open(out, "rb") as f:
+            (file,) = descriptor_pb2.FileDescriptorSet.FromString(f.read()).file
+    (service,) = file.service
+    lines = ['import "%s";' % name for name in file.dependency if name != REQUESTS_FILE]
+    lines += ["", "service %s {" % service.name]
+    lines += ["  rpc %s(%s) returns (%s);" % (m.name, m.input_type, m.output_type) for m in service.method]
+    return "\n" + "\n".join(lines) + "\n}\n"
 
 
 def descriptor_files(schema_root, tops):

@@ -83,9 +83,10 @@ def main() -> None:
                 subprocess.run(ostrel + step, check=True, stdout=subprocess.DEVNULL, timeout=600)
             answer_file = work / "answer.bin"
             answer = int(subprocess.check_output([sys.executable, "-c", (
-                "import grpc\nfrom ostrel.api import service_pb2 as S\n"
+                "import grpc\nfrom ostrel.api import ostrel_service_pb2 as O, service_pb2 as S\n"
+                "m = O.DESCRIPTOR.services_by_name['Ostrel'].methods_by_name['pullDataRecords']\n"
                 "c = grpc.insecure_channel('localhost:%s', options=[('grpc.max_receive_message_length', -1)])\n"
-                "f = c.unary_unary('/ostrel.api.service.Ostrel/pullDataRecords', "
+                "f = c.unary_unary('/%%s/%%s' %% (m.containing_service.full_name, m.name), "
                 "request_serializer=S.RecordsRequest.SerializeToString)\n"
                 "a = f(S.RecordsRequest(), timeout=300)\nopen(%r, 'wb').write(a)\nprint(len(a))")
                 % (port, str(answer_file))]))

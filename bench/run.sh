@@ -55,7 +55,8 @@ fi
 PY="$VENV/bin/python"
 echo "== venv $VENV" >&2
 "$PY" -m pip install -q -U pip
-"$PY" -m pip install -q "protobuf==6.33.6" grpcio grpcio-tools pyperf scikit-build-core
+"$PY" -m pip install -q "protobuf==6.33.6" grpcio grpcio-tools grpcio-reflection grpcio-health-checking \
+  pyperf scikit-build-core
 command -v cmake >/dev/null && command -v ninja >/dev/null || "$PY" -m pip install -q cmake ninja
 echo "== building and installing ostrel" >&2
 "$PY" -m pip install -q --no-build-isolation --force-reinstall --no-deps \

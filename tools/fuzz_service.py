@@ -33,11 +33,10 @@ import time
 from collections import Counter
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
-from ostrel.api import service_pb2
+from ostrel.api import ostrel_service_pb2, service_pb2
 from ostrel.api import service_pb2_grpc as svc
 
-METHODS = ("connect", "pushProjectSnapshot", "pullProjectSnapshot", "pullSystemState",
-           "runProgram", "pullDataRecords")
+METHODS = tuple(m.name for m in ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"].methods)
 PARAMETERS = ("self", "channel", "request", "context", "servicer", "server", "target",
               "options", "channel_credentials", "call_credentials", "insecure",
               "compression", "wait_for_ready", "timeout", "metadata")

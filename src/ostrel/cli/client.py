@@ -12,7 +12,6 @@ from ostrel import wire
 from ostrel.cli.errors import CliError, StillRunning, shown
 
 FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
-METHOD_PATH = "/ostrel.api.service.Ostrel/%s"
 # Records grow with every recording; take answers of any size.
 CHANNEL_OPTIONS = [("grpc.max_receive_message_length", -1)]
 
@@ -32,7 +31,7 @@ class Api:
         os.environ.setdefault("GRPC_VERBOSITY", "NONE")  # errors are ours to report, in one line
         try:
             import grpc
-            from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, service_pb2_grpc
+            from ostrel.api import common_pb2, data_pb2, ostrel_service_pb2, project_pb2, service_pb2, service_pb2_grpc
         except ImportError as error:
             raise CliError(ERR_API_MISSING % error) from None
         self.grpc: Any = grpc
@@ -41,6 +40,12 @@ class Api:
         self.project: Any = project_pb2
         self.requests: Any = service_pb2
         self.service: Any = service_pb2_grpc
+        self.service_descriptor: Any = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"]
+
+    def method_path(self, method: str) -> str:
+        """The path on which `method` is called, from the service's descriptor."""
+        found = self.service_descriptor.methods_by_name[method]
+        return "/%s/%s" % (self.service_descriptor.full_name, found.name)
 
     def code_name(self, code: int) -> str:
         return str(self.common.Code.Name(code)) if code in self.common.Code.values() else str(code)
@@ -67,7 +72,7 @@ class Client:
 
     def call_raw(self, method: str, request: Any) -> bytes:
         """The answer of `method` as its serialized bytes, not parsed."""
-        unparsed = self.channel.unary_unary(METHOD_PATH % method, request_serializer=_serialize,
+        unparsed = self.channel.unary_unary(self.api.method_path(method), request_serializer=_serialize,
                                             response_deserializer=None)
         return bytes(self._guarded(method, lambda: unparsed(request, timeout=self.timeout)))
 

@@ -47,14 +47,19 @@ class OstrelServer:
 
     `port` 0 binds a free port; `port` tells which after `start`.
     `max_message_size` bounds every request and answer, in bytes.
+    The standard health service is always offered; server reflection
+    unless `reflection` is false.
     """
 
     def __init__(self, db: Optional[str] = None, host: str = "127.0.0.1", port: int = 50051,
                  time_scale: float = 1.0, seed: Optional[int] = None, max_workers: int = 8,
-                 max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE) -> None:
+                 max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE, reflection: bool = True) -> None:
+        import os
+
         import grpc
 
-        from ostrel.server.servicer import OstrelService, handler
+        from ostrel.server import discovery
+        from ostrel.server.servicer import SERVICE_NAME, OstrelService, handler
         from ostrel.server.store import RecordStore, default_db_path
 
         if not 0 < max_message_size <= MAX_MESSAGE_SIZE:
@@ -74,6 +79,9 @@ class OstrelServer:
         ]
         self._server = grpc.server(futures.ThreadPoolExecutor(max_workers=max_workers), options=options)
         self._server.add_generic_rpc_handlers((handler(self.service),))
+        self.health = discovery.Health(self._server, SERVICE_NAME, os.path.dirname(self.store.blob_dir))
+        if reflection:
+            discovery.add_reflection(self._server, [SERVICE_NAME, discovery.HEALTH_SERVICE])
         address = "%s:%d" % (_bracketed(host), port)
         try:
             self.port = self._server.add_insecure_port(address)
@@ -97,11 +105,14 @@ class OstrelServer:
 
     def start(self) -> "OstrelServer":
         self._server.start()
+        self.health.start()
         log.info("listening on %s", self.address)
         return self
 
     def stop(self, grace: float = 1.0) -> None:
-        """Stop the running program, then the server, then close the store."""
+        """Stop the running program, then the server, then close the store;
+        health checks answer NOT_SERVING from the start."""
+        self.health.stop()
         self.service.shutdown()
         self._server.stop(grace).wait()
         self.store.close()

@@ -63,6 +63,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--max-message-size", type=_message_size, default=DEFAULT_MAX_MESSAGE_SIZE,
                         help="largest request or answer, in bytes, with an optional K, M or G suffix "
                              "(default: 1G, at most 2G-1)")
+    parser.add_argument("--no-reflection", dest="reflection", action="store_false",
+                        help="do not offer server reflection (which lets gRPC tools list and call "
+                             "the service without its schema files)")
     parser.add_argument("--log-level", default="INFO", choices=["DEBUG", "INFO", "WARNING", "ERROR"])
     return parser
 
@@ -83,7 +86,8 @@ def _serve(args: argparse.Namespace) -> int:
         from ostrel.server import OstrelServer
 
         server = OstrelServer(db=args.db, host=args.host, port=args.port, time_scale=args.time_scale,
-                              seed=args.seed, max_message_size=args.max_message_size)
+                              seed=args.seed, max_message_size=args.max_message_size,
+                              reflection=args.reflection)
     except ImportError as error:
         print("ostrel-server: error: cannot load the service modules: %s" % error, file=sys.stderr)
         return 1

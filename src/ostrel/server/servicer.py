@@ -14,9 +14,11 @@ import threading
 from typing import Any, Callable, Dict, NoReturn, Optional, Tuple
 
 import grpc
+from google.protobuf import message_factory
+from google.protobuf.descriptor import Descriptor, ServiceDescriptor
 from google.protobuf.message import DecodeError
 
-from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
+from ostrel.api import common_pb2, data_pb2, ostrel_service_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
 from ostrel import wire
 from ostrel.server.cell import Cell
 from ostrel.server.checks import check_project
@@ -26,7 +28,8 @@ from ostrel.server.store import RecordStore, TooLarge
 log = logging.getLogger(__name__)
 
 SERVER_NAME = "ostrel-server"
-SERVICE_NAME = "ostrel.api.service.Ostrel"
+SERVICE: ServiceDescriptor = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"]
+SERVICE_NAME = SERVICE.full_name
 DEFAULT_MAX_MESSAGE_SIZE = 1024 * 1024 * 1024
 
 STATE_FIELDS = {name: f.number for name, f in system_pb2.SystemState.DESCRIPTOR.fields_by_name.items()}
@@ -302,19 +305,32 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
             log.warning("the program did not stop within %.1f s", timeout)
 
 
+def _parser(message: Descriptor, raw: bool) -> Callable[[bytes], Any]:
+    return _identity if raw else message_factory.GetMessageClass(message).FromString
+
+
+def _serializer(message: Descriptor, raw: bool) -> Callable[[Any], bytes]:
+    if raw:
+        return _identity
+    serialize: Callable[[Any], bytes] = message_factory.GetMessageClass(message).SerializeToString
+    return serialize
+
+
 def handler(service: OstrelService) -> grpc.GenericRpcHandler:
-    """The service's methods for a gRPC server, with the big messages
-    passed as bytes."""
-    C, S = common_pb2.Status, service_pb2
-    table: Dict[str, Tuple[Callable[..., Any], Callable[[bytes], Any], Callable[[Any], bytes]]] = {
-        "connect": (service.connect, S.ConnectRequest.FromString, C.SerializeToString),
-        "pushProjectSnapshot": (service.push_project, _identity, C.SerializeToString),
-        "pullProjectSnapshot": (service.pull_project, S.GenericRequest.FromString, _identity),
-        "pullSystemState": (service.pull_state, S.GenericRequest.FromString, _identity),
-        "runProgram": (service.runProgram, S.ProgramRequest.FromString, C.SerializeToString),
-        "pullDataRecords": (service.pull_records, S.RecordsRequest.FromString, _identity),
+    """The service's methods for a gRPC server, as its schema declares them,
+    with the big messages passed as bytes."""
+    # method: (its byte-level stand-in, takes the request's bytes, answers bytes)
+    byte_level: Dict[Any, Tuple[Callable[..., Any], bool, bool]] = {
+        service.pushProjectSnapshot: (service.push_project, True, False),
+        service.pullProjectSnapshot: (service.pull_project, False, True),
+        service.pullSystemState: (service.pull_state, False, True),
+        service.pullDataRecords: (service.pull_records, False, True),
     }
-    methods = {name: grpc.unary_unary_rpc_method_handler(method, request_deserializer=parse,
-                                                           response_serializer=serialize)
-               for name, (method, parse, serialize) in table.items()}
+    methods: Dict[str, "grpc.RpcMethodHandler[Any, Any]"] = {}
+    for method in SERVICE.methods:
+        function = getattr(service, method.name)
+        function, raw_request, raw_answer = byte_level.get(function, (function, False, False))
+        methods[method.name] = grpc.unary_unary_rpc_method_handler(
+            function, request_deserializer=_parser(method.input_type, raw_request),
+            response_serializer=_serializer(method.output_type, raw_answer))
     return grpc.method_handlers_generic_handler(SERVICE_NAME, methods)
