@@ -80,3 +80,11 @@ def fixture_modules():
     path = os.environ.get("PYTHONPATH")
     os.environ["PYTHONPATH"] = prefix + (os.pathsep + path if path else "")
     return prefix
+
+
+@pytest.fixture(scope="session")
+def certs(tmp_path_factory):
+    """{name: (certificate file, key file)} of tests/certs.py, made once."""
+    import certs as maker
+
+    return maker.make(tmp_path_factory.mktemp("certs"))

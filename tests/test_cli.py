@@ -22,6 +22,7 @@ from ostrel.cli import client as cli_client
 from ostrel.cli import commands
 from ostrel.cli import records as cli_records
 from ostrel.api import common_pb2 as C
+from ostrel.client import transport
 from ostrel.api import data_pb2, perception_pb2, system_pb2
 
 
@@ -246,7 +247,7 @@ class FailedCall(grpc.RpcError):
      "connect failed: RESOURCE_EXHAUSTED: Received message larger than max"),
 ])
 def test_call_failures_become_one_error_naming_the_cause(code, details, text):
-    client = cli_client.Client(closed_target(), 1.5)
+    client = cli_client.Client(transport(closed_target()), 1.5)
     try:
         def fail():
             raise FailedCall(code, details)

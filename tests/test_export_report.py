@@ -26,7 +26,7 @@ from ostrel.cli import errors
 from ostrel.records import export, png, report
 from ostrel.records import sets as recordsets
 from ostrel.api import common_pb2 as C
-from ostrel.api import data_pb2, image_pb2, perception_pb2
+from ostrel.api import data_pb2, image_pb2, perception_pb2, workspace_pb2
 from ostrel.catalog import INTERRUPTED_EVENT, INTERRUPTED_TEXT, interrupted_event
 from ostrel.cli import records as records_cli
 from ostrel.cli.client import Api
@@ -35,6 +35,9 @@ from test_server_cli import PERCEPTION, START, Cell, sequence, with_behavior
 
 FAILING = {"name": "bad_calibration", "calibrate_camera_from_markers": {"camera": "d435i",
                                                                         "markers": ["marker_7"]}}
+# marker_7 lies above the camera, which looks down: calibrating from it fails.
+HIDDEN_MARKER = {"config": {"fiducials": {"marker_7": {"visual_marker": {"tag_id": 7, "marker_length_m": 0.05}}}},
+                 "state": {"fiducials": {"marker_7": {"base_pose": {"position": {"z": 2.0}, "qw": 1.0}}}}}
 ROBOT_JOINTS = ("shoulder_pan", "shoulder_lift", "elbow", "wrist_1", "wrist_2", "wrist_3")
 
 
@@ -57,6 +60,7 @@ class NoPlots:
 def cell(tmp_path_factory):
     c = Cell(tmp_path_factory.mktemp("cell") / "cell.sqlite3")
     project = with_behavior("broken", sequence(START, PERCEPTION, FAILING))
+    project.workspace.MergeFrom(json_format.ParseDict(HIDDEN_MARKER, workspace_pb2.WorkspaceSnapshot()))
     c.push(project)
     assert c.run("pick_and_place").code == C.SUCCESS
     assert c.run("broken").code == C.FAILURE

@@ -2,14 +2,18 @@
 refused at push for what the server or a client could not handle, a killed
 server's recording kept, one server per database, foreign or broken
 database files named in one line, a stalled log stream, requests and
-answers past gRPC's default limit, and records assembled from stored bytes."""
+answers past gRPC's default limit, records assembled from stored bytes,
+pushes at once, a full disk, damaged payload files and restarts that say
+how the last program ended."""
 
+import errno
 import fcntl
 import os
 import signal
 import sqlite3
 import subprocess
 import sys
+import threading
 import time
 
 import grpc
@@ -22,6 +26,7 @@ from ostrel.api import service_pb2 as S
 from ostrel.api import service_pb2_grpc
 from ostrel.server import DEFAULT_MAX_MESSAGE_SIZE, OstrelServer
 from ostrel.server import __main__ as server_main
+from ostrel.server import projectcheck
 from ostrel.server.checks import MAX_BEHAVIOR_LEVELS, MAX_CAMERA_SIDE, MAX_READABLE_LEVELS, MIN_PREVIEW_WIDTH, message_levels
 from ostrel.catalog import INTERRUPTED_EVENT, INTERRUPTED_TEXT, interruption
 from ostrel.server import camera as drawing
@@ -203,7 +208,7 @@ def test_a_second_server_on_one_database_refuses_to_start_naming_file_and_pid(tm
         first.stop()
     for text in (str(refused.value) + "\n", proc.stderr):
         assert str(db) in text and "pid %d" % os.getpid() in text and text.count("\n") == 1, text
-    assert proc.returncode == 1
+    assert proc.returncode == 2  # the server could not start
     OstrelServer(db=str(db), port=0).stop()  # free again once the first has stopped
 
 
@@ -232,7 +237,7 @@ def test_a_database_of_another_program_is_refused_in_one_line_naming_the_file(tm
     before = db.read_bytes()
     proc = subprocess.run([sys.executable, "-m", "ostrel.server", "--port", "0", "--db", str(db)],
                           capture_output=True, text=True, timeout=30)
-    assert proc.returncode == 1 and proc.stdout == ""
+    assert proc.returncode == 2 and proc.stdout == ""
     assert proc.stderr.count("\n") == 1 and str(db) in proc.stderr, proc.stderr
     assert all(w in proc.stderr for w in words), proc.stderr
     assert db.read_bytes() == before  # left as it was
@@ -428,3 +433,254 @@ def test_records_and_project_are_answered_from_the_bytes_stored(cell, mib):
                                             request_serializer=S.GenericRequest.SerializeToString,
                                             response_deserializer=None)
     assert pull_project(GENERIC, timeout=10) == pushed
+
+
+# Concurrent pushes, full disks, damaged payloads and restarts -----------------------
+
+def test_pushes_at_once_take_turns_and_every_recording_holds_a_pushed_project(cell, tmp_path, monkeypatch):
+    first, second = sample_project(), sample_project()
+    second.version = "second"
+    cell.push(first)
+    checking, release = threading.Event(), threading.Event()
+    check = projectcheck.problems
+
+    def held(project, allow_empty=False):  # holds the first push of `first` inside its check
+        if project.version == first.version and not checking.is_set():
+            checking.set()
+            release.wait(10)
+        return check(project, allow_empty)
+
+    monkeypatch.setattr(projectcheck, "problems", held)
+    answers = {}
+
+    def push(project):
+        answers[project.version] = cell.stub.pushProjectSnapshot(project, timeout=20)
+
+    again = threading.Thread(target=push, args=(first,))
+    again.start()
+    assert checking.wait(10)
+    other = threading.Thread(target=push, args=(second,))
+    other.start()
+    other.join(0.3)  # a push that does not wait for its turn has ended by now
+    release.set()
+    again.join(20)
+    other.join(20)
+    assert [answers[p.version].code for p in (first, second)] == [C.SUCCESS, C.SUCCESS]
+    assert cell.stub.pullProjectSnapshot(GENERIC) == second  # it came second
+    assert cell.run("inspect").code == C.SUCCESS
+    assert [r.project for r in cell.records()] == [second]
+    cell.stop()
+    cell.__init__(tmp_path / "faults.sqlite3")
+    assert cell.stub.pullProjectSnapshot(GENERIC) == second
+    cell.server.service.shutdown()  # no program starts once the server is stopping
+    refused = cell.stub.runProgram(S.ProgramRequest(behavior="inspect"))
+    assert refused.code == C.FAILURE and "shutting down" in refused.message
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    """A 4 MiB file system of its own (tmpfs; needs root)."""
+    if os.geteuid() != 0:
+        pytest.skip("mounting a small file system needs root")
+    mount = tmp_path / "disk"
+    mount.mkdir()
+    proc = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", str(mount)],
+                          capture_output=True, text=True)
+    if proc.returncode != 0:
+        pytest.skip("cannot mount a tmpfs: %s" % proc.stderr.strip())
+    yield mount
+    subprocess.run(["umount", "-l", str(mount)], check=True)
+
+
+def _fill(folder, leave):
+    """Take the free space of `folder`'s file system but about `leave` bytes."""
+    reserve = os.path.join(folder, "reserve")
+    with open(reserve, "wb") as out:
+        out.write(bytes(leave))
+    filler = os.path.join(folder, "filler")
+    fd = os.open(filler, os.O_WRONLY | os.O_CREAT)
+    try:
+        for chunk in (1 << 16, 1 << 12, 1):
+            try:
+                while True:
+                    os.write(fd, bytes(chunk))
+            except OSError as error:
+                assert error.errno == errno.ENOSPC
+    finally:
+        os.close(fd)
+    os.remove(reserve)
+    return filler
+
+
+def _payload_files(db):
+    return sorted(name for _, _, names in os.walk(str(db) + ".blobs") for name in names)
+
+
+def test_a_full_disk_leaves_no_partial_file_and_freed_space_serves_at_once(small_disk):
+    db = small_disk / "full.sqlite3"
+    cell = Cell(db)
+    try:
+        shoot = with_camera(width=MAX_CAMERA_SIDE, height=MAX_CAMERA_SIDE)  # 655 KiB images, kept in files
+        cell.push(shoot)
+        before = _payload_files(db)
+        filler = _fill(small_disk, 192 << 10)  # room for rows, none for a payload file
+        status = cell.stub.pushProjectSnapshot(big_project(1))
+        assert status.code == C.FAILURE and "No space left on device" in status.message, status.message
+        assert cell.run("shoot").code == C.FAILURE  # its images cannot be stored
+        assert _payload_files(db) == before  # nothing half-written stays behind
+        os.remove(filler)
+        cell.push(big_project(1))
+        cell.push(shoot)
+        assert cell.run("shoot").code == C.SUCCESS
+        assert [len(r.products) for r in cell.records()][-1] == 2
+
+        def full(*args):
+            raise OSError(errno.ENOSPC, "No space left on device")
+        cell.server.store.close_recording = full  # the last write of a run fails
+        status = cell.run("shoot")
+        assert status.code == C.FAILURE and "recording was not closed: [Errno 28]" in status.message, status.message
+    finally:
+        cell.stop()
+    cell = Cell(db)
+    try:  # the program was ended as it was; its recording is closed at the start
+        status = cell.stub.pullSystemState(GENERIC).status
+        assert "recording was not closed" in status.message and "before the server restarted" in status.message
+        assert "recording 'probe' was left open" in status.message and status.code == C.FAILURE
+        assert len(cell.records()) == 3
+    finally:
+        cell.stop()
+
+
+def _truncate(path):
+    with open(path, "r+b") as f:
+        f.truncate(os.path.getsize(path) // 2)
+
+
+def _flip(path):
+    with open(path, "r+b") as f:
+        f.seek(1000)
+        byte = f.read(1)
+        f.seek(1000)
+        f.write(bytes([byte[0] ^ 1]))
+
+
+def _drop_checksums(db):
+    """As an earlier version left its rows: no checksum column."""
+    with sqlite3.connect(str(db)) as writer:
+        for table in ("entries", "projects"):
+            writer.execute("ALTER TABLE %s DROP COLUMN checksum" % table)
+
+
+def _entry_file(db, description):
+    with sqlite3.connect(str(db)) as reader:
+        return reader.execute("SELECT e.blob FROM entries e JOIN recordings r ON r.id = e.recording "
+                              "WHERE r.description = ? AND e.blob IS NOT NULL", (description,)).fetchone()[0]
+
+
+def _project_file(db, description):
+    with sqlite3.connect(str(db)) as reader:
+        return reader.execute("SELECT project FROM recordings WHERE description = ?", (description,)).fetchone()[0]
+
+
+DAMAGES = [  # the payload damaged, how, words of the answer, whether rows keep their checksums
+    (_entry_file, _truncate, ["holds", "where", "were written"], True),
+    (_entry_file, _flip, ["does not match the checksum"], True),
+    (_entry_file, os.remove, ["is missing"], True),
+    (_project_file, _truncate, ["holds", "where", "were written"], True),
+    (_project_file, _flip, ["does not match the checksum"], True),
+    (_entry_file, _truncate, ["holds", "where", "were written"], False),
+]
+
+
+@pytest.mark.parametrize("payload, damage, words, checksums", DAMAGES,
+                         ids=["cut", "changed", "missing", "project cut", "project changed", "cut, no checksum"])
+def test_a_damaged_payload_is_named_with_its_record_set_and_the_others_stay_readable(
+        tmp_path, payload, damage, words, checksums):
+    db = tmp_path / "damaged.sqlite3"
+    cell = Cell(db)
+    try:
+        for description in ("a", "b", "c"):
+            project = big_project(1)  # kept in a file, as are the images of its large camera
+            project.version = description
+            project.workspace.config.cameras["d435i"].intrinsics.width = MAX_CAMERA_SIDE
+            project.workspace.config.cameras["d435i"].intrinsics.height = MAX_CAMERA_SIDE
+            json_format.ParseDict(sequence({"start_recording_data": {"description": description}}, PERCEPTION,
+                                           {"record_images": {}}), project.behaviors["shoot"])
+            cell.push(project)
+            assert cell.run("shoot").code == C.SUCCESS
+        intact = {r.description: r for r in cell.records()}
+    finally:
+        cell.stop()
+    if not checksums:
+        if sqlite3.sqlite_version_info < (3, 35):
+            pytest.skip("dropping a column needs SQLite 3.35")
+        _drop_checksums(db)
+    path = os.path.join(str(db) + ".blobs", payload(db, "b")[:2], payload(db, "b"))
+    damage(path)
+    cell = Cell(db)
+    try:
+        with pytest.raises(grpc.RpcError) as pulled:
+            cell.records()
+        assert pulled.value.code() == grpc.StatusCode.DATA_LOSS
+        text = pulled.value.details()
+        assert "record set 'b'" in text and path in text and all(w in text for w in words), text
+        assert "'a'" not in text and "'c'" not in text
+        assert [r for r in cell.records(descriptions=["a", "c"])] == [intact["a"], intact["c"]]
+        assert list(cell.records(since_ns=intact["c"].start_timestamp_ns)) == [intact["c"]]
+    finally:
+        cell.stop()
+
+
+def test_a_missing_current_project_file_is_reported_at_start_and_mended_by_a_push(tmp_path):
+    db = tmp_path / "lost.sqlite3"
+    cell = Cell(db)
+    try:
+        cell.push(big_project(1))
+        assert cell.run("inspect").code == C.SUCCESS
+        [kept] = cell.records()
+    finally:
+        cell.stop()
+    with sqlite3.connect(str(db)) as reader:
+        key = reader.execute("SELECT key FROM current_project").fetchone()[0]
+    os.remove(os.path.join(str(db) + ".blobs", key[:2], key))
+    cell = Cell(db)
+    try:
+        status = cell.stub.pullSystemState(GENERIC).status
+        assert status.code == C.FAILURE and key in status.message and "push a project again" in status.message
+        assert "'inspect' finished" in status.message  # how the last program ended is still said
+        with pytest.raises(grpc.RpcError):  # its recording refers to the lost project
+            cell.records()
+        cell.push(sample_project())
+        assert cell.run("go_home").code == C.SUCCESS
+        assert cell.stub.pullSystemState(GENERIC).status.code == C.SUCCESS
+    finally:
+        cell.stop()
+
+
+def test_a_restart_says_how_the_last_program_ended_sigterm_included(tmp_path):
+    db = tmp_path / "stopped.sqlite3"
+    proc, channel = _start_server_process(db, "--time-scale", "1")
+    try:
+        client = service_pb2_grpc.OstrelStub(channel)
+        project = with_behavior("long", sequence(START, CONTROLLER, {"sleep_routine": {"duration_s": 60}}))
+        assert client.pushProjectSnapshot(project, timeout=10).code == C.SUCCESS
+        assert client.runProgram(S.ProgramRequest(behavior="long"), timeout=10).code == C.RUNNING
+        _wait_for(lambda: client.pullSystemState(GENERIC).HasField("controller"))
+        proc.send_signal(signal.SIGTERM)
+        assert proc.wait(15) == 0
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        channel.close()
+    for expected, behavior in [(C.FAILURE, "go_home"), (C.SUCCESS, None)]:
+        cell = Cell(db)
+        try:
+            status = cell.stub.pullSystemState(GENERIC).status
+            assert status.code == expected and "before the server restarted" in status.message, status.message
+            if behavior is not None:
+                assert "program 'long' stopped after 2 steps" in status.message
+                assert cell.run(behavior).code == C.SUCCESS
+            else:
+                assert "program 'go_home' finished" in status.message
+        finally:
+            cell.stop()

@@ -119,3 +119,19 @@ def serve_async() -> grpc.aio.Server:
     server = grpc.aio.server()
     service_pb2_grpc.add_OstrelServicer_to_server(AsyncServicer(), server)
     return server
+
+
+def state_through_connect(target: str) -> int:
+    import ostrel
+
+    with ostrel.connect(target, headers=[("x-site", "lab")]) as stub:
+        status: common_pb2.Status = stub.pullSystemState(service_pb2.GenericRequest(), timeout=5).status
+        return status.code
+
+
+async def state_through_async_connect(target: str) -> int:
+    import ostrel
+
+    async with ostrel.connect(target, aio=True) as stub:
+        state: system_pb2.SystemState = await stub.pullSystemState(service_pb2.GenericRequest())
+        return state.status.code

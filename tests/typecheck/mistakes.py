@@ -81,3 +81,12 @@ class WrongServicer(service_pb2_grpc.OstrelServicer):
 def serve(server: grpc.Server) -> None:
     service_pb2_grpc.add_OstrelServicer_to_server(object(), server)  # E
     service_pb2_grpc.add_OstrelServicer_to_server(WrongServicer(), "server")  # E
+
+
+def connect_mistakes(target: str) -> None:
+    import ostrel
+
+    with ostrel.connect(target, aio=True):  # E
+        pass
+    ostrel.connect(target, headers=["x-site: lab"])  # E
+    ostrel.connect(target).pullSystemState(service_pb2.ProgramRequest())  # E

@@ -4,19 +4,16 @@ their failures as one-line errors, and waiting for a program to end.
 The gRPC runtime and the API modules are imported when a client is made,
 never for --help or an argument error."""
 
-import os
 import time
-from typing import Any, Callable, Iterator, Optional
+from typing import Any, Callable, Iterator, Optional, Sequence, Tuple
 
 from ostrel import wire
 from ostrel.cli.errors import CliError, StillRunning, shown
+from ostrel.client import Transport, explain, quiet_grpc_logs
 
 FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
-# Records grow with every recording; take answers of any size.
-CHANNEL_OPTIONS = [("grpc.max_receive_message_length", -1)]
 
 ERR_API_MISSING = "cannot load the Ostrel API modules: %s"
-ERR_UNREACHABLE = "cannot reach the Ostrel server at %s (%s); is ostrel-server running?"
 ERR_NO_ANSWER = "no answer from the Ostrel server at %s within %g s (--timeout)"
 ERR_BAD_TARGET = "argument --target: the gRPC runtime cannot use %r: %s"
 ERR_CALL_FAILED = "%s failed: %s: %s"
@@ -28,7 +25,7 @@ class Api:
     """The gRPC runtime and the API modules a command needs."""
 
     def __init__(self) -> None:
-        os.environ.setdefault("GRPC_VERBOSITY", "NONE")  # errors are ours to report, in one line
+        quiet_grpc_logs(force=True)  # errors are ours to report, in one line
         try:
             import grpc
             from ostrel.api import common_pb2, data_pb2, ostrel_service_pb2, project_pb2, service_pb2, service_pb2_grpc
@@ -59,16 +56,24 @@ def _serialize(message: Any) -> bytes:
 
 
 class Client:
-    def __init__(self, target: str, timeout: float) -> None:
-        self.api = Api()
-        self.target = target
-        self.timeout = timeout
-        self.channel: Any = self.api.grpc.insecure_channel(target, options=CHANNEL_OPTIONS)
-        self.stub: Any = self.api.service.OstrelStub(self.channel)
+    """The server's methods on a channel set up as `settings` say (the
+    channel of `ostrel.connect`)."""
 
-    def call(self, method: str, request: Any) -> Any:
-        """The answer of `method`, parsed."""
-        return self._guarded(method, lambda: getattr(self.stub, method)(request, timeout=self.timeout))
+    def __init__(self, settings: Transport, timeout: float, explicit_plaintext: bool = False) -> None:
+        self.api = Api()
+        from ostrel.connection import open_connection
+
+        self.settings = settings
+        self.explicit_plaintext = explicit_plaintext
+        self.target = settings.target
+        self.timeout = timeout
+        self.stub: Any = open_connection(settings)
+        self.channel: Any = self.stub.channel
+
+    def call(self, method: str, request: Any, metadata: Sequence[Tuple[str, str]] = ()) -> Any:
+        """The answer of `method`, parsed; `metadata` goes with the call."""
+        return self._guarded(method, lambda: getattr(self.stub, method)(
+            request, timeout=self.timeout, metadata=tuple(metadata) or None))
 
     def call_raw(self, method: str, request: Any) -> bytes:
         """The answer of `method` as its serialized bytes, not parsed."""
@@ -83,8 +88,9 @@ class Client:
         except grpc.RpcError as error:
             code = error.code() if hasattr(error, "code") else None
             details = str(error.details() if hasattr(error, "details") else error)
-            if code == grpc.StatusCode.UNAVAILABLE:
-                raise CliError(ERR_UNREACHABLE % (self.target, "unavailable")) from None
+            explained = explain(code.name, details, self.settings, self.explicit_plaintext) if code else None
+            if explained is not None:  # handshake faults, refused connections and tokens, ...
+                raise CliError(explained) from None
             if code == grpc.StatusCode.DEADLINE_EXCEEDED:
                 raise CliError(ERR_NO_ANSWER % (self.target, self.timeout)) from None
             if details.startswith("Failed to create channel"):

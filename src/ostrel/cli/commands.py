@@ -10,7 +10,10 @@ import time
 from typing import Any, Callable, Dict, NamedTuple, NoReturn, Optional, Sequence, Tuple
 
 from ostrel.cli.client import Api, Client, FIRST_POLL_S, wait_for_end
-from ostrel.cli.errors import EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, exit_codes_text, one_line
+from ostrel.cli.errors import (EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, Interrupted,
+                               exit_codes_text, one_line)
+from ostrel.cli.transport import CONNECTION_OPTIONS, DEFAULT_TARGET
+from ostrel.client import Transport, check_target
 from ostrel.cli.files import read_project, write_file
 from ostrel.cli.output import describe_project, describe_state
 from ostrel.protojson import write_json
@@ -33,6 +36,9 @@ _AGO = re.compile(r"(\d+(?:\.\d*)?)([%s])" % "".join(AGO_UNITS))
 ERR_TARGET_EMPTY = "must name the server as host:port, got an empty text"
 ERR_TARGET_CHARS = "must name the server as host:port, without spaces or control characters, got %r"
 ERR_TARGET_LONG = "must name the server as host:port, in at most %d characters" % MAX_TARGET_CHARS
+ERR_INTERRUPTED = "interrupted"
+ERR_INTERRUPTED_WAIT = "interrupted; program '%s' goes on running on the server (see `ostrel state`)"
+CHECKED = "%s: no problems (%d behaviors)"
 
 
 # Commands -----------------------------------------------------------------
@@ -53,8 +59,30 @@ def cmd_connect(args: argparse.Namespace, client: Client) -> int:
 
 
 def cmd_push(args: argparse.Namespace, client: Client) -> int:
-    project = read_project(args.project, client.api)
-    return _emit_status(args, client.api, client.call("pushProjectSnapshot", project))
+    from ostrel.server.projectcheck import ALLOW_EMPTY_METADATA
+
+    project = read_project(args.project, client.api.project.ProjectSnapshot())
+    metadata = [(ALLOW_EMPTY_METADATA, "1")] if args.allow_empty else []
+    return _emit_status(args, client.api, client.call("pushProjectSnapshot", project, metadata))
+
+
+def cmd_check(args: argparse.Namespace) -> int:
+    """The checks of a push, offline: one line per problem, exit 1 if any."""
+    from ostrel.api import project_pb2
+    from ostrel.server import projectcheck
+
+    project = read_project(args.project, project_pb2.ProjectSnapshot())
+    found = projectcheck.problems(project, args.allow_empty)
+    if args.json:
+        import json
+
+        print(json.dumps({"project": args.project, "problems": found}, indent=2))
+    else:
+        for problem in found:
+            print("%s: %s" % (args.project, one_line(problem)))
+        if not found:
+            print(CHECKED % (args.project, len(project.behaviors)))
+    return EXIT_FAILURE if found else 0
 
 
 def cmd_pull(args: argparse.Namespace, client: Client) -> int:
@@ -76,9 +104,13 @@ def cmd_run(args: argparse.Namespace, client: Client) -> int:
     status = client.call("runProgram", api.requests.ProgramRequest(behavior=args.behavior))
     if status.code == api.common.FAILURE or not args.wait:
         return _emit_status(args, api, status)
-    if not args.json:
-        print(api.status_line(status), flush=True)
-    return _emit_status(args, api, wait_for_end(client, args.behavior, args.poll, args.wait_timeout))
+    try:  # from here on the program runs on the server, whatever happens to this command
+        if not args.json:
+            print(api.status_line(status), flush=True)
+        final = wait_for_end(client, args.behavior, args.poll, args.wait_timeout)
+    except KeyboardInterrupt:  # stopping the wait does not stop the program
+        raise Interrupted(ERR_INTERRUPTED_WAIT % args.behavior) from None
+    return _emit_status(args, api, final)
 
 
 def cmd_completion(args: argparse.Namespace) -> int:
@@ -158,6 +190,10 @@ def _target(text: str) -> str:
         raise argparse.ArgumentTypeError(ERR_TARGET_LONG)
     if not text.isprintable() or any(c.isspace() for c in text):
         raise argparse.ArgumentTypeError(ERR_TARGET_CHARS % text)
+    try:
+        check_target(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
     return text
 
 
@@ -224,7 +260,17 @@ COMMANDS: Tuple[Command, ...] = (
     Command("push", "send a project (protobuf JSON file) to the server",
             "Send a project to the server, where it replaces the current one. The file is protobuf JSON, "
             "as `ostrel pull --out` writes it.",
-            cmd_push, (arg("project", metavar="PROJECT.json", help="the project, as protobuf JSON"),)),
+            cmd_push, (
+                arg("project", metavar="PROJECT.json", help="the project, as protobuf JSON"),
+                arg("--allow-empty", action="store_true",
+                    help="let a project with no behaviors and no workspace replace the server's project"))),
+    Command("check", "check a project file as a push would, without a server (exit 1 on problems)",
+            "Check a project file with the rules a push applies (every reference between its parts), "
+            "without a server: one line per problem and exit code 1, or a line saying it is sound.",
+            None, (
+                arg("project", metavar="PROJECT.json", help="the project, as protobuf JSON"),
+                arg("--allow-empty", action="store_true", help="take a project with no behaviors and no workspace")),
+            offline=cmd_check),
     Command("pull", "show the server's project",
             "Show the server's current project: its version and the keys of what it holds, or all of it "
             "as protobuf JSON (--json, --out).",
@@ -272,12 +318,16 @@ COMMANDS: Tuple[Command, ...] = (
 )
 
 def common_options() -> Tuple[Argument, ...]:
-    """Options of every command; the default target is read when the parser is built."""
+    """Options of every command; $OSTREL_TARGET is read (and checked as
+    --target) when the parser is built. Without either, the target comes
+    from a profile or is DEFAULT_TARGET."""
     return (
-        arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET", "localhost:50051"),
-            help="server address host:port (default: $OSTREL_TARGET or localhost:50051)"),
+        arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET"),
+            help="server address host:port or unix:PATH (default: $OSTREL_TARGET, the profile's, or %s)"
+                 % DEFAULT_TARGET),
         arg("--json", action="store_true", default=False, help="print protobuf JSON instead of text"),
         arg("--timeout", type=_seconds, default=10.0, metavar="SECONDS", help="seconds per call (default: 10)"),
+        *CONNECTION_OPTIONS,
     )
 
 
@@ -295,7 +345,10 @@ def build_parser(commands: Sequence[Command] = COMMANDS,
                  completions: Optional[Dict[str, Any]] = None) -> argparse.ArgumentParser:
     """The parser of the command line; `completions` maps metavars to how a
     shell completes them (for the completion scripts only)."""
+    from ostrel import version_action
+
     parser = _Parser(prog=PROG, description="Client of the Ostrel work-cell service.", epilog=exit_codes_text())
+    parser.add_argument("--version", action=version_action())
     _add(parser, common_options())
     # Common options are taken before or after the command: `ostrel --json state` or `ostrel state --json`.
     common = _Parser(add_help=False)
@@ -311,6 +364,16 @@ def build_parser(commands: Sequence[Command] = COMMANDS,
     return parser
 
 
+def connection_settings(args: argparse.Namespace) -> Transport:
+    """The connection's settings; CliError when they cannot work."""
+    from ostrel.cli import transport
+
+    try:
+        return transport.transport(args)
+    except ValueError as error:  # a file, a header, a token or a profile that cannot be used
+        raise CliError(str(error)) from None
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     client = None
@@ -321,16 +384,21 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             args.check(args)
         if args.offline is not None:
             return int(args.offline(args))
-        client = Client(args.target, args.timeout)
+        settings = connection_settings(args)
+        args.target = settings.target
+        client = Client(settings, args.timeout, explicit_plaintext=bool(args.plaintext))
         return int(args.handler(args, client))
     except CliError as error:
         print("%s: error: %s" % (PROG, one_line(str(error))), file=sys.stderr)
         return error.exit_code
+    except Interrupted as interruption:
+        print("%s: %s" % (PROG, one_line(str(interruption))), file=sys.stderr)
+        return EXIT_INTERRUPTED
     except BrokenPipeError:  # output piped into a reader that stopped, as `head`
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return EXIT_ERROR
     except KeyboardInterrupt:
-        print("%s: interrupted" % PROG, file=sys.stderr)
+        print("%s: %s" % (PROG, ERR_INTERRUPTED), file=sys.stderr)
         return EXIT_INTERRUPTED
     except Exception as error:  # still one line: a fault of the client itself
         print("%s: error: %s" % (PROG, one_line("unexpected %s: %s" % (type(error).__name__, error))),

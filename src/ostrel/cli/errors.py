@@ -13,7 +13,7 @@ EXIT_CODES = (
     (EXIT_FAILURE, "the service answered FAILURE, or the program that run --wait waited for failed"),
     (EXIT_ERROR, "bad arguments, an unreadable or unwritable file, or no answer from the server"),
     (EXIT_STILL_RUNNING, "run --wait-timeout passed with the program still running"),
-    (EXIT_INTERRUPTED, "interrupted (Ctrl-C)"),
+    (EXIT_INTERRUPTED, "interrupted (Ctrl-C); on run --wait that stops the waiting, not the program, and says so"),
 )
 
 MAX_ERROR_CHARS = 400  # an error line longer than this is cut in the middle
@@ -34,6 +34,10 @@ class StillRunning(CliError):
 
 def exit_codes_text() -> str:
     return "exit codes: %s." % "; ".join("%d %s" % code for code in EXIT_CODES)
+
+
+class Interrupted(Exception):
+    """Ctrl-C, with what it leaves behind; reported as one line, EXIT_INTERRUPTED."""
 
 
 _CONTROL = {code: "\\x%02x" % code for code in (*range(32), 127)}

@@ -3,7 +3,6 @@ output file written in full or not at all (through ostrel.outfile)."""
 
 from typing import IO, Any, Callable, Dict, cast
 
-from ostrel.cli.client import Api
 from ostrel.cli.errors import CliError, json_parse_error_text
 from ostrel.outfile import write_atomic
 
@@ -16,8 +15,9 @@ ERR_NOT_PROJECT = "%s is not a valid project: %s"
 ERR_WRITE_FAILED = "cannot write %s: %s"
 
 
-def read_project(path: str, api: Api) -> Any:
-    """A ProjectSnapshot from a protobuf JSON file; CliError when unusable."""
+def read_project(path: str, project: Any) -> Any:
+    """`project`, an empty ProjectSnapshot, filled from a protobuf JSON file;
+    CliError when unusable."""
     import json
 
     try:
@@ -38,7 +38,7 @@ def read_project(path: str, api: Api) -> Any:
     from google.protobuf import json_format as parser
 
     try:
-        return parser.ParseDict(cast(Dict[str, Any], data), api.project.ProjectSnapshot())
+        return parser.ParseDict(cast(Dict[str, Any], data), project)
     except (parser.ParseError, ValueError, TypeError, AttributeError, RecursionError) as error:
         raise CliError(ERR_NOT_PROJECT % (path, json_parse_error_text(error))) from None
 

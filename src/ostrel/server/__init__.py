@@ -9,25 +9,38 @@ stores the recorded data in SQLite::
 """
 
 import logging
+import math
+import os
 from concurrent import futures
-from typing import TYPE_CHECKING, Any, Optional
+from typing import TYPE_CHECKING, Any, List, Optional
 
 if TYPE_CHECKING:
+    from ostrel.server.security import TlsFiles, TokenFile
     from ostrel.server.servicer import OstrelService
     from ostrel.server.store import RecordStore, default_db_path
 
-__all__ = ["DEFAULT_MAX_MESSAGE_SIZE", "OstrelServer", "OstrelService", "RecordStore", "default_db_path"]
+__all__ = ["DEFAULT_MAX_MESSAGE_SIZE", "OstrelServer", "OstrelService", "RecordStore", "TlsFiles",
+           "default_db_path"]
 
 log = logging.getLogger(__name__)
 
 # gRPC's limits are C ints; protobuf parses no message of 2 GiB or more.
 MAX_MESSAGE_SIZE = 2**31 - 1
 DEFAULT_MAX_MESSAGE_SIZE = 1 << 30  # servicer.DEFAULT_MAX_MESSAGE_SIZE, without importing gRPC
+# A factor past this would put simulated times beyond what a timestamp holds.
+MAX_TIME_SCALE = 1e6
+
+ERR_MESSAGE_SIZE = "max_message_size must be 1 to %d bytes, got %d"
+ERR_TIME_SCALE = "the time scale must be a number from 0 to %g, got %r"
+ERR_DB_EMPTY = "the database path is empty"
+ERR_DB_FOLDER = "the database path %s is a directory; name a file in it"
+ERR_LISTEN = "cannot listen on %s: %s"
+UNIX_MODE = 0o600  # a local socket: for this user only
 
 # gRPC and the API modules are imported on first use, so that `ostrel-server
 # --help` (which imports this package before its __main__) starts fast.
 _LAZY = {"OstrelService": "ostrel.server.servicer", "RecordStore": "ostrel.server.store",
-         "default_db_path": "ostrel.server.store"}
+         "default_db_path": "ostrel.server.store", "TlsFiles": "ostrel.server.security"}
 
 
 def __getattr__(name: str) -> Any:
@@ -39,67 +52,169 @@ def __getattr__(name: str) -> Any:
 
 
 def _bracketed(host: str) -> str:
-    return "[%s]" % host if ":" in host and not host.startswith("[") else host
+    return "[%s]" % host if ":" in host and not host.startswith(("[", "unix:")) else host
+
+
+def check_time_scale(value: float) -> float:
+    if not (math.isfinite(value) and 0 <= value <= MAX_TIME_SCALE):
+        raise ValueError(ERR_TIME_SCALE % (MAX_TIME_SCALE, value))
+    return value
+
+
+def check_db_path(db: str) -> str:
+    """ValueError for a path that cannot be a database file, before any file
+    (the database, its lock) is made beside it."""
+    if not db:
+        raise ValueError(ERR_DB_EMPTY)
+    if os.path.isdir(db):
+        raise ValueError(ERR_DB_FOLDER % db)
+    return db
+
+
+def _bind_failure(host: str, port: int) -> str:
+    """Why the address cannot be bound, as the operating system says it
+    (gRPC's own error names no reason)."""
+    import socket
+
+    try:
+        infos = socket.getaddrinfo(host.strip("[]"), port, type=socket.SOCK_STREAM, flags=socket.AI_PASSIVE)
+    except socket.gaierror as error:
+        return "cannot resolve %r: %s" % (host, error.strerror)
+    for family, kind, proto, _, address in infos:
+        with socket.socket(family, kind, proto) as probe:
+            try:
+                probe.bind(address)
+            except OSError as error:
+                return error.strerror or str(error)
+    return "gRPC cannot bind it"
 
 
 class OstrelServer:
-    """A gRPC server with an OstrelService on one port.
+    """A gRPC server with an OstrelService on one port or local socket.
 
-    `port` 0 binds a free port; `port` tells which after `start`.
+    `host` may be `unix:PATH` for a socket of mode 0600 (then `port` is not
+    used). `port` 0 binds a free port; `port` tells which after `start`.
     `max_message_size` bounds every request and answer, in bytes.
-    The standard health service is always offered; server reflection
-    unless `reflection` is false.
+    `tls` serves TLS (with a client CA: mutual TLS); `token_file` requires a
+    bearer token of that file on every call but health checks
+    (`tokens.reload()` reads it again). Serving a non-loopback address
+    without TLS is refused unless `insecure` is set. The standard health
+    service is always offered; server reflection unless `reflection` is false.
+
+    The address is bound before the database is opened, and every fault
+    (ValueError for settings and files, OSError for the address and the
+    database) leaves nothing listening and nothing open.
     """
 
     def __init__(self, db: Optional[str] = None, host: str = "127.0.0.1", port: int = 50051,
                  time_scale: float = 1.0, seed: Optional[int] = None, max_workers: int = 8,
-                 max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE, reflection: bool = True) -> None:
-        import os
+                 max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE, reflection: bool = True,
+                 tls: "Optional[TlsFiles]" = None, token_file: Optional[str] = None,
+                 insecure: bool = False) -> None:
+        from ostrel.client import quiet_grpc_logs
 
+        quiet_grpc_logs()
         import grpc
 
-        from ostrel.server import discovery
-        from ostrel.server.servicer import SERVICE_NAME, OstrelService, handler
-        from ostrel.server.store import RecordStore, default_db_path
+        from ostrel.server import security
+        from ostrel.server.store import default_db_path
 
         if not 0 < max_message_size <= MAX_MESSAGE_SIZE:
-            raise ValueError("max_message_size must be 1 to %d bytes, got %d" % (MAX_MESSAGE_SIZE, max_message_size))
+            raise ValueError(ERR_MESSAGE_SIZE % (MAX_MESSAGE_SIZE, max_message_size))
+        check_time_scale(time_scale)
+        db_path = check_db_path(db if db is not None else default_db_path())
+        credentials = security.server_credentials(tls) if tls is not None else None
+        self.tokens: "Optional[TokenFile]" = security.TokenFile(token_file) if token_file is not None else None
+        self.exposed = security.check_exposure(host, credentials is not None, self.tokens is not None, insecure)
         self.host = host
-        self.store = RecordStore(db or default_db_path())
+        self.socket_path = security.socket_path(host)
+        options = [
+            ("grpc.so_reuseport", 0),  # a second server on a port in use must fail, not join it
+            ("grpc.max_receive_message_length", max_message_size),
+            ("grpc.max_send_message_length", max_message_size),
+        ]
+        interceptors: "Optional[List[grpc.ServerInterceptor]]" = (
+            [security.TokenCheck(self.tokens)] if self.tokens is not None else None)
+        self._server = grpc.server(futures.ThreadPoolExecutor(max_workers=max_workers), options=options,
+                                   interceptors=interceptors)
+        self.port = self._bind(port, credentials)
+        try:
+            self._open(db_path, time_scale, seed, max_message_size, reflection)
+        except BaseException:
+            self._release()
+            raise
+
+    def _bind(self, port: int, credentials: Any) -> int:
+        """Binds the address (no one is served before `start`)."""
+        from ostrel.server import security
+
+        if self.socket_path is not None:
+            security.prepare_socket(self.socket_path)
+            address = self.host
+        else:
+            address = "%s:%d" % (_bracketed(self.host), port)
+        try:
+            if credentials is None:
+                bound = self._server.add_insecure_port(address)
+            else:
+                bound = self._server.add_secure_port(address, credentials)
+        except RuntimeError:  # grpc raises this when it cannot bind
+            bound = 0
+        if bound == 0:
+            reason = "the path cannot be bound" if self.socket_path else _bind_failure(self.host, port)
+            self._release()
+            raise OSError(ERR_LISTEN % (address, reason))
+        if self.socket_path is not None:
+            # Bound but not yet listening: no one can connect before the mode is set.
+            try:
+                os.chmod(self.socket_path, UNIX_MODE)
+            except OSError as error:
+                self._release()
+                raise OSError(ERR_LISTEN % (address, error.strerror or error)) from None
+        return bound
+
+    def _open(self, db_path: str, time_scale: float, seed: Optional[int], max_message_size: int,
+              reflection: bool) -> None:
+        from ostrel.server import discovery
+        from ostrel.server.servicer import SERVICE_NAME, OstrelService, handler
+        from ostrel.server.store import RecordStore
+
+        self.store = RecordStore(db_path)
         try:
             self.service = OstrelService(self.store, time_scale=time_scale, seed=seed,
                                          max_message_size=max_message_size)
         except BaseException:
             self.store.close()
             raise
-        options = [
-            ("grpc.so_reuseport", 0),  # a second server on a port in use must fail, not join it
-            ("grpc.max_receive_message_length", max_message_size),
-            ("grpc.max_send_message_length", max_message_size),
-        ]
-        self._server = grpc.server(futures.ThreadPoolExecutor(max_workers=max_workers), options=options)
         self._server.add_generic_rpc_handlers((handler(self.service),))
         self.health = discovery.Health(self._server, SERVICE_NAME, os.path.dirname(self.store.blob_dir))
         if reflection:
             discovery.add_reflection(self._server, [SERVICE_NAME, discovery.HEALTH_SERVICE])
-        address = "%s:%d" % (_bracketed(host), port)
-        try:
-            self.port = self._server.add_insecure_port(address)
-        except RuntimeError as error:  # grpc raises this when it cannot bind
-            self.store.close()
-            raise OSError("cannot listen on %s: %s" % (address, error)) from None
-        if self.port == 0:
-            self.store.close()
-            raise OSError("cannot listen on %s" % address)
+
+    def _release(self) -> None:
+        """Frees the address and the socket file of a server that never started."""
+        self._server.stop(None)
+        self._remove_socket()
+
+    def _remove_socket(self) -> None:
+        if self.socket_path is not None:
+            try:
+                os.unlink(self.socket_path)
+            except OSError:
+                pass
 
     @property
     def address(self) -> str:
-        """host:port that the server listens on."""
+        """host:port (or unix:PATH) that the server listens on."""
+        if self.socket_path is not None:
+            return self.host
         return "%s:%d" % (_bracketed(self.host), self.port)
 
     @property
     def target(self) -> str:
-        """host:port for a client on this machine."""
+        """host:port (or unix:PATH) for a client on this machine."""
+        if self.socket_path is not None:
+            return self.host
         host = _bracketed(self.host)
         return "%s:%d" % ("localhost" if host in ("0.0.0.0", "[::]") else host, self.port)
 
@@ -107,6 +222,10 @@ class OstrelServer:
         self._server.start()
         self.health.start()
         log.info("listening on %s", self.address)
+        if self.exposed:
+            from ostrel.server.security import INSECURE_WARNING
+
+            log.warning(INSECURE_WARNING, self.address)
         return self
 
     def stop(self, grace: float = 1.0) -> None:
@@ -116,6 +235,7 @@ class OstrelServer:
         self.service.shutdown()
         self._server.stop(grace).wait()
         self.store.close()
+        self._remove_socket()
         log.info("stopped")
 
     def __enter__(self) -> "OstrelServer":

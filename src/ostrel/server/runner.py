@@ -2,6 +2,7 @@
 
 import logging
 import random
+import sqlite3
 import threading
 import time
 from typing import Iterable, Optional, Tuple
@@ -18,6 +19,7 @@ from ostrel.server.store import EVENT_FIELD, PRODUCT_FIELD, RecordStore
 
 TIMESTAMP_FIELD = data_pb2.ProductRecord.DESCRIPTOR.fields_by_name["timestamp_ns"].number
 ANY_URL_PREFIX = "type.googleapis.com/"
+ERR_NOT_CLOSED = "%s; its recording was not closed: %s"
 
 log = logging.getLogger(__name__)
 
@@ -92,11 +94,16 @@ class ProgramRun:
             log.exception("program '%s' broke down", self.behavior)
             status = common_pb2.Status(code=common_pb2.FAILURE,
                                        message="program '%s' broke down: %s" % (self.behavior, error))
-        finally:
-            if self.recording is not None:
-                log.info("closing recording '%s' at the end of the program", self.recording.description)
+        if self.recording is not None:
+            log.info("closing recording '%s' at the end of the program", self.recording.description)
+            try:
                 self._close_recording(now_ns())
-        self.store.end_program(program, now_ns(), status.code, status.message)
+            except (OSError, sqlite3.Error) as error:  # a full disk, say: the status still tells
+                status = common_pb2.Status(code=common_pb2.FAILURE, message=ERR_NOT_CLOSED % (status.message, error))
+        try:
+            self.store.end_program(program, now_ns(), status.code, status.message)
+        except (OSError, sqlite3.Error) as error:  # the next start closes it as interrupted
+            log.error("the end of program '%s' was not stored: %s", self.behavior, error)
         log.info("%s", status.message)
         return status
 

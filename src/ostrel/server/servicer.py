@@ -20,10 +20,11 @@ from google.protobuf.message import DecodeError
 
 from ostrel.api import common_pb2, data_pb2, ostrel_service_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
 from ostrel import wire
+from ostrel.server import projectcheck
 from ostrel.server.cell import Cell
 from ostrel.server.checks import check_project
 from ostrel.server.runner import ProgramRun, now_ns
-from ostrel.server.store import RecordStore, TooLarge
+from ostrel.server.store import DamagedRecords, RecordStore, StoreError, TooLarge
 
 log = logging.getLogger(__name__)
 
@@ -49,6 +50,10 @@ ERR_TOO_LARGE = ("the %s comes to %d bytes, more than the server's message limit
              "(--max-message-size)")
 ERR_STORED_UNPARSED = "the project stored in %s does not parse (%s); push a project again"
 ERR_STORED_REFUSED = "the project stored in %s is refused: %s; push a project again"
+ERR_STORED_DAMAGED = "the current project cannot be loaded: %s; push a project again"
+LAST_PROGRAM = "%s (before the server restarted)"
+ERR_SHUTTING_DOWN = "the server is shutting down; '%s' was not started"
+ERR_RECORDS_DAMAGED = "%s; the other record sets are intact: narrow the request by descriptions or since_ns to read them"
 
 
 def _status(code: "common_pb2.Code.ValueType", message: str) -> common_pb2.Status:
@@ -86,19 +91,35 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         self.seed = seed
         self.max_message_size = max_message_size
         self._lock = threading.Lock()
-        self._push_lock = threading.Lock()  # pushes take turns; no other handler takes it
+        self._push_lock = threading.Lock()  # a push holds it from its first look to its commit
         self._pushing = False
         self._stop = threading.Event()
         self._thread: Optional[threading.Thread] = None
         self._running = ""
-        interrupted = store.close_interrupted(now_ns())
-        self._status = _status(common_pb2.FAILURE, interrupted) if interrupted else _status(common_pb2.SUCCESS, IDLE)
-        if interrupted:
-            log.warning("%s", interrupted)
+        self._status = self._status_at_start()
         self._project = self._load_project()
 
+    def _status_at_start(self) -> common_pb2.Status:
+        """How the last program ended: killed with the server, stopped with
+        it, or to its end; idle when none has run."""
+        interrupted, closed = self.store.close_interrupted(now_ns())
+        if closed:
+            log.warning("%s", closed)
+        if interrupted:
+            return _status(common_pb2.FAILURE, closed)
+        last = self.store.last_program()
+        if last is None:
+            return _status(common_pb2.SUCCESS, IDLE)
+        code, message = last
+        ended = common_pb2.SUCCESS if code == common_pb2.SUCCESS and not closed else common_pb2.FAILURE
+        return _status(ended, "; ".join(filter(None, [LAST_PROGRAM % message, closed])))
+
     def _load_project(self) -> Optional[_Project]:
-        stored = self.store.load_project()
+        try:
+            stored = self.store.load_project()
+        except StoreError as error:  # its file is missing or damaged: the records stay readable
+            self._refuse_stored(ERR_STORED_DAMAGED % error)
+            return None
         if stored is None:
             return None
         key, data = stored
@@ -116,17 +137,24 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
 
     def _refuse_stored(self, text: str) -> None:
         log.warning("%s", text)
-        if self._status.code == common_pb2.SUCCESS:
-            self._status = _status(common_pb2.FAILURE, text)
+        self._status = _status(common_pb2.FAILURE, "%s; %s" % (self._status.message, text))
 
     # Byte-level methods -----------------------------------------------------
 
     def push_project(self, data: bytes, context: Any = None) -> common_pb2.Status:
-        """Store and load a serialized project.
+        """Check, store and load a serialized project.
 
-        The project's file is written while the project is parsed and
-        checked; a push of the project held already stores nothing new.
+        Pushes take turns from the first look at the current project to the
+        commit, so that what one push decides cannot be undone by another.
+        The call metadata `ostrel-allow-empty: 1` lets an empty project in.
         """
+        allow_empty = context is not None and projectcheck.allows_empty(context.invocation_metadata() or ())
+        with self._push_lock:
+            return self._push(data, allow_empty)
+
+    def _push(self, data: bytes, allow_empty: bool) -> common_pb2.Status:
+        """The project's file is written while the project is parsed and
+        checked; a push of the project held already stores nothing new."""
         with self._lock:
             current = self._project
         unchanged = current if current is not None and current.data == data else None
@@ -140,32 +168,30 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
                     parsed = project_pb2.ProjectSnapshot.FromString(data)
                 except DecodeError as error:
                     return self._refused_push(ERR_UNPARSED % error)
-            refusal = check_project(parsed)
-            if refusal is not None:
-                return self._refused_push(refusal)
-            with self._push_lock:
+            found = projectcheck.problems(parsed, allow_empty)
+            if found:
+                return self._refused_push(projectcheck.refusal(found))
+            project = _Project(data, parsed, None)
+            with self._lock:
+                running = self._running if self._is_running() else ""
+                self._pushing = not running
+            if running:
+                return self._refused_push(ERR_BUSY_PUSH % running)
+            try:
+                if staged is not None:
+                    project.key = self.store.commit_project(staged, now_ns())
+                else:
+                    assert unchanged is not None and unchanged.key is not None
+                    project.key = unchanged.key
+                    self.store.repush_project(project.key, now_ns())
+                committed = True
+            except (OSError, sqlite3.Error) as error:
+                return self._refused_push(ERR_STORE_FAILED % (self.store.path, error))
+            finally:
                 with self._lock:
-                    running = self._running if self._is_running() else ""
-                    self._pushing = not running
-                if running:
-                    return self._refused_push(ERR_BUSY_PUSH % running)
-                project: Optional[_Project] = None
-                try:
-                    if staged is not None:
-                        key = self.store.commit_project(staged, now_ns())
-                    else:
-                        assert unchanged is not None and unchanged.key is not None
-                        key = unchanged.key
-                        self.store.repush_project(key, now_ns())
-                    committed = True
-                    project = _Project(data, parsed, key)
-                except (OSError, sqlite3.Error) as error:
-                    return self._refused_push(ERR_STORE_FAILED % (self.store.path, error))
-                finally:
-                    with self._lock:
-                        if project is not None:
-                            self._project = project
-                        self._pushing = False
+                    if committed:
+                        self._project = project
+                    self._pushing = False
         finally:
             if staged is not None and not committed:
                 staged.discard()
@@ -221,6 +247,8 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         except TooLarge as error:
             self._abort(context, grpc.StatusCode.RESOURCE_EXHAUSTED,
                         ERR_RECORDS_TOO_LARGE % (error.size, self.max_message_size))
+        except DamagedRecords as error:
+            self._abort(context, grpc.StatusCode.DATA_LOSS, ERR_RECORDS_DAMAGED % error)
         except (OSError, sqlite3.Error) as error:
             self._abort(context, grpc.StatusCode.INTERNAL, ERR_RECORDS_FAILED % (self.store.path, error))
 
@@ -253,7 +281,9 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         refusal = None
         with self._lock:
             project = self._project
-            if self._is_running():
+            if self._stop.is_set():
+                refusal = ERR_SHUTTING_DOWN % behavior
+            elif self._is_running():
                 refusal = ERR_BUSY_RUN % (self._running, behavior)
             elif self._pushing:
                 refusal = ERR_PUSHING % behavior
@@ -299,8 +329,10 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         return not self._is_running()
 
     def shutdown(self, timeout: float = 5.0) -> None:
-        """Stop the running program at its next step or wait, and wait for it."""
-        self._stop.set()
+        """Stop the running program at its next step or wait, and wait for it;
+        no program starts after this."""
+        with self._lock:  # a run that checked before this has its thread in place
+            self._stop.set()
         if not self.wait(timeout):
             log.warning("the program did not stop within %.1f s", timeout)
 

@@ -9,6 +9,11 @@ however many recordings refer to it.
 Every event and product of a recording is committed as it happens, so a
 server killed mid-run loses at most the step in flight; the next start
 closes such a recording as interrupted and keeps what it holds.
+
+Each payload's length and CRC-32 are kept in its row when it is written
+and checked when it is read, so a file cut short or changed on disk is
+named instead of being sent as a corrupt answer. Rows of earlier versions
+have no checksum; their length is still checked.
 """
 
 import errno
@@ -20,6 +25,7 @@ import sqlite3
 import tempfile
 import threading
 import uuid
+import zlib
 from pathlib import Path
 from typing import Dict, Iterable, List, Optional, Sequence, Set, Tuple, Union
 
@@ -80,6 +86,10 @@ CREATE TABLE IF NOT EXISTS entries (
 );
 """
 
+# Columns added since the first layout; a database without them gets them
+# when it is opened, and their rows read NULL.
+_ADDED_COLUMNS = (("projects", "checksum INTEGER"), ("entries", "checksum INTEGER"))
+
 # Tables this store reads, with the columns it needs. `project` and
 # `record_sets` are the layout of earlier versions: their rows are still read.
 _TABLES = {
@@ -98,13 +108,38 @@ ERR_FOREIGN_FILE = ("%s is not a database of ostrel-server (it holds the tables 
                 "give another --db or move that file away")
 ERR_FOREIGN_TABLE = ("%s is not a database of ostrel-server (its table '%s' has no column '%s'); "
                  "give another --db or move that file away")
-ERR_MISSING_BLOB = "the database %s lacks its file %s; the directory %s was changed by hand"
+IN_FILE = "the file %s"
+IN_ROW = "a row of the database %s"
+ERR_MISSING = "the file %s is missing"
+ERR_CUT_SHORT = "%s holds %d bytes where %d were written"
+ERR_CHANGED = "%s does not match the checksum taken when it was written"
+ERR_NO_PROJECT_ROW = "the database %s has no row for the project %s"
+ERR_NO_CURRENT_ROW = "the database %s no longer holds the current project %s"
+ERR_DAMAGED_SET = "record set '%s' (started at %d ns) is damaged: %s"
+ERR_MORE_DAMAGED = "and %d more damaged record sets"
+MAX_DAMAGED_LISTED = 3
 
 Blob = Tuple[Optional[bytes], Optional[str]]  # inline bytes, or the name of a blob file
 
 
 class StoreError(OSError):
     """A database that cannot be used; the text names the file and what to do."""
+
+
+class Damaged(StoreError):
+    """A payload that is not what was written: missing, cut short or changed."""
+
+
+class DamagedRecords(StoreError):
+    """Record sets that cannot be answered whole; the text names each
+    (up to a few) with its damaged file."""
+
+    def __init__(self, damaged: Sequence[str]) -> None:
+        listed = list(damaged[:MAX_DAMAGED_LISTED])
+        if len(damaged) > MAX_DAMAGED_LISTED:
+            listed.append(ERR_MORE_DAMAGED % (len(damaged) - MAX_DAMAGED_LISTED))
+        super().__init__("; ".join(listed))
+        self.damaged = list(damaged)
 
 
 class TooLarge(Exception):
@@ -123,6 +158,18 @@ def default_db_path() -> str:
 
 def new_key() -> str:
     return uuid.uuid4().hex
+
+
+def checksum(data: bytes) -> int:
+    """The CRC-32 kept with each payload."""
+    return zlib.crc32(data)
+
+
+def _remove_quietly(path: str) -> None:
+    try:
+        os.remove(path)
+    except OSError:
+        pass  # gone already, or removed at the next start as a file no row refers to
 
 
 def _error_text(error: BaseException) -> str:
@@ -182,6 +229,7 @@ class RecordStore:
             self._db.execute("PRAGMA journal_mode=WAL")
             with self._db:
                 self._db.executescript(_SCHEMA)
+            self._add_columns()
             self._migrate()
             self._remove_orphans()
         except StoreError:
@@ -234,6 +282,13 @@ class RecordStore:
     def _has_table(self, db: sqlite3.Connection, name: str) -> bool:
         return db.execute("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", (name,)).fetchone() is not None
 
+    def _add_columns(self) -> None:
+        for table, column in _ADDED_COLUMNS:
+            name = column.split()[0]
+            if name not in {row[1] for row in self._db.execute("PRAGMA table_info(%s)" % table)}:
+                with self._db:
+                    self._db.execute("ALTER TABLE %s ADD COLUMN %s" % (table, column))
+
     def _migrate(self) -> None:
         """Move a project stored by an earlier version into the projects table."""
         if not self._has_table(self._db, "project"):
@@ -243,13 +298,18 @@ class RecordStore:
             return
         pushed_ns, data = row
         key = new_key()
-        self.put_blob(data, key)
-        with self._db:
-            self._db.execute("INSERT INTO projects (key, size, data) VALUES (?, ?, ?)",
-                             (key, len(data), data if len(data) < BLOB_FILE_MIN else None))
-            self._db.execute("INSERT OR IGNORE INTO current_project (id, key, pushed_ns) VALUES (1, ?, ?)",
-                             (key, pushed_ns))
-            self._db.execute("DELETE FROM project WHERE id = 1")
+        inline, name = self.put_blob(data, key)
+        try:
+            with self._db:
+                self._db.execute("INSERT INTO projects (key, size, data, checksum) VALUES (?, ?, ?, ?)",
+                                 (key, len(data), inline, checksum(data)))
+                self._db.execute("INSERT OR IGNORE INTO current_project (id, key, pushed_ns) VALUES (1, ?, ?)",
+                                 (key, pushed_ns))
+                self._db.execute("DELETE FROM project WHERE id = 1")
+        except BaseException:
+            if name is not None:
+                _remove_quietly(self.blob_path(name))
+            raise
         log.info("moved the project of an earlier version into the projects table of %s", self.path)
 
     def _remove_orphans(self) -> None:
@@ -279,19 +339,32 @@ class RecordStore:
         path = self.blob_path(name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         temporary = path + ".tmp"
-        with open(temporary, "wb") as out:
-            out.write(data)
-        os.replace(temporary, path)  # a reader never sees half a file
+        try:
+            with open(temporary, "wb") as out:
+                out.write(data)
+            os.replace(temporary, path)  # a reader never sees half a file
+        except BaseException:  # a full disk, say: leave no partial file to fill it further
+            _remove_quietly(temporary)
+            raise
         return None, name
 
-    def _get_blob(self, data: Optional[bytes], name: Optional[str]) -> bytes:
-        if data is not None or name is None:
-            return data or b""
-        try:
-            with open(self.blob_path(name), "rb") as source:
-                return source.read()
-        except FileNotFoundError:
-            raise StoreError(ERR_MISSING_BLOB % (self.path, self.blob_path(name), self.blob_dir)) from None
+    def _payload(self, data: Optional[bytes], name: Optional[str], size: int, crc: Optional[int]) -> bytes:
+        """A stored payload, checked against the length and checksum in its
+        row (`crc` None for rows of earlier versions); raises Damaged."""
+        if name is None:
+            payload, where = data or b"", IN_ROW % self.path
+        else:
+            where = IN_FILE % self.blob_path(name)
+            try:
+                with open(self.blob_path(name), "rb") as source:
+                    payload = source.read()
+            except FileNotFoundError:
+                raise Damaged(ERR_MISSING % self.blob_path(name)) from None
+        if len(payload) != size:
+            raise Damaged(ERR_CUT_SHORT % (where, len(payload), size))
+        if crc is not None and checksum(payload) != crc:
+            raise Damaged(ERR_CHANGED % where)
+        return payload
 
     def _reader(self) -> sqlite3.Connection:
         db: Optional[sqlite3.Connection] = getattr(self._local, "db", None)
@@ -326,39 +399,45 @@ class RecordStore:
                                    "JOIN projects p ON p.key = c.key WHERE c.id = 1").fetchone()
             previous: Optional[str] = row[0] if row is not None else None
             in_file = bool(row[1]) if row is not None else False
-            self._db.execute("INSERT INTO projects (key, size, data) VALUES (?, ?, ?)",
-                             (staged.key, staged.size, staged.inline))
+            self._db.execute("INSERT INTO projects (key, size, data, checksum) VALUES (?, ?, ?, ?)",
+                             (staged.key, staged.size, staged.inline, staged.checksum))
             self._db.execute("INSERT OR REPLACE INTO current_project (id, key, pushed_ns) VALUES (1, ?, ?)",
                              (staged.key, pushed_ns))
             dropped = previous is not None and self._db.execute(
                 "DELETE FROM projects WHERE key = ? AND NOT EXISTS "
                 "(SELECT 1 FROM recordings WHERE project = ?)", (previous, previous)).rowcount > 0
         if previous is not None and dropped and in_file:
-            try:
-                os.remove(self.blob_path(previous))
-            except OSError:
-                pass  # removed at the next start, as a file no row refers to
+            _remove_quietly(self.blob_path(previous))
         return staged.key
 
     def repush_project(self, key: str, pushed_ns: int) -> None:
-        """Record a push of the project already stored under `key`."""
-        self._write("UPDATE current_project SET pushed_ns = ? WHERE id = 1 AND key = ?", (pushed_ns, key))
+        """Record a push of the project already stored under `key`, which
+        must still be the current one."""
+        with self._write_lock, self._db:
+            updated = self._db.execute("UPDATE current_project SET pushed_ns = ? WHERE id = 1 AND key = ?",
+                                       (pushed_ns, key)).rowcount
+        if updated != 1:
+            raise StoreError(ERR_NO_CURRENT_ROW % (self.path, key))
 
     def save_project(self, data: bytes, pushed_ns: int) -> str:
         """Store a pushed project (serialized) as the current one; returns its key."""
         return self.commit_project(self.stage_project(data), pushed_ns)
 
     def load_project(self) -> Optional[Tuple[str, bytes]]:
-        """(key, serialized project) of the last pushed project, or None."""
-        row = self._reader().execute(
-            "SELECT p.key, p.data FROM current_project c JOIN projects p ON p.key = c.key "
-            "WHERE c.id = 1").fetchone()
+        """(key, serialized project) of the last pushed project, or None;
+        raises Damaged when its payload is not as written."""
+        db = self._reader()
+        row = db.execute("SELECT key FROM current_project WHERE id = 1").fetchone()
         if row is None:
             return None
-        return row[0], self._project_bytes(row[0], row[1])
+        return row[0], self._project_bytes(db, row[0])
 
-    def _project_bytes(self, key: str, data: Optional[bytes]) -> bytes:
-        return self._get_blob(data, None if data is not None else key)
+    def _project_bytes(self, db: sqlite3.Connection, key: str) -> bytes:
+        row = db.execute("SELECT data, size, checksum FROM projects WHERE key = ?", (key,)).fetchone()
+        if row is None:
+            raise Damaged(ERR_NO_PROJECT_ROW % (self.path, key))
+        data, size, crc = row
+        return self._payload(data, None if data is not None else key, size, crc)
 
     # Programs -------------------------------------------------------------
 
@@ -369,8 +448,9 @@ class RecordStore:
         self._write("UPDATE programs SET stop_ns = ?, code = ?, message = ? WHERE id = ?",
                     (stop_ns, code, message, program))
 
-    def close_interrupted(self, stop_ns: int) -> Optional[str]:
-        """Close what a server killed mid-run left open; says what, or None."""
+    def close_interrupted(self, stop_ns: int) -> Tuple[bool, str]:
+        """Close what a server killed mid-run, or a failed write, left open:
+        (whether a program was cut short, what was closed or "")."""
         with self._write_lock, self._db:
             programs = self._db.execute("SELECT id, behavior FROM programs WHERE stop_ns IS NULL ORDER BY id").fetchall()
             recordings = self._db.execute(
@@ -388,16 +468,24 @@ class RecordStore:
                 self._db.execute("UPDATE recordings SET state = ?, stop_ns = ? WHERE id = ?",
                                  (INTERRUPTED, stop, recording))
         if not programs and not recordings:
-            return None
+            return False, ""
         parts: List[str] = []
         if programs:
             parts.append("the last program, '%s', was interrupted: the server stopped while it ran" % programs[-1][1])
-        else:
-            parts.append("the server stopped during a recording")
+        kept = "its recording '%s' is kept with %d events and %d products"
+        if not programs:  # the program ended, but a failed write left its recording open
+            kept = "its recording '%s' was left open and is kept with %d events and %d products"
         for _, description, _, _, events, products in recordings:
-            parts.append("its recording '%s' is kept with %d events and %d products"
-                         % (description, events or 0, products or 0))
-        return "; ".join(parts)
+            parts.append(kept % (description, events or 0, products or 0))
+        return bool(programs), "; ".join(parts)
+
+    def last_program(self) -> Optional[Tuple[int, str]]:
+        """(code, message) with which the last program ended, or None."""
+        row = self._reader().execute(
+            "SELECT code, message FROM programs WHERE stop_ns IS NOT NULL ORDER BY id DESC LIMIT 1").fetchone()
+        if row is None:
+            return None
+        return int(row[0] if row[0] is not None else -1), str(row[1] or "")
 
     def _mark_interrupted(self, recording: int, stop_ns: int) -> None:
         """End an interrupted recording with the event that says so, for
@@ -418,11 +506,16 @@ class RecordStore:
     def append(self, recording: int, field: int, stamp_ns: int, data: bytes) -> None:
         """Add an event (EVENT_FIELD) or a product (PRODUCT_FIELD), serialized."""
         inline, name = self.put_blob(data)
-        with self._write_lock, self._db:
-            self._db.execute(
-                "INSERT INTO entries (recording, seq, field, stamp_ns, size, data, blob) VALUES "
-                "(?, (SELECT COALESCE(MAX(seq), -1) + 1 FROM entries WHERE recording = ?), ?, ?, ?, ?, ?)",
-                (recording, recording, field, stamp_ns, len(data), inline, name))
+        try:
+            with self._write_lock, self._db:
+                self._db.execute(
+                    "INSERT INTO entries (recording, seq, field, stamp_ns, size, data, blob, checksum) VALUES "
+                    "(?, (SELECT COALESCE(MAX(seq), -1) + 1 FROM entries WHERE recording = ?), ?, ?, ?, ?, ?, ?)",
+                    (recording, recording, field, stamp_ns, len(data), inline, name, checksum(data)))
+        except BaseException:  # no row refers to the file: drop it now, not at the next start
+            if name is not None:
+                _remove_quietly(self.blob_path(name))
+            raise
 
     def close_recording(self, recording: int, stop_ns: int) -> None:
         self._write("UPDATE recordings SET state = ?, stop_ns = ? WHERE id = ?", (CLOSED, stop_ns, recording))
@@ -437,7 +530,8 @@ class RecordStore:
         `descriptions`, when not empty, keeps the sets with one of these
         descriptions; `since_ns` keeps those that started at or after it.
         Raises TooLarge, before reading any payload, when the answer would
-        exceed `limit` bytes.
+        exceed `limit` bytes, and DamagedRecords, naming each set and file,
+        when a payload is not as it was written.
         """
         db = self._reader()
         db.execute("BEGIN")  # one snapshot of the database for the sizes and the payloads
@@ -470,18 +564,26 @@ class RecordStore:
             data = db.execute("SELECT data FROM record_sets WHERE id = ?", (row_id,)).fetchone()[0]
             pieces.append(wire.field(RECORDS_FIELD, data))
         projects: Dict[str, bytes] = {}
-        for (recording, _, _, _, project, _), (head, body) in zip(current, heads):
+        damaged: List[str] = []
+        for (recording, description, start, _, project, _), (head, body) in zip(current, heads):
+            try:
+                entries = self._entry_pieces(db, recording)
+                data = b""
+                if project:
+                    if project not in projects:
+                        projects[project] = self._project_bytes(db, project)
+                    data = projects[project]
+            except Damaged as error:  # the other sets are still read, to name every damaged one
+                damaged.append(ERR_DAMAGED_SET % (description, start, error))
+                continue
             pieces += [wire.field_head(RECORDS_FIELD, body), head]
-            pieces += self._entry_pieces(db, recording)
-            data = b""
-            if project:
-                if project not in projects:
-                    projects[project] = self._project_bytes(*self._project_row(db, project))
-                data = projects[project]
+            pieces += entries
             pieces.append(wire.field(RECORD_SET_FIELDS["project"], data) if len(data) < BLOB_FILE_MIN
                           else wire.field_head(RECORD_SET_FIELDS["project"], len(data)))
             if len(data) >= BLOB_FILE_MIN:
                 pieces.append(data)  # not copied into a field of its own
+        if damaged:
+            raise DamagedRecords(damaged)
         return b"".join(pieces)
 
     def record_sets(self, descriptions: Iterable[str] = (), since_ns: int = 0) -> List[data_pb2.RecordSet]:
@@ -522,16 +624,12 @@ class RecordStore:
             return {}
         return {key: size for key, size in db.execute("SELECT key, size FROM projects") if key in keys}
 
-    @staticmethod
-    def _project_row(db: sqlite3.Connection, key: str) -> Tuple[str, Optional[bytes]]:
-        row = db.execute("SELECT data FROM projects WHERE key = ?", (key,)).fetchone()
-        return (key, row[0]) if row is not None else (key, b"")
-
     def _entry_pieces(self, db: sqlite3.Connection, recording: int) -> List[bytes]:
         pieces: List[bytes] = []
-        for field, data, blob in db.execute(
-                "SELECT field, data, blob FROM entries WHERE recording = ? ORDER BY field, seq", (recording,)):
-            payload = self._get_blob(data, blob)
+        for field, data, blob, size, crc in db.execute(
+                "SELECT field, data, blob, size, checksum FROM entries WHERE recording = ? ORDER BY field, seq",
+                (recording,)):
+            payload = self._payload(data, blob, size, crc)
             if len(payload) < BLOB_FILE_MIN:
                 pieces.append(wire.field(field, payload))
             else:
@@ -547,6 +645,7 @@ class StagedProject:
         self.key = new_key()
         self.size = len(data)
         self.inline: Optional[bytes] = data if len(data) < BLOB_FILE_MIN else None
+        self.checksum = checksum(data) if self.inline is not None else None  # of a file: taken while writing it
         self._store = store
         self._error: Optional[BaseException] = None
         self._thread: Optional[threading.Thread] = None
@@ -557,6 +656,7 @@ class StagedProject:
     def _write(self, data: bytes) -> None:
         try:
             self._store.put_blob(data, self.key)
+            self.checksum = checksum(data)
         except OSError as error:
             self._error = error
 
@@ -574,7 +674,4 @@ class StagedProject:
         except OSError:
             pass
         if self.inline is None:
-            try:
-                os.remove(self._store.blob_path(self.key))
-            except OSError:
-                pass
+            _remove_quietly(self._store.blob_path(self.key))
