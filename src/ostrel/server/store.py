@@ -21,6 +21,7 @@ from typing import Dict, Iterable, List, Optional, Sequence, Set, Tuple, Union
 
 from ostrel.api import data_pb2
 from ostrel import wire
+from ostrel.catalog import interrupted_event
 from ostrel.server import migrate
 from ostrel.server.blobs import BLOB_FILE_MIN, Blob, BlobFiles, ProcessLock, StagedProject, checksum
 from ostrel.server.blobs import Damaged as Damaged, StoreError as StoreError  # raised from here to callers
@@ -244,8 +245,10 @@ class RecordStore:
                                  (stop_ns, "program '%s' was interrupted: the server stopped while it ran"
                                   % behavior, program))
             for recording, _, start, last, _, _ in recordings:
+                stop = max(start, last or 0)
+                self._mark_interrupted(recording, stop)
                 self._db.execute("UPDATE recordings SET state = ?, stop_ns = ? WHERE id = ?",
-                                 (INTERRUPTED, max(start, last or 0), recording))
+                                 (INTERRUPTED, stop, recording))
         if not programs and not recordings:
             return False, ""
         parts: List[str] = []
@@ -265,6 +268,15 @@ class RecordStore:
         if row is None:
             return None
         return int(row[0] if row[0] is not None else -1), str(row[1] or "")
+
+    def _mark_interrupted(self, recording: int, stop_ns: int) -> None:
+        """End an interrupted recording with the event that says so, for
+        readers of the records (the set itself has no field for it)."""
+        data = interrupted_event(stop_ns).SerializeToString()
+        self._db.execute(
+            "INSERT INTO entries (recording, seq, field, stamp_ns, size, data, blob) VALUES "
+            "(?, (SELECT COALESCE(MAX(seq), -1) + 1 FROM entries WHERE recording = ?), ?, ?, ?, ?, NULL)",
+            (recording, recording, EVENT_FIELD, stop_ns, len(data), data))
 
     # Recordings -----------------------------------------------------------
 
