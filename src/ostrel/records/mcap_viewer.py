@@ -58,7 +58,8 @@ def joint_positions_class() -> Any:
                                       label=_F.LABEL_REPEATED if repeated else _F.LABEL_OPTIONAL)
             if type_name:
                 added.type_name = type_name
-    pool = descriptor_pool.DescriptorPool()
+    # Any: older protobuf stubs (those installable on 3.9) leave the pool's methods untyped.
+    pool: Any = descriptor_pool.DescriptorPool()
     pool.AddSerializedFile(timestamp_pb2.DESCRIPTOR.serialized_pb)
     pool.AddSerializedFile(proto.SerializeToString())
     return message_factory.GetMessageClass(pool.FindMessageTypeByName(JOINTS_TYPE))
