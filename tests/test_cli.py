@@ -5,7 +5,9 @@ or not at all, and what --help and a plain command import."""
 
 import json
 import os
+import pathlib
 import re
+import shutil
 import socket
 import subprocess
 import sys
@@ -17,6 +19,7 @@ from google.protobuf import json_format
 from ostrel import cli, outfile, protojson, wire
 from ostrel.cli import errors, files
 from ostrel.cli import client as cli_client
+from ostrel.cli import arguments, commands
 from ostrel.cli import records as cli_records
 from ostrel.api import common_pb2 as C
 from ostrel.client import transport
@@ -63,6 +66,10 @@ def assert_one_short_error(code, out, err, *fragments):
     (["records", "--since", "-1"], "--since"),
     (["records", "--since", str(2**64)], "--since"),
     (["records", "--since", "yesterday"], "'yesterday'"),
+    (["records", "--since", "1y"], "'1y'"),
+    (["records", "--since", "1969-12-31T23:59:59Z"], "--since"),
+    (["--target", closed_target(), "report", "--json"], "report has no JSON output"),
+    (["completion", "tcsh"], "invalid choice"),
     (["launch"], "invalid choice"),
     (["state", "extra\nline\x07" + "x" * 3000], "\\x07"),
 ])
@@ -331,3 +338,71 @@ def test_the_light_package_states_the_servers_default_message_size():
     from ostrel.server import servicer
 
     assert server.DEFAULT_MAX_MESSAGE_SIZE == servicer.DEFAULT_MAX_MESSAGE_SIZE
+
+
+# Times, exit codes, help pages, completion -------------------------------------
+
+NOW = 1_800_000_000 * 10**9  # 2027-01-15T08:00:00Z
+MAY_4 = 1_777_897_800 * 10**9  # 2026-05-04T12:30:00Z
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("0", 0), ("123", 123), (str(2**64 - 1), 2**64 - 1),
+    ("30s", NOW - 30 * 10**9), ("15m", NOW - 900 * 10**9), ("1h", NOW - 3600 * 10**9),
+    ("2d", NOW - 2 * 86400 * 10**9), ("1w", NOW - 7 * 86400 * 10**9), ("1.5s", NOW - 1_500_000_000),
+    ("2026-05-04T12:30:00Z", MAY_4), ("2026-05-04T12:30:00", MAY_4), ("2026-05-04T14:30:00+02:00", MAY_4),
+    ("2026-05-04 12:30:00.250 UTC", MAY_4 + 250_000_000), ("2026-05-04", MAY_4 - (12 * 3600 + 1800) * 10**9),
+])
+def test_since_takes_nanoseconds_times_ago_and_iso_times(text, expected):
+    assert arguments.since_ns(text, NOW) == expected
+
+
+def test_records_show_utc_times_that_since_reads_back():
+    record = data_pb2.RecordSet(description="a\x1b[31mb", start_timestamp_ns=MAY_4 + 250_999_999)
+    line = cli_records.describe_record_set(cli_client.Api(), record, {})
+    shown_time = line.split("  ")[0]
+    assert shown_time == "2026-05-04 12:30:00.250 UTC" and "a\\x1b[31mb" in line
+    assert arguments.since_ns(shown_time, NOW) <= record.start_timestamp_ns < arguments.since_ns(shown_time, NOW) + 10**6
+
+
+def test_giving_up_the_wait_has_an_exit_code_of_its_own_named_in_the_help(capsys):
+    codes = {code for code, _ in errors.EXIT_CODES}
+    assert len(codes) == len(errors.EXIT_CODES) and errors.StillRunning("x").exit_code == errors.EXIT_STILL_RUNNING
+    assert errors.EXIT_STILL_RUNNING not in (errors.EXIT_ERROR, errors.EXIT_FAILURE, 0)
+    code, out, _ = run_cli(capsys, "--help")
+    assert code == 0 and " ".join(out.split()).endswith(errors.exit_codes_text())
+    readme = (pathlib.Path(__file__).resolve().parents[1] / "README.md").read_text().replace("`", "")
+    assert all("| %d | %s |" % (code, text) in readme for code, text in errors.EXIT_CODES)
+
+
+@pytest.mark.parametrize("command", commands.COMMANDS, ids=[c.name for c in commands.COMMANDS])
+def test_every_command_help_page_describes_it_and_its_positional_arguments(capsys, command):
+    code, out, _ = run_cli(capsys, command.name, "--help")
+    text = " ".join(out.split())
+    assert code == 0 and " ".join(command.description.split()) in text and "exit codes:" in text
+    for flags, options in command.arguments:
+        if not flags[0].startswith("-"):
+            assert options.get("help") and " ".join(options["help"].split()) in text
+
+
+@pytest.mark.parametrize("shell, check", [
+    ("bash", ["bash", "-c", "source {script} && complete -p ostrel"]),
+    ("zsh", ["zsh", "-n", "{script}"]),
+    ("fish", ["fish", "--no-execute", "{script}"]),
+])
+def test_completion_scripts_are_generated_from_the_parser_and_load(tmp_path, shell, check):
+    pytest.importorskip("shtab")
+    proc = subprocess.run([sys.executable, "-m", "ostrel.cli", "completion", shell], capture_output=True,
+                          text=True, timeout=60)
+    assert proc.returncode == 0 and proc.stderr == "", proc.stderr
+    for command in commands.COMMANDS:
+        assert command.name in proc.stdout
+    script = tmp_path / ("ostrel." + shell)
+    script.write_text(proc.stdout)
+    if shutil.which(check[0]) is None:
+        pytest.skip("%s is not installed" % check[0])
+    loaded = subprocess.run([part.format(script=script) for part in check], capture_output=True, text=True,
+                            timeout=60)
+    assert loaded.returncode == 0, loaded.stderr
+    if shell == "bash":
+        assert loaded.stdout.strip().endswith(" ostrel")

@@ -27,6 +27,10 @@ from ostrel.records import export, png, report
 from ostrel.records import sets as recordsets
 from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, image_pb2, perception_pb2, workspace_pb2
+from ostrel.catalog import INTERRUPTED_EVENT, INTERRUPTED_TEXT, interrupted_event
+from ostrel.cli import records as records_cli
+from ostrel.cli.client import Api
+from ostrel.server import camera as drawing
 from test_server_cli import PERCEPTION, START, Cell, sequence, with_behavior
 
 FAILING = {"name": "bad_calibration", "calibrate_camera_from_markers": {"camera": "d435i",
@@ -294,6 +298,143 @@ def test_empty_selection_and_sets_without_products_are_named_in_the_report_and_e
     assert export_warnings and all("Traceback" not in w for w in export_warnings)
 
 
+# Interrupted sets, names from recorded data, literal text ---------------------------------
+
+def _interrupted(description="killed"):
+    record_set = data_pb2.RecordSet(description=description, start_timestamp_ns=1000, stop_timestamp_ns=5000)
+    record_set.events.add(name="move", start_timestamp_ns=1000, stop_timestamp_ns=2000,
+                          status=[C.Status(code=C.SUCCESS, message="done")])
+    record_set.events.append(interrupted_event(5000))
+    return record_set
+
+
+def test_an_interrupted_set_is_marked_in_records_export_and_report(tmp_path):
+    normal = data_pb2.RecordSet(description="fine", start_timestamp_ns=1000, stop_timestamp_ns=2000)
+    records = data_pb2.DataRecords(records=[normal, _interrupted()])
+    lines = [records_cli.describe_record_set(Api(), r, {}) for r in records.records]
+    assert "INTERRUPTED" not in lines[0] and "INTERRUPTED" in lines[1]
+
+    summaries, _ = exported(records, tmp_path)
+    assert [s.interrupted for s in summaries] == [None, INTERRUPTED_TEXT]
+    assert "INTERRUPTED" in export.summary_line(summaries[1]) and "INTERRUPTED" not in export.summary_line(summaries[0])
+    manifest = json.loads((tmp_path / "out" / export.MANIFEST).read_text())
+    assert [s["interrupted"] for s in manifest["records"]] == [False, True]
+    _, rows = read_csv(Path(summaries[1].folder) / "events.csv")
+    assert rows[-1][0] == INTERRUPTED_EVENT and rows[-1][8:] == ["FAILURE", INTERRUPTED_TEXT]
+
+    page = report.render(records.SerializeToString(), "t", lambda text: None, NoPlots)
+    fine, killed = page.split('id="set-1"')[1].split('id="set-2"')
+    badge = '<span class="badge" title="%s">interrupted</span>' % INTERRUPTED_TEXT
+    assert badge not in fine and badge in killed and page.count(badge) == 2  # section and summary row
+
+
+LONG = "x" * 350
+
+
+def test_names_from_recorded_text_are_bounded_unique_and_kept_whole_in_the_manifest(tmp_path):
+    images = [image_pb2.Image(camera=camera, timestamp_ns=7, encoding="mono8", width=1, height=1, data=b"\x00")
+              for camera in ("Cam", "cam", "cam", LONG + "a", LONG + "b", "../..", "")]
+    first, second = _set_with(*images), _set_with(*images)
+    first.records[0].description = second.records[0].description = LONG
+    records = data_pb2.DataRecords(records=[*first.records, *second.records])
+    summaries, warnings = exported(records, tmp_path)
+    assert all("no project" in w for w in warnings) and len({s.folder for s in summaries}) == 2
+    manifest = json.loads((tmp_path / "out" / export.MANIFEST).read_text())["records"]
+    for summary, entry in zip(summaries, manifest):
+        folder = Path(summary.folder)
+        assert folder.parent == tmp_path / "out" and len(folder.name) < 80 and entry["folder"] == folder.name
+        assert entry["description"] == LONG
+        files = [image["file"] for image in entry["images"]]
+        assert [image["camera"] for image in entry["images"]] == [i.camera for i in images]
+        assert len({f.lower() for f in files}) == len(files) == len(images)  # unique, also ignoring case
+        assert all(len(f) < 80 and "/" not in f and not f.startswith(".") for f in files)
+        assert sorted(os.listdir(folder)) == sorted([*files, "controller.csv", "events.csv"])
+
+
+def test_the_export_is_written_whole_or_leaves_its_folder_as_it_was(records, tmp_path):
+    answer = records.SerializeToString()
+    out = tmp_path / "out"
+    # A damaged second record set: the first was written when it is read, yet nothing stays.
+    garbage = b"\x2a\x02\xff\xff"
+    with pytest.raises(wire.WireError):
+        export.export(answer + b"\x0a" + bytes([len(garbage)]) + garbage, str(out), lambda text: None)
+    assert os.listdir(tmp_path) == []
+    # A folder of other files is refused untouched; an earlier export is replaced whole.
+    out.mkdir()
+    (out / "notes.txt").write_text("mine")
+    with pytest.raises(export.ExportError):
+        export.export(answer, str(out), lambda text: None)
+    assert os.listdir(out) == ["notes.txt"]
+    (out / "notes.txt").unlink()
+    export.export(answer, str(out), lambda text: None)
+    (out / "stale.txt").write_text("from the earlier export")
+    one = data_pb2.DataRecords(records=records.records[:1]).SerializeToString()
+    summaries = export.export(one, str(out), lambda text: None)
+    assert sorted(os.listdir(out)) == sorted([export.MANIFEST, *(Path(s.folder).name for s in summaries)])
+    assert sorted(os.listdir(tmp_path)) == ["out"]
+
+
+def test_text_cells_that_a_spreadsheet_would_compute_start_with_a_quote():
+    cells = {"=HYPERLINK(\"http://x\")": "'=HYPERLINK(\"http://x\")", "+1": "'+1", "-2": "'-2", "@SUM(A1)": "'@SUM(A1)",
+             "\tx": "'\tx", "plain": "plain", "a=b": "a=b", "": ""}
+    assert {text: export.text_cell(text) for text in cells} == cells
+
+
+def test_thumbnails_of_small_images_are_enlarged_by_a_whole_factor():
+    sizes = {(32, 24): ' width="128" height="96"', (64, 64): ' width="128" height="128"',
+             (1, 1): ' width="120" height="120"', (100, 3): ' width="100" height="3"',
+             (120, 10): "", (1000, 800): "", (0, 0): ""}
+    assert {size: report.thumbnail_size(*size) for size in sizes} == sizes
+
+
+@needs_plotting
+def test_recorded_text_reaches_the_plots_literally_even_with_tex_turned_on(records):
+    import matplotlib
+
+    record_set = data_pb2.RecordSet()
+    record_set.CopyFrom(records.records[0])
+    name = "ur5e_$a_b_c$"
+    config = record_set.project.workspace.config
+    config.robots[name].custom_robot.dof_names.extend(["$x^2_1_2$", r"$\frac{$", "%s", "_hidden"])
+    for product in record_set.products:
+        if product.HasField("controller"):
+            product.controller.robot = name
+        if product.HasField("perception"):
+            for marker in product.perception.detected_markers:
+                marker.camera = "$cam_{1_2}$"
+    with matplotlib.rc_context({"text.usetex": True}):  # a user's matplotlibrc may turn TeX on
+        page = report.render(data_pb2.DataRecords(records=[record_set]).SerializeToString(), "t", print)
+    assert "Joint positions of %s" % html.escape(name) in page and page.count("<svg") >= 3
+
+
+def test_the_simulated_camera_draws_the_markers_it_detects(records):
+    """The preview holds each detected marker as a filled square where its
+    corners were reported; a crop shows its region framed."""
+    record_set = records.records[0]
+    detected = [m for p in record_set.products if p.HasField("perception") for m in p.perception.detected_markers]
+    preview, crop = [i for p in record_set.products if p.HasField("images") for i in p.images.images]
+    intrinsics = record_set.project.workspace.config.cameras[preview.camera].intrinsics
+    scale = preview.width / intrinsics.width, preview.height / intrinsics.height
+    assert len(detected) == 2 and (preview.width, preview.height) == (160, 120)
+
+    def pixel(image, x, y):
+        return image.data[int(y) * image.width + int(x)]
+    inside = 0
+    for marker in detected:
+        xs = [c.x * scale[0] for c in marker.corners]
+        ys = [c.y * scale[1] for c in marker.corners]
+        assert pixel(preview, sum(xs) / 4, sum(ys) / 4) == drawing.MARKER
+        for x, y in zip(xs, ys):  # just outside each corner, away from the centre
+            assert pixel(preview, x + (2 if x > sum(xs) / 4 else -2), y + (2 if y > sum(ys) / 4 else -2)) \
+                == drawing.BACKGROUND
+        inside += sum(1 for y in range(preview.height) for x in range(preview.width)
+                      if min(xs) <= x + 0.5 <= max(xs) and min(ys) <= y + 0.5 <= max(ys))
+    assert preview.data.count(drawing.MARKER) == inside
+    assert preview.data.count(drawing.BACKGROUND) == len(preview.data) - inside
+    assert crop.data[:crop.width] == bytes([drawing.FRAME]) * crop.width
+    assert set(crop.data[crop.width + 1:2 * crop.width - 1]) == {drawing.BACKGROUND}
+
+
 # Command line --------------------------------------------------------------------------
 
 @needs_plotting
@@ -384,13 +525,7 @@ def test_an_export_on_a_full_disk_leaves_no_cut_off_file(cell, records, capsys, 
     code = cli.main(["--target", cell.target, "records", "--export", str(full_disk / "run")])
     out, err = capsys.readouterr()
     assert code == errors.EXIT_ERROR and "No space left" in err
-    written = [path for path in (full_disk / "run").rglob("*") if path.is_file()]
-    for path in written:  # each file there is whole: none ends part of the way
-        assert not path.name.endswith(".partial")
-        if path.suffix == ".csv":
-            assert path.read_text().endswith("\n")
-        if path.suffix == ".json":
-            json.loads(path.read_text())
+    assert sorted(os.listdir(full_disk)) == ["earlier", "filler"]  # the whole export or nothing
 
 
 def spawn(*argv):
@@ -439,11 +574,17 @@ def _is_blank(path):
     return colours is not None and len(colours) < 8
 
 
+README_TITLE = "Pick and place"
+
+
 @pytest.mark.skipif(_chromium() is None, reason="headless Chromium is not installed (apt-get install chromium)")
 @needs_plotting
-def test_report_renders_in_headless_chromium_without_network(records, tmp_path):
+def test_report_renders_in_headless_chromium_without_network(cell, records, capsys, tmp_path):
+    # As the README shows it; OSTREL_REPORT_SCREENSHOT=docs/report.png makes its picture.
     page = tmp_path / "report.html"
-    page.write_text(report.render(records.SerializeToString(), "Ostrel records: pick and place", print))
+    assert cli.main(["--target", cell.target, "report", "--title", README_TITLE, "--out", str(page)]) == 0
+    capsys.readouterr()
+    assert "<title>%s</title>" % README_TITLE in page.read_text()
     url = page.as_uri()
     dom = _browser("--dump-dom", url)
     assert dom.returncode == 0, dom.stderr.decode(errors="replace")[-2000:]

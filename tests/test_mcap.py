@@ -26,6 +26,7 @@ from mcap.stream_reader import StreamReader  # noqa: E402
 from mcap_protobuf.decoder import DecoderFactory  # noqa: E402
 
 from ostrel.records import mcap as writer  # noqa: E402
+from ostrel.records import mcap_viewer as viewer  # noqa: E402
 import test_export_report  # noqa: E402
 from test_export_report import BAD_IMAGES, spawn  # noqa: E402
 
@@ -173,7 +174,7 @@ def test_viewer_channels_carry_pixels_poses_markers_joints_and_events(records, d
     transforms = {(t.child_frame_id, t.timestamp.ToNanoseconds()): t
                   for m in read.decoded("/viz/tf") for t in m.transforms}
     moved = transforms["d435i", calibration.timestamp_ns]
-    assert moved.parent_frame_id == writer.WORLD_FRAME
+    assert moved.parent_frame_id == viewer.WORLD_FRAME
     assert (moved.translation.x, moved.translation.y, moved.translation.z) == (
         pose.position.x, pose.position.y, pose.position.z)
     assert (moved.rotation.w, moved.rotation.x, moved.rotation.y, moved.rotation.z) == (
@@ -265,7 +266,7 @@ def test_missing_time_stamps_and_empty_or_unreadable_parts_are_named(tmp_path):
     label = "record set 1 'odd'"
     expected = [writer.ERR_NO_PROJECT % label, writer.ERR_EMPTY_PRODUCT % (label, 2000)]
     if HAVE_VIEWER:
-        expected.append(writer.ERR_IMAGE % (label, "cam at 3000 ns", "47 bytes of data, 4x4 rgb8 with row step 12 "
+        expected.append(viewer.ERR_IMAGE % (label, "cam at 3000 ns", "47 bytes of data, 4x4 rgb8 with row step 12 "
                                                                        "needs 48"))
     assert warnings == expected
 

@@ -126,6 +126,13 @@ def test_push_and_pull_round_trip_the_sample_project(cell, capsys, tmp_path):
 
 # Programs ---------------------------------------------------------------------
 
+def test_run_wait_that_gives_up_exits_with_its_own_code_and_leaves_the_program_running(cell, capsys):
+    cell.push(with_behavior("long", sequence({"sleep_routine": {"duration_s": 3000.0}})))  # 3 s at SCALE
+    code, out, err = ostrel(capsys, cell.target, "run", "long", "--wait", "--wait-timeout", "0.1")
+    assert code == errors.EXIT_STILL_RUNNING and "still running after 0.1 s" in err and err.count("\n") == 1
+    assert cell.stub.pullSystemState(S.GenericRequest()).status.code == C.RUNNING
+
+
 def test_sample_program_succeeds_and_records_events_products_and_project(cell, capsys):
     cell.push(sample_project())
     code, out, err = ostrel(capsys, cell.target, "run", "pick_and_place", "--wait", "--poll", "0.01")

@@ -27,7 +27,9 @@ from ostrel.api import service_pb2_grpc
 from ostrel.server import DEFAULT_MAX_MESSAGE_SIZE, OstrelServer
 from ostrel.server import __main__ as server_main
 from ostrel.server import projectcheck
-from ostrel.server.checks import MAX_BEHAVIOR_LEVELS, MAX_CAMERA_SIDE, MAX_READABLE_LEVELS, message_levels
+from ostrel.server.checks import MAX_BEHAVIOR_LEVELS, MAX_CAMERA_SIDE, MAX_READABLE_LEVELS, MIN_PREVIEW_WIDTH, message_levels
+from ostrel.catalog import INTERRUPTED_EVENT, INTERRUPTED_TEXT, interruption
+from ostrel.server import camera as drawing
 from test_server_cli import CONTROLLER, OPEN, PERCEPTION, START, Cell, sample_project, sequence, with_behavior
 
 GENERIC = S.GenericRequest()
@@ -135,7 +137,7 @@ def test_largest_cameras_accepted_record_quickly_and_state_stays_answering(cell,
     side = MAX_CAMERA_SIDE // 20
     image = state.images.images[0]
     assert (image.width, image.height, len(image.data)) == (side, side, side * side)
-    assert image.data[:3] == bytes([0, 16, 32]) and image.data[side:side + 2] == bytes([16, 32])
+    assert image.data[:side] == bytes([drawing.BACKGROUND]) * side  # markers are drawn further in
 
 
 # Kills, restarts and database files -------------------------------------------
@@ -180,7 +182,8 @@ def test_sigkill_mid_run_keeps_the_recording_and_the_restart_says_it_was_interru
         assert status.code == C.FAILURE and "'long', was interrupted" in status.message
         assert "'probe'" in status.message and "3 events" in status.message
         [record] = cell.records()
-        assert [e.name for e in record.events] == ["rec", "initialize_controller", "open"]
+        assert [e.name for e in record.events] == ["rec", "initialize_controller", "open", INTERRUPTED_EVENT]
+        assert interruption(record) == INTERRUPTED_TEXT
         assert record.stop_timestamp_ns == record.products[-1].timestamp_ns >= record.events[-1].stop_timestamp_ns
         assert record.project == project
         assert cell.run("go_home").code == C.SUCCESS  # the next run goes on as usual
@@ -425,7 +428,7 @@ def test_records_and_project_are_answered_from_the_bytes_stored(cell, mib):
     records = data_pb2.DataRecords.FromString(raw).records
     assert raw.count(pushed) == 2 and [len(r.events) for r in records] == [4, 4]
     assert [p.WhichOneof("type") for p in records[0].products] == ["perception", "images", "controller"]
-    assert records[0].products[1].images.images[0].width == 32
+    assert records[0].products[1].images.images[0].width == MIN_PREVIEW_WIDTH  # 640 pixels wide, at least 160
     pull_project = cell.channel.unary_unary("/ostrel.api.service.Ostrel/pullProjectSnapshot",
                                             request_serializer=S.GenericRequest.SerializeToString,
                                             response_deserializer=None)

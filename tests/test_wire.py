@@ -30,8 +30,13 @@ def test_field_spans_split_records_into_their_record_sets():
     records = data_pb2.DataRecords()
     for i in range(3):
         records.records.add(description="r%d" % i, start_timestamp_ns=2**63 + i).products.add(timestamp_ns=i)
-    spans = wire.field_spans(memoryview(records.SerializeToString()), 1)
-    assert [data_pb2.RecordSet.FromString(s) for s in spans] == list(records.records)
+    data = memoryview(records.SerializeToString())
+    assert [data_pb2.RecordSet.FromString(s) for s in wire.field_spans(data, 1)] == list(records.records)
+    # Within a range of the bytes: the products of the second record set, and nothing of its neighbours.
+    second = list(wire.fields(data))[1]
+    number = data_pb2.RecordSet.DESCRIPTOR.fields_by_name["products"].number
+    products = wire.field_spans(data, number, second.value, second.end)
+    assert [data_pb2.ProductRecord.FromString(s) for s in products] == list(records.records[1].products)
     assert list(wire.field_spans(memoryview(b""), 1)) == []
 
 

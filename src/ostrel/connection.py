@@ -70,7 +70,9 @@ Metadata = Tuple[Tuple[str, Union[str, bytes]], ...]
 
 
 def _with_metadata(details: _Details, extra: Sequence[Header]) -> Metadata:
-    return tuple(details.metadata or ()) + tuple(extra)
+    # Any: the gRPC stubs of different releases type a call's metadata differently.
+    metadata: Any = details.metadata or ()
+    return tuple(metadata) + tuple(extra)
 
 
 class _CallDetails(grpc.ClientCallDetails):

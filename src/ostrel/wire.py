@@ -72,9 +72,10 @@ def fields(data: memoryview, start: int = 0, end: Optional[int] = None) -> Itera
         yield WireField(key >> 3, wire, begin, value, pos)
 
 
-def field_spans(data: memoryview, number: int) -> Iterator[memoryview]:
-    """The values of the length-delimited top-level field `number`, in order."""
-    for field in fields(data):
+def field_spans(data: memoryview, number: int, start: int = 0, end: Optional[int] = None) -> Iterator[memoryview]:
+    """The values of the length-delimited field `number` between `start` and
+    `end` (the whole of `data` by default), in order."""
+    for field in fields(data, start, end):
         if field.number == number and field.wire == _LENGTH_DELIMITED:
             yield data[field.value:field.end]
 

@@ -5,8 +5,9 @@
     ostrel pull [--out FILE]
     ostrel run BEHAVIOR [--wait]
     ostrel state
-    ostrel records [--out FILE] [--export DIR] [--mcap FILE] [--description TEXT ...] [--since NS]
-    ostrel report [--out FILE] [--description TEXT ...] [--since NS]
+    ostrel records [--out FILE] [--export DIR] [--mcap FILE] [--description TEXT ...] [--since TIME]
+    ostrel report [--out FILE] [--title TEXT] [--description TEXT ...] [--since TIME]
+    ostrel completion bash|zsh|fish
 
 Projects and records are read and written as protobuf JSON. Output is
 readable text, or JSON with --json. Errors are one line on stderr and a

@@ -8,7 +8,7 @@ import time
 from typing import Any, Callable, Iterator, Optional, Sequence, Tuple
 
 from ostrel import wire
-from ostrel.cli.errors import CliError
+from ostrel.cli.errors import CliError, StillRunning, shown
 from ostrel.client import Transport, explain, quiet_grpc_logs
 
 FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
@@ -48,7 +48,7 @@ class Api:
         return str(self.common.Code.Name(code)) if code in self.common.Code.values() else str(code)
 
     def status_line(self, status: Any) -> str:
-        return "%s: %s" % (self.code_name(status.code), status.message)
+        return "%s: %s" % (self.code_name(status.code), shown(status.message))
 
 
 def _serialize(message: Any) -> bytes:
@@ -130,7 +130,7 @@ def wait_for_end(client: Client, behavior: str, longest: float, give_up: Optiona
         if deadline is not None:
             left = deadline - time.monotonic()
             if left <= 0:
-                raise CliError(ERR_STILL_RUNNING % (behavior, give_up))
+                raise StillRunning(ERR_STILL_RUNNING % (behavior, give_up))
             pause = min(pause, left)
         time.sleep(pause)
     raise AssertionError("poll_pauses never ends")

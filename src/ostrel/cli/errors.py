@@ -5,14 +5,35 @@ from typing import List, Optional, Tuple
 PROG = "ostrel"
 EXIT_FAILURE = 1  # the service answered FAILURE, or a waited program failed
 EXIT_ERROR = 2  # the command could not be carried out (usage, file, connection)
+EXIT_STILL_RUNNING = 3  # run --wait gave up waiting; the program goes on
 EXIT_INTERRUPTED = 130
+# What each exit code means, for --help and the README.
+EXIT_CODES = (
+    (0, "done"),
+    (EXIT_FAILURE, "the service answered FAILURE, or the program that run --wait waited for failed"),
+    (EXIT_ERROR, "bad arguments, an unreadable or unwritable file, or no answer from the server"),
+    (EXIT_STILL_RUNNING, "run --wait-timeout passed with the program still running"),
+    (EXIT_INTERRUPTED, "interrupted (Ctrl-C); on run --wait that stops the waiting, not the program, and says so"),
+)
 
 MAX_ERROR_CHARS = 400  # an error line longer than this is cut in the middle
 MAX_REASON_CHARS = 200  # the same for the reason of a JSON parse error
 
 
 class CliError(Exception):
-    """An error to report as one line and exit with EXIT_ERROR."""
+    """An error to report as one line and exit with `exit_code`."""
+
+    exit_code = EXIT_ERROR
+
+
+class StillRunning(CliError):
+    """run --wait gave up waiting for the program to end."""
+
+    exit_code = EXIT_STILL_RUNNING
+
+
+def exit_codes_text() -> str:
+    return "exit codes: %s." % "; ".join("%d %s" % code for code in EXIT_CODES)
 
 
 class Interrupted(Exception):
@@ -21,6 +42,16 @@ class Interrupted(Exception):
 
 _CONTROL = {code: "\\x%02x" % code for code in (*range(32), 127)}
 _CONTROL.update({ord("\t"): " ", ord("\n"): " ", ord("\r"): " "})
+
+
+# C0 and C1 control characters, which a terminal would act on.
+_TERMINAL_CONTROL = {code: "\\x%02x" % code for code in (*range(32), *range(127, 160))}
+
+
+def shown(text: str) -> str:
+    """Text that came from the server, for a line of the terminal: control
+    characters escaped, so that it cannot move the cursor or end the line."""
+    return text.translate(_TERMINAL_CONTROL)
 
 
 def one_line(text: str, limit: int = MAX_ERROR_CHARS) -> str:

@@ -12,7 +12,7 @@ import sys
 from typing import Any, Dict, Iterable, Iterator, List, Optional
 
 from ostrel.cli.client import ERR_MALFORMED, Api, Client
-from ostrel.cli.errors import PROG, CliError
+from ostrel.cli.errors import PROG, CliError, one_line, shown
 from ostrel.cli.files import write_file
 from ostrel.cli.output import ns_time
 
@@ -22,11 +22,14 @@ ERR_MISSING_MCAP = 'ostrel records --mcap needs the MCAP libraries: pip install 
 
 def describe_record_set(api: Api, record: Any, kinds: Dict[str, int]) -> str:
     """One line on a record set; `kinds` counts its products by kind."""
+    from ostrel.catalog import interruption
+
     failed = sum(1 for e in record.events if e.status and e.status[-1].code == api.common.FAILURE)
     seconds = (record.stop_timestamp_ns - record.start_timestamp_ns) / 1e9
-    return "%s  %s  %.3f s  %d events (%d failed)  products: %s" % (
-        ns_time(record.start_timestamp_ns), record.description or "(no description)", seconds,
-        len(record.events), failed, ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items())) or "none")
+    return "%s  %s  %.3f s  %d events (%d failed)%s  products: %s" % (
+        ns_time(record.start_timestamp_ns), shown(record.description or "(no description)"), seconds,
+        len(record.events), failed, "  INTERRUPTED" if interruption(record) is not None else "",
+        ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items())) or "none")
 
 
 def _request(args: argparse.Namespace, client: Client) -> Any:
@@ -100,7 +103,10 @@ def cmd_records(args: argparse.Namespace, client: Client) -> int:
         return export(args, client)
     if not (args.out or args.json):
         # A summary: read off the wire bytes, neither images nor projects are parsed.
-        print("\n".join(summary_lines(client.api, _pull(args, client))) or "no records")
+        lines = summary_lines(client.api, _pull(args, client))
+        if args.since:
+            print("record sets started at or after %s (--since %d)" % (ns_time(args.since), args.since))
+        print("\n".join(lines) or "no records")
         return 0
     from ostrel.protojson import RecordsJson
 
@@ -119,7 +125,7 @@ def cmd_records(args: argparse.Namespace, client: Client) -> int:
 
 
 def _warn(text: str) -> None:
-    print("%s: warning: %s" % (PROG, text), file=sys.stderr)
+    print("%s: warning: %s" % (PROG, one_line(text)), file=sys.stderr)
 
 
 def export(args: argparse.Namespace, client: Client, answer: Optional[bytes] = None) -> int:
@@ -133,7 +139,7 @@ def export(args: argparse.Namespace, client: Client, answer: Optional[bytes] = N
         summaries = exporter.export(answer, args.export, _warn)
     except OSError as error:
         raise CliError(ERR_WRITE_FAILED % (error.filename or args.export, error.strerror or error)) from None
-    except WireError as error:
+    except (WireError, exporter.ExportError) as error:
         raise CliError(str(error)) from None
     for summary in summaries:
         print(exporter.summary_line(summary))
@@ -179,21 +185,21 @@ def write_mcap(args: argparse.Namespace, client: Client) -> int:
 
 def check_report(args: argparse.Namespace) -> None:
     """CliError naming the extra to install when matplotlib is missing."""
-    from ostrel.records import report as reporter
+    from ostrel.records import plots
 
     try:
-        reporter.load_plotting()
+        plots.load_plotting()
     except ImportError:
-        raise CliError(reporter.ERR_MISSING_PLOTTING) from None
+        raise CliError(plots.ERR_MISSING_PLOTTING) from None
 
 
 def cmd_report(args: argparse.Namespace, client: Client) -> int:
-    from ostrel.records import report as reporter
+    from ostrel.records import plots, report as reporter
     from ostrel.wire import WireError
 
-    figure_class = reporter.load_plotting()
+    figure_class = plots.load_plotting()
     answer = _pull(args, client)
-    title = "Ostrel records from %s" % args.target
+    title = args.title if args.title is not None else reporter.default_title(args.target)
     try:
         page = reporter.render(answer, title, _warn, figure_class)
     except WireError as error:

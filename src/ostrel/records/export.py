@@ -1,5 +1,8 @@
 """`ostrel records --export DIR`: each record set as a folder of plain files.
 
+    DIR/manifest.json     what was exported: per record set its folder, full
+                          description, times, whether it was interrupted,
+                          counts, and each image file with its camera
     DIR/<nn>_<description>_<start ns>/
         events.csv        one row per event: times, duration, final status, action
         controller.csv    one row per controller product, columns per joint
@@ -7,19 +10,31 @@
         <camera>_<ns>.png every image product (jpeg/png data as recorded)
         project.json      the project the set was recorded with (protobuf JSON)
 
+Names taken from recorded text (descriptions, cameras) are cut to a few dozen
+safe characters and made unique; the manifest keeps them whole. The export is
+written to a folder beside DIR and moved into place when complete, so DIR
+holds the whole export or is left as it was. DIR must be new, empty or an
+earlier export, which is replaced.
+
 Joint columns are named `<robot>.<joint>.<quantity>`, with the joint names of
 the robot's model in the recorded project. Record sets are read one at a
-time from the answer's bytes (see `ostrel.records.sets`).
+time from the answer's bytes (see `ostrel.records.sets`). Text cells that a
+spreadsheet would take for a formula are written with a leading `'`.
 """
 
 import csv
+import errno
+import json
 import os
-from typing import Callable, Dict, Iterable, Iterator, List, NamedTuple, Sequence, Tuple
+import shutil
+import tempfile
+from typing import Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple
 
 from ostrel import protojson
-from ostrel.outfile import OutputFile, write_atomic, write_bytes
+from ostrel.outfile import OutputFile, write_atomic, write_bytes, write_text
 from ostrel.records import png, view
 from ostrel.api import data_pb2, project_pb2
+from ostrel.catalog import interruption
 from ostrel.records.sets import LazySet, record_sets
 
 EVENT_COLUMNS = ("name", "step", "action_type", "start_ns", "stop_ns", "start_s", "stop_s", "duration_s",
@@ -28,6 +43,15 @@ ERR_IMAGE = "%s: image %s: %s; its data is written as is to %s"
 ERR_NO_PROJECT = "%s: no project was recorded with it; project.json is not written"
 ERR_NO_PRODUCTS = "%s: no products were recorded"
 NO_RECORDS = "no record sets match the selection; nothing exported"
+ERR_NOT_EXPORT = "%s holds files of its own; export to a new or empty folder, or to an earlier export"
+MANIFEST = "manifest.json"
+STAGING_PREFIX = ".ostrel-export-"
+# A cell starting with one of these is a formula to a spreadsheet.
+FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
+
+
+class ExportError(ValueError):
+    """The export cannot be written where it was asked for; the text says why."""
 
 
 class SetSummary(NamedTuple):
@@ -37,6 +61,7 @@ class SetSummary(NamedTuple):
     simulator_rows: int
     images: int
     problems: int
+    interrupted: Optional[str] = None  # what ended an interrupted set
 
 
 def folder_name(index: int, header: data_pb2.RecordSet) -> str:
@@ -48,14 +73,19 @@ def _fmt(value: float) -> str:
     return repr(float(value))
 
 
+def text_cell(text: str) -> str:
+    """Recorded text as a CSV cell that a spreadsheet shows as text."""
+    return "'" + text if text.startswith(FORMULA_STARTS) else text
+
+
 def write_events(path: str, header: data_pb2.RecordSet) -> int:
     rows = view.events(header)
     with OutputFile(path) as handle:
         writer = csv.writer(handle)
         writer.writerow(EVENT_COLUMNS)
         for e in rows:
-            writer.writerow((e.name, e.step, e.action_type, e.start_ns, e.stop_ns, _fmt(e.start_s),
-                             _fmt(e.stop_s), _fmt(e.duration_s), e.status, e.message))
+            writer.writerow((text_cell(e.name), e.step, e.action_type, e.start_ns, e.stop_ns, _fmt(e.start_s),
+                             _fmt(e.stop_s), _fmt(e.duration_s), e.status, text_cell(e.message)))
     return len(rows)
 
 
@@ -80,7 +110,7 @@ def joint_columns(project: project_pb2.ProjectSnapshot, owners: Iterable[str],
         for quantity in quantities:
             for i, joint in enumerate(joints):
                 columns.append((owner, quantity, i))
-                names.append("%s.%s.%s" % (owner, joint, quantity))
+                names.append(text_cell("%s.%s.%s" % (owner, joint, quantity)))
     return columns, names
 
 
@@ -95,7 +125,7 @@ def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot
         writer.writerow(["timestamp_ns", "time_s", *scalars, *names])
         for row in rows():
             cells: List[str] = [str(row.timestamp_ns), _fmt(view.seconds(row.timestamp_ns, origin_ns))]
-            cells.extend(row.scalars.get(s, "") for s in scalars)
+            cells.extend(text_cell(row.scalars.get(s, "")) for s in scalars)
             for owner, quantity, i in columns:
                 values = row.joints.get(owner, {}).get(quantity, ())
                 cells.append(_fmt(values[i]) if i < len(values) else "")
@@ -104,9 +134,11 @@ def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot
     return count
 
 
-def write_images(folder: str, label: str, records: LazySet, warn: view.Warn) -> Tuple[int, int]:
-    """Every image as a file; (files written, images written as is because unreadable)."""
-    written = problems = 0
+def write_images(folder: str, label: str, records: LazySet, warn: view.Warn) -> Tuple[List[Dict[str, Any]], int]:
+    """Every image as a file; (what the manifest says of each, images written
+    as is because unreadable)."""
+    written: List[Dict[str, Any]] = []
+    problems = 0
     for image in view.images(records):
         try:
             converted = view.image_file(image)
@@ -116,14 +148,17 @@ def write_images(folder: str, label: str, records: LazySet, warn: view.Warn) -> 
             warn(ERR_IMAGE % (label, view.image_label(image), error, name))
             problems += 1
         write_bytes(os.path.join(folder, name), data)
-        written += 1
+        written.append({"file": name, "camera": image.camera, "timestamp_ns": image.timestamp_ns,
+                        "encoding": image.encoding, "width": image.width, "height": image.height})
     return written, problems
 
 
-def export_set(out_dir: str, index: int, records: LazySet, warn: view.Warn) -> SetSummary:
+def export_set(out_dir: str, index: int, records: LazySet, warn: view.Warn,
+               manifest: Optional[List[Dict[str, Any]]] = None) -> SetSummary:
     header = records.header
     label = view.describe_set(header, index)
-    folder = os.path.join(out_dir, folder_name(index, header))
+    name = folder_name(index, header)
+    folder = os.path.join(out_dir, name)
     os.makedirs(folder, exist_ok=True)
     problems = 0
     events = write_events(os.path.join(folder, "events.csv"), header)
@@ -147,23 +182,73 @@ def export_set(out_dir: str, index: int, records: LazySet, warn: view.Warn) -> S
     else:
         warn(ERR_NO_PROJECT % label)
         problems += 1
-    return SetSummary(folder, events, controller, simulator, images, problems)
+    interrupted = interruption(header)
+    if manifest is not None:
+        manifest.append({
+            "folder": name, "description": header.description,
+            "start_timestamp_ns": header.start_timestamp_ns, "stop_timestamp_ns": header.stop_timestamp_ns,
+            "interrupted": interrupted is not None, "events": events,
+            "failed_events": sum(1 for e in view.events(header) if e.failed),
+            "controller_rows": controller, "simulator_rows": simulator, "images": images, "problems": problems})
+    return SetSummary(folder, events, controller, simulator, len(images), problems, interrupted)
 
 
 def export(answer: bytes, out_dir: str, warn: view.Warn) -> List[SetSummary]:
-    """Writes every record set of a serialized DataRecords under out_dir; each
-    set is dropped before the next one is read."""
-    os.makedirs(out_dir, exist_ok=True)
+    """Writes every record set of a serialized DataRecords under out_dir, in
+    full or not at all; each set is dropped before the next one is read."""
+    staging = _staging_folder(out_dir)
     summaries: List[SetSummary] = []
-    for index, records in enumerate(record_sets(answer), 1):
-        summaries.append(export_set(out_dir, index, records, warn))
-        del records
+    manifest: List[Dict[str, Any]] = []
+    try:
+        for index, records in enumerate(record_sets(answer), 1):
+            summary = export_set(staging, index, records, warn, manifest)
+            summaries.append(summary._replace(folder=os.path.join(out_dir, os.path.basename(summary.folder))))
+            del records
+        write_text(os.path.join(staging, MANIFEST), json.dumps({"records": manifest}, indent=2,
+                                                               ensure_ascii=False) + "\n")
+        _put_in_place(staging, out_dir)
+    finally:
+        shutil.rmtree(staging, ignore_errors=True)
     if not summaries:
         warn(NO_RECORDS)
     return summaries
 
 
+def _staging_folder(out_dir: str) -> str:
+    """A new folder beside out_dir (on its file system, so that it moves in
+    one step); ExportError or OSError when out_dir cannot take an export."""
+    if os.path.lexists(out_dir):
+        if not os.path.isdir(out_dir):
+            raise NotADirectoryError(errno.ENOTDIR, os.strerror(errno.ENOTDIR), out_dir)
+        entries = os.listdir(out_dir)
+        if entries and MANIFEST not in entries:
+            raise ExportError(ERR_NOT_EXPORT % out_dir)
+    parent = os.path.dirname(os.path.abspath(out_dir))
+    return tempfile.mkdtemp(prefix=STAGING_PREFIX, dir=parent)
+
+
+def _put_in_place(staging: str, out_dir: str) -> None:
+    """Moves the finished export to out_dir, replacing an empty folder or an
+    earlier export; an earlier export is restored if the move fails."""
+    if not os.path.lexists(out_dir):
+        os.rename(staging, out_dir)
+        return
+    if not os.listdir(out_dir):
+        os.rmdir(out_dir)
+        os.rename(staging, out_dir)
+        return
+    earlier = staging + ".earlier"
+    os.rename(out_dir, earlier)
+    try:
+        os.rename(staging, out_dir)
+    except OSError:
+        os.rename(earlier, out_dir)
+        raise
+    shutil.rmtree(earlier, ignore_errors=True)
+
+
 def summary_line(summary: SetSummary) -> str:
-    return "%s: %d events, %d controller rows, %d simulator rows, %d images%s" % (
+    return "%s: %d events, %d controller rows, %d simulator rows, %d images%s%s" % (
         summary.folder, summary.events, summary.controller_rows, summary.simulator_rows, summary.images,
+        ", INTERRUPTED" if summary.interrupted is not None else "",
         ", %d problems (see above)" % summary.problems if summary.problems else "")

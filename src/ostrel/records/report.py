@@ -1,34 +1,36 @@
 """`ostrel report`: one self-contained HTML page per selection of record sets.
 
-For each record set: the events as a Gantt-style timeline (failed steps in
-red, with their messages), the joint positions per robot (controller
-reference against feedback), the planned trajectories, the detected markers
-and camera poses, and the images as thumbnails that open at full size.
+For each record set, in the order a program usually makes them: the events
+as a Gantt-style timeline (failed steps in red, with their messages), the
+detected markers over the camera's image nearest in time and the camera
+poses, the images as thumbnails that open at full size, the joint positions
+per robot (controller reference against feedback) and the planned
+trajectories. A set whose recording a stopped server
+left open is marked interrupted.
 
-Plots are drawn by matplotlib as inline SVG; images are PNG data: URIs; the
-style sheet is inline and there is no script, so the page works offline and
-loads nothing. matplotlib comes with the optional extra `report`.
+Plots are inline SVG drawn by `plots` (matplotlib, the optional extra
+`report`); images are PNG data: URIs; the style sheet is inline and there
+is no script, so the page works offline and loads nothing.
 """
 
 import base64
 import html
-import io
 import time
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
-from ostrel.records import png, view
+from ostrel.records import plots, png, view
 from ostrel.api import data_pb2
+from ostrel.catalog import interruption
 from ostrel.records.sets import LazySet, record_sets
 
-ERR_MISSING_PLOTTING = 'ostrel report needs matplotlib: pip install "ostrel[report]"'
 NO_RECORDS = "No record sets match the selection."
 NO_PRODUCTS = "No products were recorded in this set."
 NO_EVENTS = "No events were recorded in this set."
 NO_CONTROLLER = "No controller products: no joint positions to plot."
 ERR_IMAGE = "%s: image %s cannot be shown: %s"
+INTERRUPTED = "interrupted"
 THUMBNAIL_BOX = 160  # pixels
-PLOT_WIDTH_IN = 9.0
-PLOT_ROW_IN = 1.25
+THUMBNAIL_MIN = 120  # smaller images are shown enlarged by a whole factor, pixels kept square
 
 STYLE = """
 body{font:14px/1.4 system-ui,-apple-system,'Segoe UI',sans-serif;margin:0;color:#1b1f24;background:#f6f7f9}
@@ -40,23 +42,26 @@ h2{font-size:18px;margin:4px 0 8px}h3{font-size:15px;margin:18px 0 6px;color:#33
 .facts{color:#4a5a6a;margin:0 0 8px}
 .problem{color:#a4161a;font-weight:600;margin:4px 0}
 .timeline{border-top:1px solid #e3e7eb}
-.axis{display:flex;justify-content:space-between;margin-left:220px;margin-right:90px;color:#6b7785;font-size:11px}
+.axis{display:flex;justify-content:space-between;margin-left:290px;margin-right:90px;color:#6b7785;font-size:11px}
 .event{display:flex;align-items:center;border-bottom:1px solid #eef1f4;min-height:22px}
-.event .label{width:212px;padding-right:8px;white-space:nowrap;overflow:hidden;text-overflow:ellipsis;font-size:12px}
+.event .label{width:282px;flex:none;padding-right:8px;overflow-wrap:anywhere;font-size:12px;line-height:1.25}
 .event .label small{color:#6b7785}
 .event .track{position:relative;flex:1;height:14px;background:#f2f4f7}
 .event .bar{position:absolute;top:0;bottom:0;min-width:2px;background:#2f7ed8;border-radius:2px}
 .event.FAILURE .bar{background:#d62828}.event.RUNNING .bar,.event.NONE .bar{background:#e9a23b}
 .event .dur{width:82px;text-align:right;font-size:12px;color:#4a5a6a;padding-left:8px}
 .event.FAILURE .label{color:#a4161a;font-weight:600}
-.event .why{flex-basis:100%;margin:0 0 4px 220px;color:#a4161a;font-size:12px}
+.event .why{flex-basis:100%;margin:0 0 4px 290px;color:#a4161a;font-size:12px}
 .event{flex-wrap:wrap}
 table{border-collapse:collapse;font-size:12px;margin:4px 0}
 td,th{border:1px solid #dfe3e8;padding:3px 8px;text-align:left}th{background:#f2f4f7}
-.plot svg{max-width:100%;height:auto}
+.plot svg{width:100%;height:auto}.plot.camera svg{max-width:680px}
+.badge{display:inline-block;margin-left:8px;padding:1px 7px;border-radius:9px;background:#a4161a;color:#fff;
+ font-size:12px;font-weight:600;vertical-align:middle}
 .shots{display:flex;flex-wrap:wrap;gap:10px}
 figure.shot{margin:0;text-align:center;font-size:11px;color:#4a5a6a}
 figure.shot img.thumb{display:block;max-width:160px;max-height:160px;border:1px solid #cfd6dd;image-rendering:pixelated;background:#fff}
+figure.shot img{image-rendering:pixelated;image-rendering:crisp-edges}
 figure.shot .full{display:none}
 figure.shot:target .full{display:flex;position:fixed;inset:0;background:rgba(0,0,0,.85);align-items:center;justify-content:center;z-index:10}
 figure.shot:target .full img{max-width:95vw;max-height:95vh;image-rendering:pixelated;background:#fff}
@@ -75,29 +80,12 @@ def _esc(text: object) -> str:
     return html.escape(str(text), quote=True)
 
 
-def _duration(seconds: float) -> str:
-    magnitude = abs(seconds)
-    if magnitude < 1e-3:
-        return "%.0f µs" % (seconds * 1e6)
-    if magnitude < 1:
-        return "%.1f ms" % (seconds * 1e3)
-    return "%.2f s" % seconds
+_clock = view.utc_time
+_duration = view.duration_text
 
 
-def _clock(ns: int) -> str:
-    if not ns:
-        return "-"
-    return time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(ns / 1e9)) + ".%03d UTC" % (ns // 1_000_000 % 1000)
-
-
-def load_plotting() -> Any:
-    """matplotlib's Figure class with the SVG backend; ImportError without the extra."""
-    import matplotlib
-
-    matplotlib.use("Agg")
-    from matplotlib.figure import Figure
-
-    return Figure
+def default_title(target: str) -> str:
+    return "Ostrel records from %s" % target
 
 
 class Page:
@@ -113,18 +101,6 @@ class Page:
     def problem(self, text: str) -> None:
         self.warn(text)
         self.parts.append('<p class="problem">%s</p>' % _esc(text))
-
-    def svg(self, figure: Any) -> str:
-        import matplotlib
-
-        buffer = io.StringIO()
-        # A literal, so that it checks against matplotlib's stubs that type the
-        # keys as the names of its settings (3.11) and against older ones.
-        with matplotlib.rc_context(  # pyright: ignore[reportUnknownMemberType]
-                {"svg.fonttype": "path", "svg.hashsalt": "ostrel"}):
-            figure.savefig(buffer, format="svg", bbox_inches="tight", metadata={"Date": None})
-        text = buffer.getvalue()
-        return '<div class="plot">%s</div>' % text[text.index("<svg"):]
 
 
 # Timeline -------------------------------------------------------------------
@@ -150,36 +126,7 @@ def timeline(events: Sequence[view.Event], span_s: float) -> str:
 
 # Joint plots -----------------------------------------------------------------
 
-Series = Dict[str, List[Tuple[float, Sequence[float]]]]  # quantity -> (time, values)
-
-
-Line = Tuple[str, Dict[str, Any], List[Tuple[float, Sequence[float]]]]  # label, plot style, samples
-REFERENCE_STYLE: Dict[str, Any] = {"color": "#2f7ed8", "linewidth": 3.0, "alpha": 0.45, "marker": "o",
-                                   "markersize": 4}
-FEEDBACK_STYLE: Dict[str, Any] = {"color": "#c4591b", "linewidth": 1.0, "linestyle": "--", "marker": "x",
-                                  "markersize": 4}
-PLAN_STYLE: Dict[str, Any] = {"linewidth": 1.2}
-
-
-def _joint_figure(page: Page, title: str, names: Sequence[str], lines: Sequence[Line],
-                  xlabel: str = "time from the start of the record set (s)") -> str:
-    """One subplot per joint, the lines drawn on each."""
-    figure = page.figure_class(figsize=(PLOT_WIDTH_IN, 0.6 + PLOT_ROW_IN * len(names)))
-    axes = figure.subplots(len(names), 1, sharex=True, squeeze=False)[:, 0]
-    for j, (ax, name) in enumerate(zip(axes, names)):
-        for label, style, samples in lines:
-            points = [(t, v[j]) for t, v in samples if j < len(v)]
-            if points:
-                ax.plot([p[0] for p in points], [p[1] for p in points], label=label, **style)
-        ax.set_ylabel(name, rotation=0, ha="right", va="center", fontsize=8)
-        ax.tick_params(labelsize=7)
-        ax.grid(True, linewidth=0.3)
-    axes[0].set_title(title, fontsize=10)
-    handles, labels = axes[0].get_legend_handles_labels()
-    if handles:
-        axes[0].legend(handles, labels, fontsize=6, loc="upper left", bbox_to_anchor=(1.01, 1.0))
-    axes[-1].set_xlabel(xlabel, fontsize=8)
-    return page.svg(figure)
+Series = Dict[str, plots.Samples]  # quantity -> (time, values)
 
 
 def joint_plots(page: Page, records: LazySet, origin: int) -> None:
@@ -198,21 +145,21 @@ def joint_plots(page: Page, records: LazySet, origin: int) -> None:
         if not names:
             continue
         page.parts.append("<h3>Joint positions of %s (rad or m)</h3>" % _esc(robot))
-        page.parts.append(_joint_figure(page, robot, names, [
-            ("reference", REFERENCE_STYLE, by_quantity.get("reference_position", [])),
-            ("feedback", FEEDBACK_STYLE, by_quantity.get("feedback_position", []))]))
+        page.parts.append(plots.joint_figure(page.figure_class, robot, names, [
+            ("reference", plots.REFERENCE_STYLE, by_quantity.get("reference_position", [])),
+            ("feedback", plots.FEEDBACK_STYLE, by_quantity.get("feedback_position", []))]))
 
 
 def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
     """Planned trajectories per robot over their own time axis (the planner's
     seconds, which a sped-up simulated cell does not share with the clock)."""
-    plans: Dict[str, List[Tuple[float, List[Tuple[float, Sequence[float]]]]]] = {}
+    plans: Dict[str, List[Tuple[float, plots.Samples]]] = {}
     rows: List[str] = []
     for product in records.products("planner"):
         p = product.planner
         start = view.seconds(product.timestamp_ns, origin)
-        samples: List[Tuple[float, Sequence[float]]] = [(float(t), list(state.joint.positions.data))
-                   for t, state in zip(p.trajectory.time_s, p.trajectory.reference)]
+        samples: plots.Samples = [(float(t), list(state.joint.positions.data))
+                                  for t, state in zip(p.trajectory.time_s, p.trajectory.reference)]
         reachable = sum(1 for target in p.target_proposals if target.reachable)
         rows.append("<tr><td>%s</td><td>%s</td><td>%s</td><td>%d (%d reachable)</td><td>%d</td><td>%s</td></tr>"
                     % (_esc(_duration(start)), _esc(p.robot), _esc(p.tool), len(p.target_proposals), reachable,
@@ -229,10 +176,10 @@ def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
         count = max(len(v) for _, samples in trajectories for _, v in samples)
         names = view.joint_names(records.header.project, robot, count)
         page.parts.append("<h3>Planned trajectories of %s</h3>" % _esc(robot))
-        page.parts.append(_joint_figure(page, "%s: %d planned trajectories" % (robot, len(trajectories)), names,
-                                        [("planned at %s" % _duration(start), PLAN_STYLE, samples)
-                                         for start, samples in trajectories],
-                                        xlabel="time along the trajectory (s)"))
+        page.parts.append(plots.joint_figure(
+            page.figure_class, "%s: %d planned trajectories" % (robot, len(trajectories)), names,
+            [("planned at %s" % _duration(start), plots.PLAN_STYLE, samples) for start, samples in trajectories],
+            xlabel="time along the trajectory (s)"))
 
 
 # Markers ----------------------------------------------------------------------
@@ -240,12 +187,13 @@ def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
 def marker_section(page: Page, records: LazySet, origin: int) -> None:
     rows: List[str] = []
     poses: List[str] = []
-    outlines: Dict[str, List[Tuple[int, List[Tuple[float, float]]]]] = {}
+    cameras: Dict[str, plots.CameraView] = {}
     for product in records.products("perception"):
         at = _duration(view.seconds(product.timestamp_ns, origin))
         for marker in product.perception.detected_markers:
             corners = [(c.x, c.y) for c in marker.corners]
-            outlines.setdefault(marker.camera, []).append((marker.id, corners))
+            seen = cameras.setdefault(marker.camera, plots.CameraView([], int(product.timestamp_ns)))
+            seen.outlines.append((marker.id, corners))
             rows.append("<tr><td>%s</td><td>%s</td><td>%d</td><td>%s</td></tr>" % (
                 _esc(at), _esc(marker.camera), marker.id,
                 _esc(" ".join("(%.1f, %.1f)" % c for c in corners))))
@@ -260,35 +208,22 @@ def marker_section(page: Page, records: LazySet, origin: int) -> None:
     if rows:
         page.parts.append("<table><tr><th>at</th><th>camera</th><th>id</th><th>corners (px)</th></tr>%s</table>"
                           % "".join(rows))
-        page.parts.append(_marker_figure(page, records, outlines))
+        page.parts.append(plots.marker_figure(page.figure_class, _with_images(records, cameras),
+                                              records.header.project.workspace.config.cameras, origin))
     if poses:
         page.parts.append("<table><tr><th>at</th><th>camera</th><th>position (m)</th>"
                           "<th>orientation (w x y z)</th></tr>%s</table>" % "".join(poses))
 
 
-def _marker_figure(page: Page, records: LazySet,
-                   outlines: Dict[str, List[Tuple[int, List[Tuple[float, float]]]]]) -> str:
-    """The marker outlines as each camera saw them, in image pixels."""
-    figure = page.figure_class(figsize=(4.0 * len(outlines), 3.2))
-    axes = figure.subplots(1, len(outlines), squeeze=False)[0]
-    cameras = records.header.project.workspace.config.cameras
-    for ax, (camera, markers) in zip(axes, sorted(outlines.items())):
-        for marker_id, corners in markers:
-            if corners:
-                xs = [c[0] for c in corners] + [corners[0][0]]
-                ys = [c[1] for c in corners] + [corners[0][1]]
-                ax.plot(xs, ys, "-", linewidth=1.2)
-                ax.annotate(str(marker_id), (sum(xs[:-1]) / len(corners), sum(ys[:-1]) / len(corners)),
-                            fontsize=8, ha="center", va="center")
-        if camera in cameras and cameras[camera].intrinsics.width:
-            ax.set_xlim(0, cameras[camera].intrinsics.width)
-            ax.set_ylim(cameras[camera].intrinsics.height, 0)
-        else:
-            ax.invert_yaxis()
-        ax.set_aspect("equal")
-        ax.set_title(camera, fontsize=9)
-        ax.tick_params(labelsize=7)
-    return page.svg(figure)
+def _with_images(records: LazySet, cameras: Dict[str, plots.CameraView]) -> Dict[str, plots.CameraView]:
+    """Each camera's view with the image of that camera nearest in time to its first detection."""
+    for image in view.images(records):
+        seen = cameras.get(image.camera)
+        if seen is None:
+            continue
+        if seen.image is None or abs(image.timestamp_ns - seen.first_ns) < abs(seen.image.timestamp_ns - seen.first_ns):
+            cameras[image.camera] = seen._replace(image=image)
+    return cameras
 
 
 # Images -------------------------------------------------------------------------
@@ -297,18 +232,29 @@ def _data_uri(mime: str, data: bytes) -> str:
     return "data:%s;base64,%s" % (mime, base64.b64encode(data).decode("ascii"))
 
 
-def _shot(anchor: str, back: str, caption: str, full_uri: str, thumb_uri: Optional[str]) -> str:
+def thumbnail_size(width: int, height: int) -> str:
+    """The size attributes of a thumbnail: an image smaller than
+    THUMBNAIL_MIN is enlarged by the whole factor that brings its longer
+    side to at least that (within THUMBNAIL_BOX); larger ones keep theirs."""
+    longest = max(width, height)
+    if longest <= 0 or longest >= THUMBNAIL_MIN:
+        return ""
+    factor = max(1, min(-(-THUMBNAIL_MIN // longest), THUMBNAIL_BOX // longest))
+    return ' width="%d" height="%d"' % (width * factor, height * factor)
+
+
+def _shot(anchor: str, back: str, caption: str, full_uri: str, thumb_uri: Optional[str], size: str = "") -> str:
     """A thumbnail that opens the full-size image over the page (CSS :target,
     no script). Without a separate thumbnail the one image is enlarged, so
     its data is in the page once."""
     text = _esc(caption)
     if thumb_uri is None:
-        return ('<figure class="shot same" id="%s"><a href="#%s"><img class="thumb" alt="%s" src="%s"></a>'
+        return ('<figure class="shot same" id="%s"><a href="#%s"><img class="thumb" alt="%s"%s src="%s"></a>'
                 '<a class="close" href="%s">close</a><figcaption>%s</figcaption></figure>'
-                % (anchor, anchor, text, full_uri, back, text))
-    return ('<figure class="shot" id="%s"><a href="#%s"><img class="thumb" alt="%s" src="%s"></a>'
+                % (anchor, anchor, text, size, full_uri, back, text))
+    return ('<figure class="shot" id="%s"><a href="#%s"><img class="thumb" alt="%s"%s src="%s"></a>'
             '<a class="full" href="%s"><img alt="%s" src="%s"></a><figcaption>%s</figcaption></figure>'
-            % (anchor, anchor, text, thumb_uri, back, text, full_uri, text))
+            % (anchor, anchor, text, size, thumb_uri, back, text, full_uri, text))
 
 
 def image_section(page: Page, records: LazySet, index: int, label: str, origin: int) -> None:
@@ -327,7 +273,8 @@ def image_section(page: Page, records: LazySet, index: int, label: str, origin: 
             page.problem(ERR_IMAGE % (label, view.image_label(image), error))
             continue
         shots.append(_shot(anchor, "#set-%d-images" % index, caption, _data_uri(full.mime, full.data),
-                           None if thumb is full else _data_uri(thumb.mime, thumb.data)))
+                           None if thumb is full else _data_uri(thumb.mime, thumb.data),
+                           thumbnail_size(image.width, image.height) if thumb is full else ""))
     if shots:
         page.parts.append('<h3 id="set-%d-images">Images</h3><div class="shots">%s</div>' % (index, "".join(shots)))
 
@@ -342,11 +289,14 @@ def set_section(page: Page, index: int, records: LazySet) -> List[view.Event]:
     events = view.events(header)
     failed = sum(1 for e in events if e.failed)
     span = view.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
-    page.parts.append('<section class="set" id="set-%d"><h2>%d. %s</h2>' % (index, index, _esc(
-        header.description or "(no description)")))
+    interrupted = interruption(header)
+    page.parts.append('<section class="set" id="set-%d"><h2>%d. %s%s</h2>' % (index, index, _esc(
+        header.description or "(no description)"), _badge(interrupted)))
     page.parts.append('<p class="facts">started %s, lasted %s; %d events (%d failed); %d products; project %s</p>'
                       % (_esc(_clock(header.start_timestamp_ns)), _esc(_duration(span)), len(events), failed,
                          len(records.refs), _esc(header.project.version or "-")))
+    if interrupted is not None:
+        page.problem("%s: %s" % (label, interrupted))
     if events:
         page.parts.append("<h3>Timeline</h3>")
         page.parts.append(timeline(events, span))
@@ -355,12 +305,18 @@ def set_section(page: Page, index: int, records: LazySet) -> List[view.Event]:
     if not records.refs:
         page.problem("%s: %s" % (label, NO_PRODUCTS))
     else:
-        joint_plots(page, records, origin)
-        trajectory_plots(page, records, origin)
         marker_section(page, records, origin)
         image_section(page, records, index, label, origin)
+        joint_plots(page, records, origin)
+        trajectory_plots(page, records, origin)
     page.parts.append("</section>")
     return events
+
+
+def _badge(interrupted: Optional[str]) -> str:
+    if interrupted is None:
+        return ""
+    return '<span class="badge" title="%s">%s</span>' % (_esc(interrupted), INTERRUPTED)
 
 
 def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[view.Event], products: int) -> str:
@@ -369,9 +325,11 @@ def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[view.Ev
     origin = view.set_origin_ns(header)
     span = view.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
     why = "<br>".join("<b>%s</b>: %s" % (_esc(e.name), _esc(e.message)) for e in failed)
-    return ('<tr class="%s"><td><a href="#set-%d">%d. %s</a></td><td>%s</td><td>%s</td><td>%d</td><td>%d</td>'
+    interrupted = interruption(header)
+    return ('<tr class="%s"><td><a href="#set-%d">%d. %s</a>%s</td><td>%s</td><td>%s</td><td>%d</td><td>%d</td>'
             "<td>%d</td><td>%s</td></tr>"
             % ("failed" if failed else "ok", index, index, _esc(header.description or "(no description)"),
+               _badge(interrupted),
                _esc(_clock(header.start_timestamp_ns)), _esc(_duration(span)), len(events), len(failed), products,
                why or "-"))
 
@@ -379,7 +337,7 @@ def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[view.Ev
 def render(answer: bytes, title: str, warn: view.Warn, figure_class: Optional[Any] = None) -> str:
     """The whole HTML page for a serialized DataRecords; each record set is
     rendered and dropped before the next one is read."""
-    page = Page(figure_class if figure_class is not None else load_plotting(), warn)
+    page = Page(figure_class if figure_class is not None else plots.load_plotting(), warn)
     count = 0
     for index, records in enumerate(record_sets(answer), 1):
         events = set_section(page, index, records)

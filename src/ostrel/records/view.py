@@ -3,13 +3,14 @@ their final status, joint names of the recorded robots, joint samples of
 controller and simulator products, and the images as files."""
 
 import re
+import time
 from typing import Callable, Dict, Iterator, List, NamedTuple, Sequence
 
 from google.protobuf import message_factory
 
 from ostrel.records import png
 from ostrel.api import common_pb2, data_pb2, image_pb2, project_pb2
-from ostrel.catalog import ROBOT_JOINTS
+from ostrel.catalog import ROBOT_JOINTS, interruption
 from ostrel.records.sets import LazySet
 
 Warn = Callable[[str], None]
@@ -149,24 +150,40 @@ class ImageFile(NamedTuple):
 
 
 _UNSAFE = re.compile(r"[^A-Za-z0-9._-]+")
+# Longest part of a file name taken from recorded text: with the numbers
+# around it, names stay far below the 255 bytes that file systems allow.
+MAX_NAME_CHARS = 48
 
 
-def safe_name(text: str, fallback: str) -> str:
-    """A file-name part made of letters, digits, '.', '_' and '-' only."""
-    cleaned = _UNSAFE.sub("_", text).strip("._")
+def safe_name(text: str, fallback: str, limit: int = MAX_NAME_CHARS) -> str:
+    """A file-name part of at most `limit` letters, digits, '.', '_' and '-'."""
+    cleaned = _UNSAFE.sub("_", text).strip("._")[:limit].rstrip("._")
     return cleaned or fallback
+
+
+class UniqueNames:
+    """Names made unique by a counter, compared without case, as file
+    systems that ignore case would compare them."""
+
+    def __init__(self) -> None:
+        self._seen: Dict[str, int] = {}
+
+    def add(self, name: str) -> str:
+        unique, count = name, 1
+        while unique.lower() in self._seen:
+            count += 1
+            unique = "%s_%d" % (name, count)
+        self._seen[unique.lower()] = count
+        return unique
 
 
 def images(records: LazySet) -> Iterator[ImageFile]:
     """Each recorded image with a file name unique within the set."""
-    seen: Dict[str, int] = {}
+    names = UniqueNames()
     for product in records.products("images"):
         for image in product.images.images:
             stamp = int(image.timestamp_ns or product.timestamp_ns)
-            name = "%s_%d" % (safe_name(image.camera, "camera"), stamp)
-            seen[name] = seen.get(name, 0) + 1
-            if seen[name] > 1:
-                name += "_%d" % seen[name]
+            name = names.add("%s_%d" % (safe_name(image.camera, "camera"), stamp))
             yield ImageFile(image.camera, stamp, image.encoding, image.width, image.height, name, image)
 
 
@@ -181,5 +198,32 @@ def image_label(image: ImageFile) -> str:
                                       image.height, image.encoding or "no encoding")
 
 
+def utc_time(ns: int) -> str:
+    """A time stamp as UTC to the millisecond, the zone named."""
+    if not ns:
+        return "-"
+    return time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(ns / 1e9)) + ".%03d UTC" % (ns // 1_000_000 % 1000)
+
+
+def duration_text(seconds: float) -> str:
+    """A span of seconds in the unit that suits it: µs, ms or s."""
+    magnitude = abs(seconds)
+    if magnitude < 1e-3:
+        return "%.0f µs" % (seconds * 1e6)
+    if magnitude < 1:
+        return "%.1f ms" % (seconds * 1e3)
+    return "%.2f s" % seconds
+
+
 def describe_set(header: data_pb2.RecordSet, index: int) -> str:
-    return "record set %d '%s'" % (index, header.description or "(no description)")
+    return "record set %d %s%s" % (index, quoted(header.description or "(no description)"),
+                                   " (interrupted)" if interruption(header) is not None else "")
+
+
+_CONTROL = {code: "\\x%02x" % code for code in (*range(32), *range(127, 160))}
+
+
+def quoted(text: str) -> str:
+    """Recorded text for a line of output: quoted, with control characters
+    escaped, so that it cannot move the cursor or end the line."""
+    return "'%s'" % text.translate(_CONTROL)

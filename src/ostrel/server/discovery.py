@@ -13,7 +13,7 @@ import logging
 import os
 import shutil
 import threading
-from typing import Iterable, Optional
+from typing import Any, Iterable, Optional
 
 import grpc
 from grpc_health.v1 import health, health_pb2, health_pb2_grpc
@@ -71,7 +71,9 @@ class Health:
         self.folder = folder
         self.interval = interval
         self.servicer = health.HealthServicer()
-        health_pb2_grpc.add_HealthServicer_to_server(self.servicer, server)
+        # Any: older stubs of the health package leave this function untyped.
+        register: Any = getattr(health_pb2_grpc, "add_HealthServicer_to_server")
+        register(self.servicer, server)
         self._stopping = threading.Event()
         self._thread: Optional[threading.Thread] = None
         self._status: Optional[int] = None

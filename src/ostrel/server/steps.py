@@ -26,6 +26,7 @@ from ostrel.api import (
     simulation_pb2,
     trajectory_pb2,
 )
+from ostrel.server import camera as drawing
 from ostrel.server.cell import Cell, StepFailed
 from ostrel.server.checks import preview_size
 from ostrel.server.geometry import compose, inverse_point, translation, vec, vector
@@ -48,7 +49,6 @@ EFFECTOR_POSITIONS: Dict[str, Tuple[List[float], List[float], float]] = {
     "franka_hand": ([0.04, 0.04], [0.0, 0.0], 0.04),
 }
 MAX_CROP_PIXELS = 4096 * 4096
-_GRADIENT = bytes(range(0, 256, 16))  # preview pixel (x, y) is 16 * (x + y) mod 256
 
 ERR_NO_JOINT_TARGET = ("none of %d proposals from %s is a joint-space target; pose targets need "
                        "inverse kinematics, which this cell does not do")
@@ -66,14 +66,6 @@ ERR_NO_CAMERAS = "the workspace has no cameras"
 ERR_CROP_EMPTY = "the crop has no size (width %d, height %d)"
 ERR_CROP_LARGE = "the crop of %dx%d pixels is too large"
 ERR_NOT_A_CELL_STEP = "step %s is carried out by the program run, not by the cell"
-
-
-def preview_pixels(width: int, height: int) -> bytes:
-    """A mono8 gradient, built a row at a time from one repeated pattern."""
-    base = _GRADIENT * (width // len(_GRADIENT) + 2)
-    period = len(_GRADIENT)
-    rows = [base[y:y + width] for y in range(period)]
-    return b"".join(rows[y % period] for y in range(height))
 
 
 def _quoted(keys: Any) -> str:
@@ -302,6 +294,42 @@ def calibrate_camera_from_markers(cell: Cell, step: execution_pb2.CalibrateCamer
     return [("perception", products)], None
 
 
+def visual_markers(cell: Cell) -> List[str]:
+    return [key for key in sorted(cell.config.fiducials) if cell.config.fiducials[key].HasField("visual_marker")]
+
+
+def preview_pixels(cell: Cell, camera_key: str, width: int, height: int) -> bytes:
+    """The camera's preview: every visual marker it sees, filled, where
+    marker detection would report its corners."""
+    k = cell.camera(camera_key).intrinsics
+    pixels = drawing.blank(width, height)
+    for key in visual_markers(cell):
+        corners = project_marker(cell, camera_key, key)
+        if corners is not None:
+            drawing.fill_polygon(pixels, width, height,
+                                 drawing.scaled([(c.x, c.y) for c in corners], width / k.width, height / k.height))
+    return bytes(pixels)
+
+
+def crop_pixels(cell: Cell, region_key: str, width: int, height: int) -> bytes:
+    """The task region seen square-on, its extent in x and y filling the
+    image (x to the right, y up), bordered, with the visual markers on it."""
+    region = cell.task_region(region_key)
+    low, high = region.min.linear, region.max.linear
+    pixels = drawing.blank(width, height)
+    if high.x > low.x and high.y > low.y:
+        for key in visual_markers(cell):
+            marker_pose = cell.pose_of(cell.state.fiducials, key)
+            h = cell.config.fiducials[key].visual_marker.marker_length_m / 2.0
+            corners: List[Tuple[float, float]] = []
+            for x, y in ((-h, h), (h, h), (h, -h), (-h, -h)):
+                rx, ry, _ = inverse_point(region.pose, vec(compose(marker_pose, translation(x, y, 0.0)).position))
+                corners.append(((rx - low.x) / (high.x - low.x) * width, (high.y - ry) / (high.y - low.y) * height))
+            drawing.fill_polygon(pixels, width, height, corners)
+    drawing.frame(pixels, width, height)
+    return bytes(pixels)
+
+
 def record_images(cell: Cell, step: execution_pb2.RecordImages, rng: random.Random) -> Outcome:
     cell.require_perception()
     if not cell.config.cameras:
@@ -310,7 +338,7 @@ def record_images(cell: Cell, step: execution_pb2.RecordImages, rng: random.Rand
     for key in sorted(cell.config.cameras):
         width, height = preview_size(cell.config.cameras[key].intrinsics)
         products.images.add(camera=key, encoding="mono8", width=width, height=height,
-                            step=width, data=preview_pixels(width, height))
+                            step=width, data=preview_pixels(cell, key, width, height))
     return [("images", products)], None
 
 
@@ -323,7 +351,7 @@ def perspective_crop_image(cell: Cell, step: execution_pb2.PerspectiveCropImage,
     if step.width * step.height > MAX_CROP_PIXELS:
         raise StepFailed(ERR_CROP_LARGE % (step.width, step.height))
     image = image_pb2.Image(camera=step.camera, encoding="mono8", width=step.width, height=step.height,
-                            step=step.width, data=bytes(step.width * step.height))
+                            step=step.width, data=crop_pixels(cell, step.task_region, step.width, step.height))
     return [("images", perception_pb2.ImagesProducts(images=[image]))], None
 
 

@@ -1,41 +1,34 @@
 """Storage of the pushed project, the programs run and the recorded data.
 
 Rows live in one SQLite file (write-ahead log, so that readers never wait
-for the writer); payloads of BLOB_FILE_MIN bytes or more (large projects,
-images) live in files in a directory beside it, where
-they are written and read at file speed. A project is kept once per push,
-however many recordings refer to it.
+for the writer); large payloads live in files beside it (`blobs`), each
+checked against the length and CRC-32 in its row when it is read. A project
+is kept once per push, however many recordings refer to it.
 
 Every event and product of a recording is committed as it happens, so a
 server killed mid-run loses at most the step in flight; the next start
 closes such a recording as interrupted and keeps what it holds.
-
-Each payload's length and CRC-32 are kept in its row when it is written
-and checked when it is read, so a file cut short or changed on disk is
-named instead of being sent as a corrupt answer. Rows of earlier versions
-have no checksum; their length is still checked.
 """
 
-import errno
-import fcntl
 import logging
 import os
 import shutil
 import sqlite3
 import tempfile
 import threading
-import uuid
-import zlib
 from pathlib import Path
 from typing import Dict, Iterable, List, Optional, Sequence, Set, Tuple, Union
 
 from ostrel.api import data_pb2
 from ostrel import wire
+from ostrel.catalog import interrupted_event
+from ostrel.server import migrate
+from ostrel.server.blobs import BLOB_FILE_MIN, Blob, BlobFiles, ProcessLock, StagedProject, checksum
+from ostrel.server.blobs import Damaged as Damaged, StoreError as StoreError  # raised from here to callers
 
 log = logging.getLogger(__name__)
 
 _MAX_SQLITE_INT = 2**63 - 1
-BLOB_FILE_MIN = 256 * 1024
 
 # Fields of RecordSet and DataRecords that answers are assembled from.
 RECORD_SET_FIELDS = {name: f.number for name, f in data_pb2.RecordSet.DESCRIPTOR.fields_by_name.items()}
@@ -45,88 +38,12 @@ RECORDS_FIELD = data_pb2.DataRecords.DESCRIPTOR.fields_by_name["records"].number
 
 OPEN, CLOSED, INTERRUPTED = "open", "closed", "interrupted"
 
-_SCHEMA = """
-CREATE TABLE IF NOT EXISTS projects (
-    key TEXT PRIMARY KEY,
-    size INTEGER NOT NULL,
-    data BLOB
-);
-CREATE TABLE IF NOT EXISTS current_project (
-    id INTEGER PRIMARY KEY CHECK (id = 1),
-    key TEXT NOT NULL,
-    pushed_ns INTEGER NOT NULL
-);
-CREATE TABLE IF NOT EXISTS programs (
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
-    behavior TEXT NOT NULL,
-    start_ns INTEGER NOT NULL,
-    stop_ns INTEGER,
-    code INTEGER,
-    message TEXT
-);
-CREATE TABLE IF NOT EXISTS recordings (
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
-    description TEXT NOT NULL,
-    start_ns INTEGER NOT NULL,
-    stop_ns INTEGER,
-    project TEXT,
-    state TEXT NOT NULL
-);
-CREATE INDEX IF NOT EXISTS recordings_start ON recordings (start_ns);
-CREATE TABLE IF NOT EXISTS entries (
-    recording INTEGER NOT NULL,
-    seq INTEGER NOT NULL,
-    field INTEGER NOT NULL,
-    stamp_ns INTEGER NOT NULL,
-    size INTEGER NOT NULL,
-    data BLOB,
-    blob TEXT,
-    PRIMARY KEY (recording, seq)
-);
-"""
-
-# Columns added since the first layout; a database without them gets them
-# when it is opened, and their rows read NULL.
-_ADDED_COLUMNS = (("projects", "checksum INTEGER"), ("entries", "checksum INTEGER"))
-
-# Tables this store reads, with the columns it needs. `project` and
-# `record_sets` are the layout of earlier versions: their rows are still read.
-_TABLES = {
-    "projects": ("key", "size", "data"),
-    "current_project": ("id", "key", "pushed_ns"),
-    "programs": ("id", "behavior", "start_ns", "stop_ns", "code", "message"),
-    "recordings": ("id", "description", "start_ns", "stop_ns", "project", "state"),
-    "entries": ("recording", "seq", "field", "stamp_ns", "size", "data", "blob"),
-    "project": ("id", "pushed_ns", "data"),
-    "record_sets": ("id", "description", "start_ns", "stop_ns", "data"),
-}
-
 ERR_CANNOT_OPEN = "cannot open the database %s: %s"
-ERR_IN_USE = "the database %s is in use by another ostrel-server (pid %s); stop that server or give another --db"
-ERR_FOREIGN_FILE = ("%s is not a database of ostrel-server (it holds the tables %s); "
-                "give another --db or move that file away")
-ERR_FOREIGN_TABLE = ("%s is not a database of ostrel-server (its table '%s' has no column '%s'); "
-                 "give another --db or move that file away")
-IN_FILE = "the file %s"
-IN_ROW = "a row of the database %s"
-ERR_MISSING = "the file %s is missing"
-ERR_CUT_SHORT = "%s holds %d bytes where %d were written"
-ERR_CHANGED = "%s does not match the checksum taken when it was written"
 ERR_NO_PROJECT_ROW = "the database %s has no row for the project %s"
 ERR_NO_CURRENT_ROW = "the database %s no longer holds the current project %s"
 ERR_DAMAGED_SET = "record set '%s' (started at %d ns) is damaged: %s"
 ERR_MORE_DAMAGED = "and %d more damaged record sets"
 MAX_DAMAGED_LISTED = 3
-
-Blob = Tuple[Optional[bytes], Optional[str]]  # inline bytes, or the name of a blob file
-
-
-class StoreError(OSError):
-    """A database that cannot be used; the text names the file and what to do."""
-
-
-class Damaged(StoreError):
-    """A payload that is not what was written: missing, cut short or changed."""
 
 
 class DamagedRecords(StoreError):
@@ -155,46 +72,8 @@ def default_db_path() -> str:
     return os.path.join(base, "ostrel", "server.sqlite3")
 
 
-def new_key() -> str:
-    return uuid.uuid4().hex
-
-
-def checksum(data: bytes) -> int:
-    """The CRC-32 kept with each payload."""
-    return zlib.crc32(data)
-
-
-def _remove_quietly(path: str) -> None:
-    try:
-        os.remove(path)
-    except OSError:
-        pass  # gone already, or removed at the next start as a file no row refers to
-
-
 def _error_text(error: BaseException) -> str:
     return str(getattr(error, "strerror", None) or error)
-
-
-class _ProcessLock:
-    """An exclusive lock on `path` that names its holder's pid in the file."""
-
-    def __init__(self, path: str, db: str) -> None:
-        self._fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o644)
-        try:
-            fcntl.flock(self._fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        except OSError as error:
-            holder = os.pread(self._fd, 32, 0).decode("ascii", "replace").strip() or "unknown"
-            os.close(self._fd)
-            if error.errno in (errno.EAGAIN, errno.EACCES):
-                raise StoreError(ERR_IN_USE % (db, holder)) from None
-            raise
-        os.ftruncate(self._fd, 0)
-        os.pwrite(self._fd, b"%d\n" % os.getpid(), 0)
-
-    def release(self) -> None:
-        if self._fd >= 0:
-            os.close(self._fd)  # closing drops the lock
-            self._fd = -1
 
 
 class RecordStore:
@@ -211,7 +90,7 @@ class RecordStore:
         self._local = threading.local()
         self._readers: List[sqlite3.Connection] = []
         self._readers_lock = threading.Lock()
-        self._lock: Optional[_ProcessLock] = None
+        self._lock: Optional[ProcessLock] = None
         self._temp_dir: Optional[str] = None
         try:
             if self.path == ":memory:":  # a private database that goes with the store
@@ -220,17 +99,12 @@ class RecordStore:
             else:
                 Path(self.path).parent.mkdir(parents=True, exist_ok=True)
                 file = self.path
-                self._lock = _ProcessLock(self.path + ".lock", self.path)
+                self._lock = ProcessLock(self.path + ".lock", self.path)
             self._uri = Path(os.path.abspath(file)).as_uri()
             self.blob_dir = file + ".blobs"
+            self._files = BlobFiles(self.blob_dir, self.path)
             self._db = self._connect()
-            self._check_tables()
-            self._db.execute("PRAGMA journal_mode=WAL")
-            with self._db:
-                self._db.executescript(_SCHEMA)
-            self._add_columns()
-            self._migrate()
-            self._remove_orphans()
+            migrate.prepare(self._db, self.path, self._files)
         except StoreError:
             self._release()
             raise
@@ -264,106 +138,15 @@ class RecordStore:
             self._db.close()
         self._release()
 
-    # Opening ------------------------------------------------------------
-
-    def _check_tables(self) -> None:
-        names = [row[0] for row in self._db.execute(
-            "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'")]
-        ours = [name for name in names if name in _TABLES]
-        if names and not ours:
-            raise StoreError(ERR_FOREIGN_FILE % (self.path, ", ".join(sorted(names))))
-        for name in ours:
-            columns = {row[1] for row in self._db.execute("PRAGMA table_info(%s)" % name)}
-            for column in _TABLES[name]:
-                if column not in columns:
-                    raise StoreError(ERR_FOREIGN_TABLE % (self.path, name, column))
-
-    def _has_table(self, db: sqlite3.Connection, name: str) -> bool:
-        return db.execute("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", (name,)).fetchone() is not None
-
-    def _add_columns(self) -> None:
-        for table, column in _ADDED_COLUMNS:
-            name = column.split()[0]
-            if name not in {row[1] for row in self._db.execute("PRAGMA table_info(%s)" % table)}:
-                with self._db:
-                    self._db.execute("ALTER TABLE %s ADD COLUMN %s" % (table, column))
-
-    def _migrate(self) -> None:
-        """Move a project stored by an earlier version into the projects table."""
-        if not self._has_table(self._db, "project"):
-            return
-        row = self._db.execute("SELECT pushed_ns, data FROM project WHERE id = 1").fetchone()
-        if row is None:
-            return
-        pushed_ns, data = row
-        key = new_key()
-        inline, name = self.put_blob(data, key)
-        try:
-            with self._db:
-                self._db.execute("INSERT INTO projects (key, size, data, checksum) VALUES (?, ?, ?, ?)",
-                                 (key, len(data), inline, checksum(data)))
-                self._db.execute("INSERT OR IGNORE INTO current_project (id, key, pushed_ns) VALUES (1, ?, ?)",
-                                 (key, pushed_ns))
-                self._db.execute("DELETE FROM project WHERE id = 1")
-        except BaseException:
-            if name is not None:
-                _remove_quietly(self.blob_path(name))
-            raise
-        log.info("moved the project of an earlier version into the projects table of %s", self.path)
-
-    def _remove_orphans(self) -> None:
-        """Remove payload files that no row refers to: left by a server
-        killed between writing a file and committing its row."""
-        if not os.path.isdir(self.blob_dir):
-            return
-        kept = {row[0] for row in self._db.execute("SELECT key FROM projects WHERE data IS NULL")}
-        kept.update(row[0] for row in self._db.execute("SELECT blob FROM entries WHERE blob IS NOT NULL"))
-        for folder, _, names in os.walk(self.blob_dir):
-            for name in names:
-                if name not in kept:
-                    os.remove(os.path.join(folder, name))
-                    log.info("removed %s: no record refers to it", os.path.join(folder, name))
-
     # Payloads -----------------------------------------------------------
 
     def blob_path(self, name: str) -> str:
-        return os.path.join(self.blob_dir, name[:2], name)
+        return self._files.path(name)
 
     def put_blob(self, data: bytes, name: Optional[str] = None) -> Blob:
         """(data, None) for a small payload kept in its row; (None, name)
         once a large one is in its file."""
-        if len(data) < BLOB_FILE_MIN:
-            return data, None
-        name = name or new_key()
-        path = self.blob_path(name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        temporary = path + ".tmp"
-        try:
-            with open(temporary, "wb") as out:
-                out.write(data)
-            os.replace(temporary, path)  # a reader never sees half a file
-        except BaseException:  # a full disk, say: leave no partial file to fill it further
-            _remove_quietly(temporary)
-            raise
-        return None, name
-
-    def _payload(self, data: Optional[bytes], name: Optional[str], size: int, crc: Optional[int]) -> bytes:
-        """A stored payload, checked against the length and checksum in its
-        row (`crc` None for rows of earlier versions); raises Damaged."""
-        if name is None:
-            payload, where = data or b"", IN_ROW % self.path
-        else:
-            where = IN_FILE % self.blob_path(name)
-            try:
-                with open(self.blob_path(name), "rb") as source:
-                    payload = source.read()
-            except FileNotFoundError:
-                raise Damaged(ERR_MISSING % self.blob_path(name)) from None
-        if len(payload) != size:
-            raise Damaged(ERR_CUT_SHORT % (where, len(payload), size))
-        if crc is not None and checksum(payload) != crc:
-            raise Damaged(ERR_CHANGED % where)
-        return payload
+        return self._files.put(data, name)
 
     def _reader(self) -> sqlite3.Connection:
         db: Optional[sqlite3.Connection] = getattr(self._local, "db", None)
@@ -381,12 +164,12 @@ class RecordStore:
 
     # The project -------------------------------------------------------
 
-    def stage_project(self, data: bytes) -> "StagedProject":
+    def stage_project(self, data: bytes) -> StagedProject:
         """Start writing a pushed project (serialized) to its file while the
         caller parses it; `commit_project` makes it the current one."""
-        return StagedProject(self, data)
+        return StagedProject(self._files, data)
 
-    def commit_project(self, staged: "StagedProject", pushed_ns: int) -> str:
+    def commit_project(self, staged: StagedProject, pushed_ns: int) -> str:
         """Make a staged project the current one; returns its key.
 
         The project it replaces is dropped unless a recording refers to it,
@@ -406,7 +189,7 @@ class RecordStore:
                 "DELETE FROM projects WHERE key = ? AND NOT EXISTS "
                 "(SELECT 1 FROM recordings WHERE project = ?)", (previous, previous)).rowcount > 0
         if previous is not None and dropped and in_file:
-            _remove_quietly(self.blob_path(previous))
+            self._files.remove(previous)
         return staged.key
 
     def repush_project(self, key: str, pushed_ns: int) -> None:
@@ -436,7 +219,7 @@ class RecordStore:
         if row is None:
             raise Damaged(ERR_NO_PROJECT_ROW % (self.path, key))
         data, size, crc = row
-        return self._payload(data, None if data is not None else key, size, crc)
+        return self._files.payload(data, None if data is not None else key, size, crc)
 
     # Programs -------------------------------------------------------------
 
@@ -462,8 +245,10 @@ class RecordStore:
                                  (stop_ns, "program '%s' was interrupted: the server stopped while it ran"
                                   % behavior, program))
             for recording, _, start, last, _, _ in recordings:
+                stop = max(start, last or 0)
+                self._mark_interrupted(recording, stop)
                 self._db.execute("UPDATE recordings SET state = ?, stop_ns = ? WHERE id = ?",
-                                 (INTERRUPTED, max(start, last or 0), recording))
+                                 (INTERRUPTED, stop, recording))
         if not programs and not recordings:
             return False, ""
         parts: List[str] = []
@@ -484,6 +269,15 @@ class RecordStore:
             return None
         return int(row[0] if row[0] is not None else -1), str(row[1] or "")
 
+    def _mark_interrupted(self, recording: int, stop_ns: int) -> None:
+        """End an interrupted recording with the event that says so, for
+        readers of the records (the set itself has no field for it)."""
+        data = interrupted_event(stop_ns).SerializeToString()
+        self._db.execute(
+            "INSERT INTO entries (recording, seq, field, stamp_ns, size, data, blob) VALUES "
+            "(?, (SELECT COALESCE(MAX(seq), -1) + 1 FROM entries WHERE recording = ?), ?, ?, ?, ?, NULL)",
+            (recording, recording, EVENT_FIELD, stop_ns, len(data), data))
+
     # Recordings -----------------------------------------------------------
 
     def open_recording(self, description: str, start_ns: int, project: Optional[str]) -> int:
@@ -501,8 +295,7 @@ class RecordStore:
                     "(?, (SELECT COALESCE(MAX(seq), -1) + 1 FROM entries WHERE recording = ?), ?, ?, ?, ?, ?, ?)",
                     (recording, recording, field, stamp_ns, len(data), inline, name, checksum(data)))
         except BaseException:  # no row refers to the file: drop it now, not at the next start
-            if name is not None:
-                _remove_quietly(self.blob_path(name))
+            self._files.remove(name)
             raise
 
     def close_recording(self, recording: int, stop_ns: int) -> None:
@@ -579,7 +372,7 @@ class RecordStore:
         return list(data_pb2.DataRecords.FromString(self.data_records(descriptions, since_ns)).records)
 
     def _legacy_sets(self, db: sqlite3.Connection, wanted: Set[str], since: int) -> List[Tuple[int, int]]:
-        if not self._has_table(db, "record_sets"):
+        if not migrate.has_table(db, "record_sets"):
             return []
         rows = db.execute("SELECT id, description, LENGTH(data) FROM record_sets WHERE start_ns >= ? ORDER BY id",
                           (since,)).fetchall()
@@ -617,49 +410,9 @@ class RecordStore:
         for field, data, blob, size, crc in db.execute(
                 "SELECT field, data, blob, size, checksum FROM entries WHERE recording = ? ORDER BY field, seq",
                 (recording,)):
-            payload = self._payload(data, blob, size, crc)
+            payload = self._files.payload(data, blob, size, crc)
             if len(payload) < BLOB_FILE_MIN:
                 pieces.append(wire.field(field, payload))
             else:
                 pieces += [wire.field_head(field, len(payload)), payload]
         return pieces
-
-
-class StagedProject:
-    """A project on its way into the store: a large one is written to its
-    file by a thread of its own, so that the write overlaps the parse."""
-
-    def __init__(self, store: RecordStore, data: bytes) -> None:
-        self.key = new_key()
-        self.size = len(data)
-        self.inline: Optional[bytes] = data if len(data) < BLOB_FILE_MIN else None
-        self.checksum = checksum(data) if self.inline is not None else None  # of a file: taken while writing it
-        self._store = store
-        self._error: Optional[BaseException] = None
-        self._thread: Optional[threading.Thread] = None
-        if self.inline is None:
-            self._thread = threading.Thread(target=self._write, args=(data,), name="project-file", daemon=True)
-            self._thread.start()
-
-    def _write(self, data: bytes) -> None:
-        try:
-            self._store.put_blob(data, self.key)
-            self.checksum = checksum(data)
-        except OSError as error:
-            self._error = error
-
-    def wait(self) -> None:
-        """Wait for the file; raises what writing it raised."""
-        if self._thread is not None:
-            self._thread.join()
-        if self._error is not None:
-            raise self._error
-
-    def discard(self) -> None:
-        """Drop a project that is not committed, with its file."""
-        try:
-            self.wait()
-        except OSError:
-            pass
-        if self.inline is None:
-            _remove_quietly(self._store.blob_path(self.key))
