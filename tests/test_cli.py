@@ -22,7 +22,7 @@ from google.protobuf import json_format
 from ostrel import cli, outfile, protojson, wire
 from ostrel.cli import errors, files
 from ostrel.cli import client as cli_client
-from ostrel.cli import commands
+from ostrel.cli import arguments, commands
 from ostrel.cli import records as cli_records
 from ostrel.api import common_pb2 as C
 from ostrel.client import transport
@@ -399,7 +399,7 @@ MAY_4 = 1_777_897_800 * 10**9  # 2026-05-04T12:30:00Z
     ("2026-05-04 12:30:00.250 UTC", MAY_4 + 250_000_000), ("2026-05-04", MAY_4 - (12 * 3600 + 1800) * 10**9),
 ])
 def test_since_takes_nanoseconds_times_ago_and_iso_times(text, expected):
-    assert commands.since_ns(text, NOW) == expected
+    assert arguments.since_ns(text, NOW) == expected
 
 
 def test_records_show_utc_times_that_since_reads_back():
@@ -407,7 +407,7 @@ def test_records_show_utc_times_that_since_reads_back():
     line = cli_records.describe_record_set(cli_client.Api(), record, {})
     shown_time = line.split("  ")[0]
     assert shown_time == "2026-05-04 12:30:00.250 UTC" and "a\\x1b[31mb" in line
-    assert commands.since_ns(shown_time, NOW) <= record.start_timestamp_ns < commands.since_ns(shown_time, NOW) + 10**6
+    assert arguments.since_ns(shown_time, NOW) <= record.start_timestamp_ns < arguments.since_ns(shown_time, NOW) + 10**6
 
 
 def test_giving_up_the_wait_has_an_exit_code_of_its_own_named_in_the_help(capsys):
