@@ -8,7 +8,7 @@ import sys
 from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence, Tuple
 
 from ostrel.cli.arguments import Argument, Parser, add_arguments, arg, common_options, parse_seconds, parse_since
-from ostrel.cli.client import Api, Client, FIRST_POLL_S, wait_for_end
+from ostrel.cli.client import Api, Client, CtrlC, FIRST_POLL_S, wait_for_end
 from ostrel.cli.errors import (EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, Interrupted,
                                exit_codes_text, one_line)
 from ostrel.client import Transport
@@ -90,9 +90,10 @@ def cmd_run(args: argparse.Namespace, client: Client) -> int:
     if status.code == api.common.FAILURE or not args.wait:
         return _emit_status(args, api, status)
     try:  # from here on the program runs on the server, whatever happens to this command
-        if not args.json:
-            print(api.status_line(status), flush=True)
-        final = wait_for_end(client, args.behavior, args.poll, args.wait_timeout)
+        with CtrlC() as ctrl_c:
+            if not args.json:
+                print(api.status_line(status), flush=True)
+            final = wait_for_end(client, args.behavior, args.poll, args.wait_timeout, ctrl_c)
     except KeyboardInterrupt:  # stopping the wait does not stop the program
         raise Interrupted(ERR_INTERRUPTED_WAIT % args.behavior) from None
     return _emit_status(args, api, final)
