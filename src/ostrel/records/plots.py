@@ -98,8 +98,9 @@ def image_pixels(image: view.ImageFile) -> Optional[Tuple[Any, Dict[str, Any]]]:
     numpy: Any = typed_numpy  # arrays of a size and type known only here
     m = image.message
     if m.encoding.lower() == "png":
-        from matplotlib import image as mpl_image
+        from matplotlib import image as typed_image
 
+        mpl_image: Any = typed_image  # older matplotlib stubs (those for 3.9) leave imread's array untyped
         try:
             return mpl_image.imread(io.BytesIO(m.data), format="png"), {}
         except (ValueError, OSError, SyntaxError):
