@@ -8,9 +8,12 @@ import os
 import pathlib
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
+import threading
+import time
 
 import grpc
 import pytest
@@ -19,7 +22,7 @@ from google.protobuf import json_format
 from ostrel import cli, outfile, protojson, wire
 from ostrel.cli import errors, files
 from ostrel.cli import client as cli_client
-from ostrel.cli import commands
+from ostrel.cli import arguments, commands
 from ostrel.cli import records as cli_records
 from ostrel.api import common_pb2 as C
 from ostrel.client import transport
@@ -202,7 +205,7 @@ class FakeStates:
         self.answers = [image_state(C.RUNNING, "busy")] * running + [image_state(end, "done")]
         self.polls = 0
 
-    def call_raw(self, method, request):
+    def call_raw(self, method, request, ctrl_c=None):
         assert method == "pullSystemState"
         self.polls += 1
         return self.answers[min(self.polls, len(self.answers)) - 1].SerializeToString()
@@ -225,6 +228,48 @@ def test_wait_polls_with_backoff_and_gives_up(monkeypatch, running, end, longest
     else:
         assert cli_client.wait_for_end(client, "job", longest, give_up).code == result
     assert clock.pauses == pytest.approx(pauses)
+
+
+class PendingCall:
+    """A gRPC future that never completes on its own."""
+
+    def __init__(self):
+        self.cancelled = False
+
+    def add_done_callback(self, callback):
+        self.callback = callback
+
+    def cancel(self):
+        self.cancelled = True
+
+
+@pytest.mark.parametrize("wait", ["sleep", "result"])
+def test_ctrl_c_ends_a_wait_at_once_and_cancels_the_call(wait):
+    call = PendingCall()
+    waits = {"sleep": lambda ctrl_c: ctrl_c.sleep(30.0), "result": lambda ctrl_c: ctrl_c.result(call)}
+    before = signal.getsignal(signal.SIGINT)
+    timer = threading.Timer(0.1, os.kill, (os.getpid(), signal.SIGINT))
+    started = time.monotonic()
+    with cli_client.CtrlC() as ctrl_c:
+        timer.start()  # the signal comes from another thread, as when the runtime's threads take it
+        with pytest.raises(KeyboardInterrupt):
+            waits[wait](ctrl_c)
+    assert time.monotonic() - started < 5.0 and call.cancelled == (wait == "result")
+    assert signal.getsignal(signal.SIGINT) is before
+
+
+def test_a_call_answered_while_waiting_gives_its_result_and_stale_answers_are_ignored():
+    class Answered(PendingCall):
+        def add_done_callback(self, callback):
+            callback(self)
+
+        def result(self):
+            return b"state"
+
+    with cli_client.CtrlC() as ctrl_c:
+        ctrl_c._marks.put(PendingCall())  # a finished earlier call's mark
+        ctrl_c.sleep(0.01)
+        assert ctrl_c.result(Answered()) == b"state"
 
 
 class FailedCall(grpc.RpcError):
@@ -260,7 +305,7 @@ def test_call_failures_become_one_error_naming_the_cause(code, details, text):
 @pytest.mark.parametrize("answer", [b"\x0a\x05ab", b"\x0a\x01\x08"])  # cut short; a status cut short
 def test_a_malformed_state_is_an_error_not_a_status(answer):
     client = FakeStates(0, C.SUCCESS)
-    client.call_raw = lambda method, request: answer
+    client.call_raw = lambda method, request, ctrl_c=None: answer
     with pytest.raises(errors.CliError, match="pullSystemState answered with malformed data"):
         cli_client.current_status(client)
 
@@ -354,7 +399,7 @@ MAY_4 = 1_777_897_800 * 10**9  # 2026-05-04T12:30:00Z
     ("2026-05-04 12:30:00.250 UTC", MAY_4 + 250_000_000), ("2026-05-04", MAY_4 - (12 * 3600 + 1800) * 10**9),
 ])
 def test_since_takes_nanoseconds_times_ago_and_iso_times(text, expected):
-    assert commands.since_ns(text, NOW) == expected
+    assert arguments.since_ns(text, NOW) == expected
 
 
 def test_records_show_utc_times_that_since_reads_back():
@@ -362,7 +407,7 @@ def test_records_show_utc_times_that_since_reads_back():
     line = cli_records.describe_record_set(cli_client.Api(), record, {})
     shown_time = line.split("  ")[0]
     assert shown_time == "2026-05-04 12:30:00.250 UTC" and "a\\x1b[31mb" in line
-    assert commands.since_ns(shown_time, NOW) <= record.start_timestamp_ns < commands.since_ns(shown_time, NOW) + 10**6
+    assert arguments.since_ns(shown_time, NOW) <= record.start_timestamp_ns < arguments.since_ns(shown_time, NOW) + 10**6
 
 
 def test_giving_up_the_wait_has_an_exit_code_of_its_own_named_in_the_help(capsys):

@@ -8,7 +8,9 @@ import signal
 import socket
 import subprocess
 import sys
+import threading
 import time
+from concurrent import futures
 from pathlib import Path
 
 import grpc
@@ -18,7 +20,7 @@ from google.protobuf import json_format
 from ostrel import cli
 from ostrel.cli import errors
 from ostrel.api import common_pb2 as C
-from ostrel.api import data_pb2, perception_pb2, planning_pb2, project_pb2
+from ostrel.api import data_pb2, ostrel_service_pb2, perception_pb2, planning_pb2, project_pb2
 from ostrel.api import service_pb2 as S
 from ostrel.api import service_pb2_grpc, system_pb2
 from ostrel.server import OstrelServer, RecordStore
@@ -340,6 +342,58 @@ def test_server_process_reports_its_port_and_stops_on_sigint(tmp_path):
         proc.send_signal(signal.SIGINT)
         _, err = proc.communicate(timeout=10)
     assert proc.returncode == 0 and "Traceback" not in err and "stopped" in err
+
+
+class GateServer:
+    """A server whose runProgram starts at once and whose pullSystemState
+    answers RUNNING, or, with `hold`, blocks until the test ends: a Ctrl-C
+    then surely lands inside a call."""
+
+    def __init__(self, hold):
+        self.hold, self.release = hold, threading.Event()
+        self.polled = threading.Event()
+        handlers = {
+            "runProgram": grpc.unary_unary_rpc_method_handler(
+                lambda request, context: C.Status(code=C.RUNNING, message="started"),
+                S.ProgramRequest.FromString, C.Status.SerializeToString),
+            "pullSystemState": grpc.unary_unary_rpc_method_handler(
+                self.state, S.GenericRequest.FromString, system_pb2.SystemState.SerializeToString),
+        }
+        name = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"].full_name
+        self.server = grpc.server(futures.ThreadPoolExecutor(4))
+        self.server.add_generic_rpc_handlers([grpc.method_handlers_generic_handler(name, handlers)])
+        self.target = "127.0.0.1:%d" % self.server.add_insecure_port("127.0.0.1:0")
+        self.server.start()
+
+    def state(self, request, context):
+        self.polled.set()
+        if self.hold:
+            self.release.wait()
+        return system_pb2.SystemState(status=C.Status(code=C.RUNNING, message="busy"))
+
+    def stop(self):
+        self.release.set()
+        self.server.stop(grace=0)
+
+
+@pytest.mark.parametrize("hold", [True, False], ids=["inside a poll", "between polls"])
+def test_ctrl_c_ends_the_wait_wherever_it_lands(hold):
+    gate = GateServer(hold)
+    try:
+        proc = subprocess.Popen([sys.executable, "-m", "ostrel.cli", "--target", gate.target, "run", "long",
+                                 "--wait", "--poll", "0.2"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                text=True)
+        try:
+            assert proc.stdout.readline() == "RUNNING: started\n"
+            assert gate.polled.wait(10)
+            proc.send_signal(signal.SIGINT)
+            out, err = proc.communicate(timeout=10)
+        finally:
+            proc.kill()
+        assert (proc.returncode, out) == (errors.EXIT_INTERRUPTED, "")
+        assert err == "ostrel: interrupted; program 'long' goes on running on the server (see `ostrel state`)\n"
+    finally:
+        gate.stop()
 
 
 def test_ctrl_c_while_waiting_says_the_program_goes_on_running(tmp_path):

@@ -6,6 +6,8 @@ module for the old name too, with a DeprecationWarning. No file is left at
 the old paths.
 """
 
+from __future__ import annotations  # annotations left unevaluated: this module loads with every import of ostrel
+
 import sys
 import warnings
 from types import ModuleType

@@ -8,7 +8,7 @@ the call metadata added to every call), which closes its channel.
 The package loads this module (and gRPC) only when `ostrel.connect` is
 first used."""
 
-from typing import TYPE_CHECKING, Any, Callable, Iterable, List, Literal, Optional, Sequence, Tuple, TypeVar, Union, cast, overload
+from typing import TYPE_CHECKING, Any, Callable, Iterable, List, Literal, Optional, Sequence, Tuple, TypeVar, Union, overload
 
 from ostrel.client import Header, PathOrData, Transport, quiet_grpc_logs, transport
 
@@ -70,8 +70,9 @@ Metadata = Tuple[Tuple[str, Union[str, bytes]], ...]
 
 
 def _with_metadata(details: _Details, extra: Sequence[Header]) -> Metadata:
-    # cast: older gRPC stubs type a call's metadata more loosely than its items are.
-    return cast(Metadata, tuple(details.metadata or ())) + tuple(extra)
+    # Any: the gRPC stubs of different releases type a call's metadata differently.
+    metadata: Any = details.metadata or ()
+    return tuple(metadata) + tuple(extra)
 
 
 class _CallDetails(grpc.ClientCallDetails):

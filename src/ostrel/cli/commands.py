@@ -4,38 +4,23 @@ failure into one line on stderr and an exit code."""
 
 import argparse
 import os
-import re
 import sys
-import time
-from typing import Any, Callable, Dict, NamedTuple, NoReturn, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence, Tuple
 
-from ostrel.cli.client import Api, Client, FIRST_POLL_S, wait_for_end
+from ostrel.cli.arguments import Argument, Parser, add_arguments, arg, common_options, parse_seconds, parse_since
+from ostrel.cli.client import Api, Client, CtrlC, FIRST_POLL_S, wait_for_end
 from ostrel.cli.errors import (EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, Interrupted,
                                exit_codes_text, one_line)
-from ostrel.cli.transport import CONNECTION_OPTIONS, DEFAULT_TARGET
-from ostrel.client import Transport, check_target
+from ostrel.client import Transport
 from ostrel.cli.files import read_project, write_file
 from ostrel.cli.output import describe_project, describe_state
 from ostrel.protojson import write_json
 from ostrel.cli.records import check_mcap, check_report, cmd_records, cmd_report
 from ostrel.records import MCAP_COMPRESSIONS
 
-MIN_SECONDS = 0.01
-MAX_SECONDS = 1e6
-MAX_TARGET_CHARS = 1024
-
-ERR_SECONDS = "must be a number of seconds from %g to %g, got %r"
-ERR_SINCE = ("must be a time: ISO 8601 (2026-05-04T12:30:00Z; no zone is UTC), a time ago (30s, 15m, 1h, 2d, "
-             "1w) or nanoseconds since the epoch; got %r")
 ERR_NO_JSON = "%s has no JSON output; leave out --json"
 ERR_MISSING_COMPLETION = 'ostrel completion needs shtab: pip install "ostrel[completion]"'
 COMPLETION_SHELLS = ("bash", "zsh", "fish")
-# Seconds per unit of a time ago given to --since.
-AGO_UNITS = {"s": 1, "m": 60, "h": 3600, "d": 86400, "w": 7 * 86400}
-_AGO = re.compile(r"(\d+(?:\.\d*)?)([%s])" % "".join(AGO_UNITS))
-ERR_TARGET_EMPTY = "must name the server as host:port, got an empty text"
-ERR_TARGET_CHARS = "must name the server as host:port, without spaces or control characters, got %r"
-ERR_TARGET_LONG = "must name the server as host:port, in at most %d characters" % MAX_TARGET_CHARS
 ERR_INTERRUPTED = "interrupted"
 ERR_INTERRUPTED_WAIT = "interrupted; program '%s' goes on running on the server (see `ostrel state`)"
 CHECKED = "%s: no problems (%d behaviors)"
@@ -105,9 +90,10 @@ def cmd_run(args: argparse.Namespace, client: Client) -> int:
     if status.code == api.common.FAILURE or not args.wait:
         return _emit_status(args, api, status)
     try:  # from here on the program runs on the server, whatever happens to this command
-        if not args.json:
-            print(api.status_line(status), flush=True)
-        final = wait_for_end(client, args.behavior, args.poll, args.wait_timeout)
+        with CtrlC() as ctrl_c:
+            if not args.json:
+                print(api.status_line(status), flush=True)
+            final = wait_for_end(client, args.behavior, args.poll, args.wait_timeout, ctrl_c)
     except KeyboardInterrupt:  # stopping the wait does not stop the program
         raise Interrupted(ERR_INTERRUPTED_WAIT % args.behavior) from None
     return _emit_status(args, api, final)
@@ -133,104 +119,8 @@ def cmd_state(args: argparse.Namespace, client: Client) -> int:
         print(describe_state(client.api, state))
     return 0
 
-# Arguments ----------------------------------------------------------------
 
-def _seconds(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        value = float("nan")
-    if not MIN_SECONDS <= value <= MAX_SECONDS:  # also refuses nan
-        raise argparse.ArgumentTypeError(ERR_SECONDS % (MIN_SECONDS, MAX_SECONDS, text))
-    return value
-
-
-def since_ns(text: str, now_ns: int) -> int:
-    """The time --since names, in nanoseconds since the epoch: digits are
-    nanoseconds, `<number><s|m|h|d|w>` a time before `now_ns`, anything
-    else an ISO 8601 time (UTC when it names no zone; the form `ostrel
-    records` prints, with its ` UTC`, is taken as well). ValueError when it
-    is none of these or lies outside 0 to 2**64-1."""
-    text = text.strip()
-    ago = _AGO.fullmatch(text)
-    if text.isdigit():
-        value = int(text)
-    elif ago is not None:
-        value = now_ns - int(float(ago.group(1)) * AGO_UNITS[ago.group(2)] * 1_000_000_000)
-    else:
-        value = _iso_ns(text)
-    if not 0 <= value < 2**64:
-        raise ValueError(text)
-    return value
-
-
-def _iso_ns(text: str) -> int:
-    from datetime import datetime, timedelta, timezone
-
-    for utc in (" UTC", "Z", "z"):
-        if text.endswith(utc):
-            text = text[:-len(utc)] + "+00:00"
-    moment = datetime.fromisoformat(text)
-    if moment.tzinfo is None:
-        moment = moment.replace(tzinfo=timezone.utc)
-    return (moment - datetime(1970, 1, 1, tzinfo=timezone.utc)) // timedelta(microseconds=1) * 1000
-
-
-def _since(text: str) -> int:
-    try:
-        return since_ns(text, time.time_ns())
-    except (ValueError, OverflowError):
-        raise argparse.ArgumentTypeError(ERR_SINCE % text) from None
-
-
-def _target(text: str) -> str:
-    if not text:
-        raise argparse.ArgumentTypeError(ERR_TARGET_EMPTY)
-    if len(text) > MAX_TARGET_CHARS:
-        raise argparse.ArgumentTypeError(ERR_TARGET_LONG)
-    if not text.isprintable() or any(c.isspace() for c in text):
-        raise argparse.ArgumentTypeError(ERR_TARGET_CHARS % text)
-    try:
-        check_target(text)
-    except ValueError as error:
-        raise argparse.ArgumentTypeError(str(error)) from None
-    return text
-
-
-def _help_width() -> int:
-    """The terminal's width as argparse would take it, without importing
-    shutil while the parser is being built."""
-    try:
-        columns = int(os.environ.get("COLUMNS", "0"))
-        if not columns and sys.__stdout__ is not None:
-            columns = os.get_terminal_size(sys.__stdout__.fileno()).columns
-    except (ValueError, OSError):
-        columns = 0
-    columns = columns or 80
-    return max(columns - 2, 20)
-
-
-class _Formatter(argparse.HelpFormatter):
-    def __init__(self, prog: str, indent_increment: int = 2, max_help_position: int = 24,
-                 width: Optional[int] = None) -> None:
-        super().__init__(prog, indent_increment, max_help_position, _help_width() if width is None else width)
-
-
-class _Parser(argparse.ArgumentParser):
-    def __init__(self, *args: Any, **kwargs: Any) -> None:
-        kwargs.setdefault("formatter_class", _Formatter)
-        super().__init__(*args, **kwargs)
-
-    def error(self, message: str) -> NoReturn:
-        self.exit(EXIT_ERROR, "%s: error: %s\n" % (self.prog, one_line(message)))
-
-
-Argument = Tuple[Tuple[str, ...], Dict[str, Any]]
-
-
-def arg(*flags: str, **options: Any) -> Argument:
-    return flags, options
-
+# The command table --------------------------------------------------------
 
 class Command(NamedTuple):
     name: str
@@ -248,7 +138,7 @@ OUT_HELP = "write the %s as JSON to FILE"
 RECORD_FILTERS: Tuple[Argument, ...] = (
     arg("--description", action="append", metavar="TEXT",
         help="only record sets with this description (repeatable)"),
-    arg("--since", type=_since, default=0, metavar="TIME",
+    arg("--since", type=parse_since, default=0, metavar="TIME",
         help="only record sets started at or after TIME: ISO 8601 (UTC unless it names a zone), "
              "a time ago (30m, 1h, 2d) or ns since the epoch"),
 )
@@ -281,10 +171,10 @@ COMMANDS: Tuple[Command, ...] = (
             cmd_run, (
                 arg("behavior", metavar="BEHAVIOR", help="name of a behavior of the pushed project"),
                 arg("--wait", action="store_true", help="wait for the program to end"),
-                arg("--poll", type=_seconds, default=1.0, metavar="SECONDS",
+                arg("--poll", type=parse_seconds, default=1.0, metavar="SECONDS",
                     help="longest pause between state polls; polls start %g s apart and back off (default: 1)"
                          % FIRST_POLL_S),
-                arg("--wait-timeout", type=_seconds, default=None, metavar="SECONDS",
+                arg("--wait-timeout", type=parse_seconds, default=None, metavar="SECONDS",
                     help="give up waiting after this many seconds (exit code 3; the program goes on)"))),
     Command("state", "show the system state",
             "Show the system state: the program's status, the joints of robots and effectors, and what the "
@@ -317,29 +207,6 @@ COMMANDS: Tuple[Command, ...] = (
             json=False, offline=cmd_completion),
 )
 
-def common_options() -> Tuple[Argument, ...]:
-    """Options of every command; $OSTREL_TARGET is read (and checked as
-    --target) when the parser is built. Without either, the target comes
-    from a profile or is DEFAULT_TARGET."""
-    return (
-        arg("--target", type=_target, default=os.environ.get("OSTREL_TARGET"),
-            help="server address host:port or unix:PATH (default: $OSTREL_TARGET, the profile's, or %s)"
-                 % DEFAULT_TARGET),
-        arg("--json", action="store_true", default=False, help="print protobuf JSON instead of text"),
-        arg("--timeout", type=_seconds, default=10.0, metavar="SECONDS", help="seconds per call (default: 10)"),
-        *CONNECTION_OPTIONS,
-    )
-
-
-def _add(parser: argparse.ArgumentParser, arguments: Sequence[Argument], suppress: bool = False,
-         completions: Optional[Dict[str, Any]] = None) -> None:
-    for flags, options in arguments:
-        if suppress:
-            options = dict(options, default=argparse.SUPPRESS)
-        action = parser.add_argument(*flags, **options)
-        if completions and options.get("metavar") in completions:
-            setattr(action, "complete", completions[options["metavar"]])  # read by the completion generator
-
 
 def build_parser(commands: Sequence[Command] = COMMANDS,
                  completions: Optional[Dict[str, Any]] = None) -> argparse.ArgumentParser:
@@ -347,18 +214,18 @@ def build_parser(commands: Sequence[Command] = COMMANDS,
     shell completes them (for the completion scripts only)."""
     from ostrel import version_action
 
-    parser = _Parser(prog=PROG, description="Client of the Ostrel work-cell service.", epilog=exit_codes_text())
+    parser = Parser(prog=PROG, description="Client of the Ostrel work-cell service.", epilog=exit_codes_text())
     parser.add_argument("--version", action=version_action())
-    _add(parser, common_options())
+    add_arguments(parser, common_options())
     # Common options are taken before or after the command: `ostrel --json state` or `ostrel state --json`.
-    common = _Parser(add_help=False)
-    _add(common, common_options(), suppress=True)
-    sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
+    common = Parser(add_help=False)
+    add_arguments(common, common_options(), suppress=True)
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=Parser)
     sub.required = True
     for command in commands:
         command_parser = sub.add_parser(command.name, parents=[common], help=command.help,
                                         description=command.description, epilog=exit_codes_text())
-        _add(command_parser, command.arguments, completions=completions)
+        add_arguments(command_parser, command.arguments, completions=completions)
         command_parser.set_defaults(handler=command.handler, check=command.check, takes_json=command.json,
                                     offline=command.offline)
     return parser

@@ -185,19 +185,19 @@ def write_mcap(args: argparse.Namespace, client: Client) -> int:
 
 def check_report(args: argparse.Namespace) -> None:
     """CliError naming the extra to install when matplotlib is missing."""
-    from ostrel.records import report as reporter
+    from ostrel.records import plots
 
     try:
-        reporter.load_plotting()
+        plots.load_plotting()
     except ImportError:
-        raise CliError(reporter.ERR_MISSING_PLOTTING) from None
+        raise CliError(plots.ERR_MISSING_PLOTTING) from None
 
 
 def cmd_report(args: argparse.Namespace, client: Client) -> int:
-    from ostrel.records import report as reporter
+    from ostrel.records import plots, report as reporter
     from ostrel.wire import WireError
 
-    figure_class = reporter.load_plotting()
+    figure_class = plots.load_plotting()
     answer = _pull(args, client)
     title = args.title if args.title is not None else reporter.default_title(args.target)
     try:

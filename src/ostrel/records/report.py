@@ -8,24 +8,21 @@ per robot (controller reference against feedback) and the planned
 trajectories. A set whose recording a stopped server
 left open is marked interrupted.
 
-Plots are drawn by matplotlib as inline SVG; images are PNG data: URIs; the
-style sheet is inline and there is no script, so the page works offline and
-loads nothing. Recorded text is drawn literally (no math text, no TeX).
-matplotlib comes with the optional extra `report`.
+Plots are inline SVG drawn by `plots` (matplotlib, the optional extra
+`report`); images are PNG data: URIs; the style sheet is inline and there
+is no script, so the page works offline and loads nothing.
 """
 
 import base64
 import html
-import io
 import time
-from typing import Any, Callable, Dict, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
-from ostrel.records import png, view
+from ostrel.records import plots, png, view
 from ostrel.api import data_pb2
 from ostrel.catalog import interruption
 from ostrel.records.sets import LazySet, record_sets
 
-ERR_MISSING_PLOTTING = 'ostrel report needs matplotlib: pip install "ostrel[report]"'
 NO_RECORDS = "No record sets match the selection."
 NO_PRODUCTS = "No products were recorded in this set."
 NO_EVENTS = "No events were recorded in this set."
@@ -34,9 +31,6 @@ ERR_IMAGE = "%s: image %s cannot be shown: %s"
 INTERRUPTED = "interrupted"
 THUMBNAIL_BOX = 160  # pixels
 THUMBNAIL_MIN = 120  # smaller images are shown enlarged by a whole factor, pixels kept square
-PLOT_WIDTH_IN = 13.0  # drawn to the page's width; fonts grow by about 1230 px / (13 * 72)
-PLOT_ROW_IN = 1.1
-MARKER_PLOT_IN = (7.0, 5.4)  # per camera
 
 STYLE = """
 body{font:14px/1.4 system-ui,-apple-system,'Segoe UI',sans-serif;margin:0;color:#1b1f24;background:#f6f7f9}
@@ -86,30 +80,12 @@ def _esc(text: object) -> str:
     return html.escape(str(text), quote=True)
 
 
-def _duration(seconds: float) -> str:
-    magnitude = abs(seconds)
-    if magnitude < 1e-3:
-        return "%.0f µs" % (seconds * 1e6)
-    if magnitude < 1:
-        return "%.1f ms" % (seconds * 1e3)
-    return "%.2f s" % seconds
-
-
 _clock = view.utc_time
+_duration = view.duration_text
 
 
 def default_title(target: str) -> str:
     return "Ostrel records from %s" % target
-
-
-def load_plotting() -> Any:
-    """matplotlib's Figure class with the SVG backend; ImportError without the extra."""
-    import matplotlib
-
-    matplotlib.use("Agg")
-    from matplotlib.figure import Figure
-
-    return Figure
 
 
 class Page:
@@ -125,25 +101,6 @@ class Page:
     def problem(self, text: str) -> None:
         self.warn(text)
         self.parts.append('<p class="problem">%s</p>' % _esc(text))
-
-    def plot(self, size: Tuple[float, float], draw: Callable[[Any], None], kind: str = "") -> str:
-        """A figure of `size` inches drawn by `draw(figure)`, as inline SVG.
-
-        Texts are made and drawn with math text and TeX off, so that recorded
-        names (a robot called `ur5e_$a_b$`) are shown as they are written."""
-        import matplotlib
-
-        buffer = io.StringIO()
-        # A literal, so that it checks against matplotlib's stubs that type the
-        # keys as the names of its settings (3.11) and against older ones.
-        with matplotlib.rc_context(  # pyright: ignore[reportUnknownMemberType]
-                {"svg.fonttype": "path", "svg.hashsalt": "ostrel", "text.usetex": False,
-                 "text.parse_math": False, "axes.formatter.use_mathtext": False}):
-            figure = self.figure_class(figsize=size)
-            draw(figure)
-            figure.savefig(buffer, format="svg", bbox_inches="tight", metadata={"Date": None})
-        text = buffer.getvalue()
-        return '<div class="plot%s">%s</div>' % (" " + kind if kind else "", text[text.index("<svg"):])
 
 
 # Timeline -------------------------------------------------------------------
@@ -169,37 +126,7 @@ def timeline(events: Sequence[view.Event], span_s: float) -> str:
 
 # Joint plots -----------------------------------------------------------------
 
-Series = Dict[str, List[Tuple[float, Sequence[float]]]]  # quantity -> (time, values)
-
-
-Line = Tuple[str, Dict[str, Any], List[Tuple[float, Sequence[float]]]]  # label, plot style, samples
-REFERENCE_STYLE: Dict[str, Any] = {"color": "#2f7ed8", "linewidth": 3.0, "alpha": 0.45, "marker": "o",
-                                   "markersize": 4}
-FEEDBACK_STYLE: Dict[str, Any] = {"color": "#c4591b", "linewidth": 1.0, "linestyle": "--", "marker": "x",
-                                  "markersize": 4}
-PLAN_STYLE: Dict[str, Any] = {"linewidth": 1.2}
-
-
-def _joint_figure(page: Page, title: str, names: Sequence[str], lines: Sequence[Line],
-                  xlabel: str = "time from the start of the record set (s)") -> str:
-    """One subplot per joint, the lines drawn on each."""
-    def draw(figure: Any) -> None:
-        axes = figure.subplots(len(names), 1, sharex=True, squeeze=False)[:, 0]
-        for j, (ax, name) in enumerate(zip(axes, names)):
-            for label, style, samples in lines:
-                points = [(t, v[j]) for t, v in samples if j < len(v)]
-                if points:
-                    ax.plot([p[0] for p in points], [p[1] for p in points], label=label, **style)
-            ax.set_ylabel(name, rotation=0, ha="right", va="center", fontsize=8)
-            ax.tick_params(labelsize=7)
-            ax.grid(True, linewidth=0.3)
-        axes[0].set_title(title, fontsize=10)
-        handles, labels = axes[0].get_legend_handles_labels()
-        if handles:
-            axes[0].legend(handles, labels, fontsize=7, loc="upper left", bbox_to_anchor=(1.005, 1.0))
-        axes[-1].set_xlabel(xlabel, fontsize=8)
-
-    return page.plot((PLOT_WIDTH_IN, 0.6 + PLOT_ROW_IN * len(names)), draw)
+Series = Dict[str, plots.Samples]  # quantity -> (time, values)
 
 
 def joint_plots(page: Page, records: LazySet, origin: int) -> None:
@@ -218,21 +145,21 @@ def joint_plots(page: Page, records: LazySet, origin: int) -> None:
         if not names:
             continue
         page.parts.append("<h3>Joint positions of %s (rad or m)</h3>" % _esc(robot))
-        page.parts.append(_joint_figure(page, robot, names, [
-            ("reference", REFERENCE_STYLE, by_quantity.get("reference_position", [])),
-            ("feedback", FEEDBACK_STYLE, by_quantity.get("feedback_position", []))]))
+        page.parts.append(plots.joint_figure(page.figure_class, robot, names, [
+            ("reference", plots.REFERENCE_STYLE, by_quantity.get("reference_position", [])),
+            ("feedback", plots.FEEDBACK_STYLE, by_quantity.get("feedback_position", []))]))
 
 
 def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
     """Planned trajectories per robot over their own time axis (the planner's
     seconds, which a sped-up simulated cell does not share with the clock)."""
-    plans: Dict[str, List[Tuple[float, List[Tuple[float, Sequence[float]]]]]] = {}
+    plans: Dict[str, List[Tuple[float, plots.Samples]]] = {}
     rows: List[str] = []
     for product in records.products("planner"):
         p = product.planner
         start = view.seconds(product.timestamp_ns, origin)
-        samples: List[Tuple[float, Sequence[float]]] = [(float(t), list(state.joint.positions.data))
-                   for t, state in zip(p.trajectory.time_s, p.trajectory.reference)]
+        samples: plots.Samples = [(float(t), list(state.joint.positions.data))
+                                  for t, state in zip(p.trajectory.time_s, p.trajectory.reference)]
         reachable = sum(1 for target in p.target_proposals if target.reachable)
         rows.append("<tr><td>%s</td><td>%s</td><td>%s</td><td>%d (%d reachable)</td><td>%d</td><td>%s</td></tr>"
                     % (_esc(_duration(start)), _esc(p.robot), _esc(p.tool), len(p.target_proposals), reachable,
@@ -249,34 +176,23 @@ def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
         count = max(len(v) for _, samples in trajectories for _, v in samples)
         names = view.joint_names(records.header.project, robot, count)
         page.parts.append("<h3>Planned trajectories of %s</h3>" % _esc(robot))
-        page.parts.append(_joint_figure(page, "%s: %d planned trajectories" % (robot, len(trajectories)), names,
-                                        [("planned at %s" % _duration(start), PLAN_STYLE, samples)
-                                         for start, samples in trajectories],
-                                        xlabel="time along the trajectory (s)"))
+        page.parts.append(plots.joint_figure(
+            page.figure_class, "%s: %d planned trajectories" % (robot, len(trajectories)), names,
+            [("planned at %s" % _duration(start), plots.PLAN_STYLE, samples) for start, samples in trajectories],
+            xlabel="time along the trajectory (s)"))
 
 
 # Markers ----------------------------------------------------------------------
 
-Outline = Tuple[int, List[Tuple[float, float]]]  # marker id, corners in image pixels
-
-
-class CameraView(NamedTuple):
-    """What the marker plot draws for one camera."""
-
-    outlines: List[Outline]
-    first_ns: int  # the first detection's time
-    image: Optional[view.ImageFile] = None  # the camera's image nearest in time to first_ns
-
-
 def marker_section(page: Page, records: LazySet, origin: int) -> None:
     rows: List[str] = []
     poses: List[str] = []
-    cameras: Dict[str, CameraView] = {}
+    cameras: Dict[str, plots.CameraView] = {}
     for product in records.products("perception"):
         at = _duration(view.seconds(product.timestamp_ns, origin))
         for marker in product.perception.detected_markers:
             corners = [(c.x, c.y) for c in marker.corners]
-            seen = cameras.setdefault(marker.camera, CameraView([], int(product.timestamp_ns)))
+            seen = cameras.setdefault(marker.camera, plots.CameraView([], int(product.timestamp_ns)))
             seen.outlines.append((marker.id, corners))
             rows.append("<tr><td>%s</td><td>%s</td><td>%d</td><td>%s</td></tr>" % (
                 _esc(at), _esc(marker.camera), marker.id,
@@ -292,13 +208,14 @@ def marker_section(page: Page, records: LazySet, origin: int) -> None:
     if rows:
         page.parts.append("<table><tr><th>at</th><th>camera</th><th>id</th><th>corners (px)</th></tr>%s</table>"
                           % "".join(rows))
-        page.parts.append(_marker_figure(page, records, _with_images(records, cameras), origin))
+        page.parts.append(plots.marker_figure(page.figure_class, _with_images(records, cameras),
+                                              records.header.project.workspace.config.cameras, origin))
     if poses:
         page.parts.append("<table><tr><th>at</th><th>camera</th><th>position (m)</th>"
                           "<th>orientation (w x y z)</th></tr>%s</table>" % "".join(poses))
 
 
-def _with_images(records: LazySet, cameras: Dict[str, CameraView]) -> Dict[str, CameraView]:
+def _with_images(records: LazySet, cameras: Dict[str, plots.CameraView]) -> Dict[str, plots.CameraView]:
     """Each camera's view with the image of that camera nearest in time to its first detection."""
     for image in view.images(records):
         seen = cameras.get(image.camera)
@@ -307,74 +224,6 @@ def _with_images(records: LazySet, cameras: Dict[str, CameraView]) -> Dict[str, 
         if seen.image is None or abs(image.timestamp_ns - seen.first_ns) < abs(seen.image.timestamp_ns - seen.first_ns):
             cameras[image.camera] = seen._replace(image=image)
     return cameras
-
-
-def image_pixels(image: view.ImageFile) -> Optional[Tuple[Any, Dict[str, Any]]]:
-    """(pixel array, imshow options) of a raw or PNG image; None for what
-    cannot be drawn (JPEG data, or pixels that do not fit the size)."""
-    import numpy as typed_numpy
-
-    numpy: Any = typed_numpy  # arrays of a size and type known only here
-    m = image.message
-    if m.encoding.lower() == "png":
-        from matplotlib import image as mpl_image
-
-        try:
-            return mpl_image.imread(io.BytesIO(m.data), format="png"), {}
-        except (ValueError, OSError, SyntaxError):
-            return None
-    try:
-        raw = png.check_raw(m.encoding, m.width, m.height, m.step, m.data)
-    except png.ImageError:
-        return None
-    layout = raw.layout
-    sample = numpy.dtype("<u2" if layout.sample_bytes == 2 else "u1")
-    rows = numpy.frombuffer(raw.data, dtype=numpy.uint8).reshape(raw.height, raw.step)[:, :raw.row_bytes]
-    pixels = numpy.ascontiguousarray(rows).view(sample).reshape(raw.height, raw.width, layout.channels)
-    pixels = pixels[:, :, list(layout.order)]
-    top = 65535 if layout.sample_bytes == 2 else 255
-    if layout.channels == 1:
-        return pixels[:, :, 0], {"cmap": "gray", "vmin": 0, "vmax": top}
-    return (pixels.astype(numpy.float32) / top), {}
-
-
-def _marker_figure(page: Page, records: LazySet, cameras: Dict[str, CameraView], origin: int) -> str:
-    """The marker outlines as each camera saw them, in image pixels, over
-    that camera's image nearest in time when the set holds one."""
-    configs = records.header.project.workspace.config.cameras
-
-    def draw(figure: Any) -> None:
-        axes = figure.subplots(1, len(cameras), squeeze=False)[0]
-        for ax, (camera, seen) in zip(axes, sorted(cameras.items())):
-            size: Optional[Tuple[int, int]] = None
-            if camera in configs and configs[camera].intrinsics.width and configs[camera].intrinsics.height:
-                size = (configs[camera].intrinsics.width, configs[camera].intrinsics.height)
-            title = camera
-            shown = image_pixels(seen.image) if seen.image is not None else None
-            if seen.image is not None and shown is not None:
-                size = size or (seen.image.width, seen.image.height)
-                pixels, options = shown
-                ax.imshow(pixels, extent=(0, size[0], size[1], 0), interpolation="nearest", **options)
-                title = "%s, over its image at %s" % (camera, _duration(view.seconds(seen.image.timestamp_ns,
-                                                                                     origin)))
-            for marker_id, corners in seen.outlines:
-                if corners:
-                    xs = [c[0] for c in corners] + [corners[0][0]]
-                    ys = [c[1] for c in corners] + [corners[0][1]]
-                    ax.plot(xs, ys, "-", linewidth=1.4, color="#ff3b30")
-                    ax.annotate(str(marker_id), (sum(xs[:-1]) / len(corners), min(ys[:-1])),
-                                xytext=(0, 3), textcoords="offset points", fontsize=8, ha="center",
-                                va="bottom", color="#ff3b30")
-            if size is not None:
-                ax.set_xlim(0, size[0])
-                ax.set_ylim(size[1], 0)
-            else:
-                ax.invert_yaxis()
-            ax.set_aspect("equal")
-            ax.set_title(title, fontsize=9)
-            ax.tick_params(labelsize=7)
-
-    return page.plot((MARKER_PLOT_IN[0] * len(cameras), MARKER_PLOT_IN[1]), draw, "camera")
 
 
 # Images -------------------------------------------------------------------------
@@ -488,7 +337,7 @@ def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[view.Ev
 def render(answer: bytes, title: str, warn: view.Warn, figure_class: Optional[Any] = None) -> str:
     """The whole HTML page for a serialized DataRecords; each record set is
     rendered and dropped before the next one is read."""
-    page = Page(figure_class if figure_class is not None else load_plotting(), warn)
+    page = Page(figure_class if figure_class is not None else plots.load_plotting(), warn)
     count = 0
     for index, records in enumerate(record_sets(answer), 1):
         events = set_section(page, index, records)
