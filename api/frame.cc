@@ -1,12 +1,9 @@
 #include "frame.h"
 
+#include <frameobject.h>  // PyFrame_New
+
 #include <cstdio>
 #include <cstring>
-
-#if PY_VERSION_HEX >= 0x030D0000
-// Still exported by 3.13, but its declaration moved to the internal headers.
-extern "C" void _PyTraceback_Add(const char*, const char*, int);
-#endif
 
 namespace ostrel::frame {
 namespace {
@@ -22,6 +19,30 @@ constexpr char kCannotImport[] = "cannot import name %S";
 constexpr char kNotDefined[] = "name '%U' is not defined";
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Adds the entry `File "<file>", line <line>, in <function>` to the traceback
+// of the exception being raised, as the interpreter does for a frame it runs:
+// an empty code object of that name and place, and a frame of it. Nothing may
+// run with the exception set, so it is put aside meanwhile; when the entry
+// cannot be made, the exception goes on without it.
+void add_traceback_entry(const char* function, const char* file, int line) {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyCodeObject* code = PyCode_NewEmpty(file, function, line);
+  PyObject* globals = PyDict_New();
+  PyFrameObject* frame = nullptr;
+  if (code != nullptr && globals != nullptr) {
+    frame = PyFrame_New(PyThreadState_Get(), code, globals, nullptr);
+  }
+  Py_XDECREF(globals);
+  Py_XDECREF(code);
+  if (frame == nullptr) PyErr_Clear();
+  PyErr_Restore(type, value, traceback);
+  if (frame != nullptr) {
+    PyTraceBack_Here(frame);
+    Py_DECREF(frame);
+  }
+}
 
 bool check_interpreter(State& state) {
   const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
@@ -164,7 +185,7 @@ int exec(PyObject* module, const Definition& def, State& state) {
   return 0;
 
 failed:
-  if (body_started) _PyTraceback_Add("<module>", def.source, 1);
+  if (body_started) add_traceback_entry("<module>", def.source, 1);
   if (added_frame_entry) drop_frame_entry(module, def.frame_name);
   Py_CLEAR(state.module);
   return -1;

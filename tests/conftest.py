@@ -39,21 +39,32 @@ def fresh():
     return run_python
 
 
-def find_cmake():
-    """The cmake of this environment (the pip package) before the one on PATH."""
+def find_tool(name):
+    """The program `name` of this environment (a pip package such as cmake or
+    ninja) before the one on PATH."""
     for folder in (os.path.dirname(sys.executable), sysconfig.get_path("scripts")):
-        for name in ("cmake", "cmake.exe"):
-            candidate = os.path.join(folder, name)
+        for file in (name, name + ".exe"):
+            candidate = os.path.join(folder, file)
             if os.access(candidate, os.X_OK):
                 return candidate
-    return shutil.which("cmake")
+    return shutil.which(name)
 
 
-def build_dir_of_this_environment():
-    # One build per environment: hosts and venvs that run at the same time
-    # never share a build directory.
+def generator_options():
+    """Ninja, as the package build uses (the 'test' extra brings it), so that
+    no make is needed; CMake's default generator where there is no ninja."""
+    ninja = find_tool("ninja")
+    return ["-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}"] if ninja else []
+
+
+def build_dir_of_this_environment(generator):
+    # One build per environment and generator: hosts and venvs that run at
+    # the same time never share a build directory, and CMake refuses to switch
+    # the generator of an existing one.
     key = hashlib.sha1(sys.prefix.encode()).hexdigest()[:10]
-    return os.path.join(ROOT, "build", "fixtures", f"{sys.implementation.cache_tag}-{key}")
+    flavour = "ninja" if generator else "default"
+    return os.path.join(ROOT, "build", "fixtures",
+                        f"{sys.implementation.cache_tag}-{key}-{flavour}")
 
 
 @pytest.fixture(scope="session")
@@ -61,14 +72,15 @@ def fixture_modules():
     """Builds the test-only modules (package `ostrel_fixtures`) for this host
     from their committed tables, outside the installed package, and puts them
     on the sys.path of the children that `fresh` starts."""
-    cmake = find_cmake()
+    cmake = find_tool("cmake")
     if cmake is None:
         pytest.fail(NO_CMAKE)
-    build = build_dir_of_this_environment()
+    generator = generator_options()
+    build = build_dir_of_this_environment(generator)
     prefix = os.path.join(build, "site")
     steps = [
-        [cmake, "-S", FIXTURE_PROJECT, "-B", build, f"-DPython_EXECUTABLE={sys.executable}",
-         "-DCMAKE_BUILD_TYPE=Release"],
+        [cmake, "-S", FIXTURE_PROJECT, "-B", build, *generator,
+         f"-DPython_EXECUTABLE={sys.executable}", "-DCMAKE_BUILD_TYPE=Release"],
         [cmake, "--build", build, "--config", "Release", "--parallel", "2"],
         [cmake, "--install", build, "--config", "Release", "--prefix", prefix],
     ]

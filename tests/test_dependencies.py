@@ -53,3 +53,10 @@ PROTOBUF_RELEASES = [
 @pytest.mark.parametrize("release,allowed", PROTOBUF_RELEASES)
 def test_protobuf_range(release, allowed):
     assert declared("protobuf").contains(release) == allowed
+
+
+def test_no_extra_repeats_a_core_dependency():
+    requirements = [Requirement(text) for text in metadata.requires("ostrel") or []]
+    core = {r.name for r in requirements if r.marker is None}
+    in_extras = {r.name for r in requirements if r.marker is not None and "extra" in str(r.marker)}
+    assert core and in_extras and core & in_extras == set()

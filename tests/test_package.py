@@ -69,6 +69,8 @@ def test_distribution_carries_the_license_and_its_versions():
     files = installed_files()
     assert any(f.endswith("/LICENSE") and ".dist-info/" in f for f in files)
     meta = metadata.metadata("ostrel")
+    # An SPDX expression, not the license's whole text in the License field.
+    assert (meta["License-Expression"], meta.get("License")) == ("MIT", None)
     assert meta["Requires-Python"] == ">=3.9"
     classifiers = meta.get_all("Classifier") or []
     versions = sorted(c.rsplit(" ", 1)[1] for c in classifiers

@@ -9,7 +9,6 @@ import inspect
 import os
 import runpy
 import sys
-import time
 import types
 import warnings
 import weakref
@@ -20,6 +19,8 @@ import pytest
 
 from ostrel.api import common_pb2, data_pb2, project_pb2, service_pb2, system_pb2
 from ostrel.api import service_pb2_grpc as svc
+
+import forked_threads
 
 NAMESPACE_ORDER = list(vars(svc))  # taken before any test rebinds a name
 
@@ -568,21 +569,13 @@ def test_loopback_unparsable_request_fails_and_the_server_keeps_serving(targets)
 
 
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads in /proc")
-def test_a_child_forked_after_serving_runs_no_grpc_threads(targets):
+def test_a_child_forked_after_serving_runs_no_grpc_threads(targets, fresh):
     # The suite's children are forked on 3.9 (conftest.run_python); gRPC threads
     # restarted in them can abort them before exec, so conftest turns off
-    # gRPC's fork support.
-    read, write = os.pipe()
+    # gRPC's fork support. The baseline is a fork of an interpreter that never
+    # started a thread.
+    baseline = fresh("import forked_threads; print(forked_threads.threads_of_a_forked_child())")
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", DeprecationWarning)  # fork of a threaded process
-        pid = os.fork()
-    if pid == 0:
-        try:
-            time.sleep(0.1)
-            os.write(write, str(len(os.listdir("/proc/self/task"))).encode())
-        finally:
-            os._exit(0)
-    os.close(write)
-    os.waitpid(pid, 0)
-    with os.fdopen(read, "rb") as threads:
-        assert threads.read() == b"1"
+        threads = forked_threads.threads_of_a_forked_child()
+    assert threads == int(baseline.stdout)

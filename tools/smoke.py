@@ -47,15 +47,20 @@ def import_all(names: List[str]) -> None:
 def round_trip() -> None:
     import grpc
     from ostrel.api import project_pb2, service_pb2, service_pb2_grpc
+    from ostrel.api import common_pb2
     from ostrel.server import OstrelServer
+    from ostrel.server.projectcheck import ALLOW_EMPTY_METADATA
 
     with tempfile.TemporaryDirectory() as tmp:
         server = OstrelServer(db=os.path.join(tmp, "smoke.sqlite3"), port=0, time_scale=0.0)
         with server, grpc.insecure_channel(server.target) as channel:
             stub = service_pb2_grpc.OstrelStub(channel)
             stub.connect(service_pb2.ConnectRequest(), timeout=10)
+            # An empty project, which the server takes only when asked to.
             project = project_pb2.ProjectSnapshot(version="smoke")
-            stub.pushProjectSnapshot(project, timeout=10)
+            pushed = stub.pushProjectSnapshot(project, timeout=10, metadata=[(ALLOW_EMPTY_METADATA, "1")])
+            if pushed.code != common_pb2.SUCCESS:
+                raise SystemExit("smoke: push answered %r" % pushed)
             back = stub.pullProjectSnapshot(service_pb2.GenericRequest(), timeout=10)
             if back != project:
                 raise SystemExit("smoke: pulled %r, pushed %r" % (back, project))
