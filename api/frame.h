@@ -82,6 +82,14 @@ bool bind(PyObject* ns, PyObject* name, PyObject* value);
   OSTREL_STRINGIFY(PY_MAJOR_VERSION) "." OSTREL_STRINGIFY(PY_MINOR_VERSION)
 #endif
 
+// From an X-macro list of (id, text) rows: the enum Name of the ids, ending
+// in kNameCount, and kNameTexts, the texts in the same order.
+#define OSTREL_NAME_ID(id, text) id,
+#define OSTREL_NAME_TEXT(id, text) text,
+#define OSTREL_NAME_TABLE(LIST)                                       \
+  enum Name : size_t { LIST(OSTREL_NAME_ID) kNameCount };             \
+  constexpr const char* kNameTexts[kNameCount] = {LIST(OSTREL_NAME_TEXT)};
+
 // Defines the module definition of `leaf` around a frame Definition and
 // exports PyInit_<leaf>, the module's only exported symbol.
 #define OSTREL_DEFINE_MODULE(leaf, definition)                                 \

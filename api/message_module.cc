@@ -41,12 +41,7 @@ using frame::Ref;
   X(kSerializedStart, "_serialized_start")                         \
   X(kSerializedEnd, "_serialized_end")
 
-#define OSTREL_NAME_ID(id, text) id,
-#define OSTREL_NAME_TEXT(id, text) text,
-enum Name : size_t { OSTREL_MESSAGE_NAMES(OSTREL_NAME_ID) kNameCount };
-constexpr const char* kNameTexts[kNameCount] = {OSTREL_MESSAGE_NAMES(OSTREL_NAME_TEXT)};
-#undef OSTREL_NAME_ID
-#undef OSTREL_NAME_TEXT
+OSTREL_NAME_TABLE(OSTREL_MESSAGE_NAMES)
 
 // The runtime modules every body imports, in import order: module, alias.
 constexpr Name kRuntimeImports[][2] = {

@@ -61,12 +61,7 @@ using ostrel::function::Impl;
 
 #define OSTREL_SERVICE_NAMES(X) OSTREL_SERVICE_RUNTIME_NAMES(X) OSTREL_SERVICE_TABLE_NAMES(X)
 
-#define OSTREL_NAME_ID(id, text) id,
-#define OSTREL_NAME_TEXT(id, text) text,
-enum Name : size_t { OSTREL_SERVICE_NAMES(OSTREL_NAME_ID) kNameCount };
-constexpr const char* kNameTexts[kNameCount] = {OSTREL_SERVICE_NAMES(OSTREL_NAME_TEXT)};
-#undef OSTREL_NAME_ID
-#undef OSTREL_NAME_TEXT
+OSTREL_NAME_TABLE(OSTREL_SERVICE_NAMES)
 
 constexpr char kSource[] = "ostrel/api/service_pb2_grpc";
 constexpr char kNotImplemented[] = "Method not implemented!";
