@@ -5,6 +5,7 @@
     ostrel pull [--out FILE]
     ostrel run BEHAVIOR [--wait]
     ostrel state
+    ostrel watch [--hz N] [--wait-for-server] [--viewer [--viewer-host HOST] [--viewer-port PORT]]
     ostrel records [--out FILE] [--export DIR] [--mcap FILE] [--description TEXT ...] [--since TIME]
     ostrel report [--out FILE] [--title TEXT] [--description TEXT ...] [--since TIME]
     ostrel completion bash|zsh|fish

@@ -12,7 +12,7 @@ from types import FrameType
 from typing import Any, Callable, Iterator, Optional, Sequence, Tuple
 
 from ostrel import wire
-from ostrel.cli.errors import CliError, StillRunning, shown
+from ostrel.cli.errors import CliError, StillRunning, Unreachable, shown
 from ostrel.client import Transport, explain, quiet_grpc_logs
 
 FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
@@ -102,9 +102,9 @@ class Client:
             details = str(error.details() if hasattr(error, "details") else error)
             explained = explain(code.name, details, self.settings, self.explicit_plaintext) if code else None
             if explained is not None:  # handshake faults, refused connections and tokens, ...
-                raise CliError(explained) from None
+                raise (Unreachable if code == grpc.StatusCode.UNAVAILABLE else CliError)(explained) from None
             if code == grpc.StatusCode.DEADLINE_EXCEEDED:
-                raise CliError(ERR_NO_ANSWER % (self.target, self.timeout)) from None
+                raise Unreachable(ERR_NO_ANSWER % (self.target, self.timeout)) from None
             if details.startswith("Failed to create channel"):
                 raise CliError(ERR_BAD_TARGET % (self.target, details.partition("':")[2].strip())) from None
             raise CliError(ERR_CALL_FAILED % (method, code.name if code else "error", details)) from None

@@ -16,6 +16,7 @@ from ostrel.cli.files import read_project, write_file
 from ostrel.cli.output import describe_project, describe_state
 from ostrel.protojson import write_json
 from ostrel.cli.records import check_mcap, check_report, cmd_records, cmd_report
+from ostrel.cli.watch import WATCH_ARGUMENTS, check_watch, cmd_watch
 from ostrel.records import MCAP_COMPRESSIONS
 
 ERR_NO_JSON = "%s has no JSON output; leave out --json"
@@ -180,6 +181,12 @@ COMMANDS: Tuple[Command, ...] = (
             "Show the system state: the program's status, the joints of robots and effectors, and what the "
             "agents produced last.",
             cmd_state),
+    Command("watch", "show the running system live, as it changes (and serve it to 3-D viewers)",
+            "Poll the system state and show it as it changes: on a terminal a table refreshed in place "
+            "(needs the extra `live`), else one line per change (status, robot joints, the planner's, "
+            "controller's and perception's latest products). With --viewer, also serve the cell's scene "
+            "live to robotics viewers over WebSocket. Ctrl-C ends it.",
+            cmd_watch, WATCH_ARGUMENTS, check=check_watch, json=False),
     Command("records", "show recorded data sets",
             "Show the record sets the server keeps, one line each (times in UTC), or write them as "
             "protobuf JSON, as plain files per set (--export) or as one MCAP file (--mcap).",

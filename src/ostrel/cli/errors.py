@@ -26,6 +26,10 @@ class CliError(Exception):
     exit_code = EXIT_ERROR
 
 
+class Unreachable(CliError):
+    """The server did not answer: it is down, unreachable or too slow."""
+
+
 class StillRunning(CliError):
     """run --wait gave up waiting for the program to end."""
 

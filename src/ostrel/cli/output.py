@@ -1,7 +1,7 @@
 """Readable text of what commands show: a project, the system state, a
 time stamp. Their JSON is written by ostrel.protojson."""
 
-from typing import Any
+from typing import Any, List, Tuple
 
 from ostrel.cli.client import Api
 from ostrel.cli.errors import shown
@@ -31,28 +31,38 @@ def describe_project(project: Any) -> str:
     return "\n".join(lines)
 
 
-def describe_state(api: Api, state: Any) -> str:
-    lines = ["status: %s" % api.status_line(state.status)]
+def state_rows(api: Api, state: Any) -> List[Tuple[str, str]]:
+    """The system state as (what, text) rows: its status, each robot's and
+    effector's joints, and what the planner, controller and perception
+    produced last. `ostrel state` prints them; `ostrel watch` shows them and
+    prints those that change."""
+    rows = [("status", api.status_line(state.status))]
     workspace = state.workspace
-    for key in sorted(workspace.robots):
-        lines.append("  robot %s: joints %s" % (shown(key), _joints(workspace.robots[key].joint_positions)))
-    for key in sorted(workspace.effectors):
-        lines.append("  effector %s: positions %s" % (shown(key), _joints(workspace.effectors[key].joint_positions)))
+    rows.extend(("robot %s" % shown(key), "joints %s" % _joints(workspace.robots[key].joint_positions))
+                for key in sorted(workspace.robots))
+    rows.extend(("effector %s" % shown(key), "positions %s" % _joints(workspace.effectors[key].joint_positions))
+                for key in sorted(workspace.effectors))
     if state.HasField("planner"):
         planner = state.planner
         duration = planner.trajectory.time_s[-1] if planner.trajectory.time_s else 0.0
-        lines.append("  planner: robot %s, %d target proposals, trajectory of %d points over %.2f s"
+        rows.append(("planner", "robot %s, %d target proposals, trajectory of %d points over %.2f s"
                      % (shown(planner.robot) or "-", len(planner.target_proposals),
-                        len(planner.trajectory.reference), duration))
+                        len(planner.trajectory.reference), duration)))
     if state.HasField("controller"):
         controller = state.controller
-        lines.append("  controller: robot %s, time %.2f s%s"
-                     % (shown(controller.robot) or "-", controller.time_s, ", FAULTED" if controller.faulted else ""))
+        rows.append(("controller", "robot %s, time %.2f s%s" % (shown(controller.robot) or "-", controller.time_s,
+                                                                ", FAULTED" if controller.faulted else "")))
     if state.HasField("perception"):
         perception = state.perception
-        lines.append("  perception: %d detected markers, camera poses of %s"
-                     % (len(perception.detected_markers), shown(", ".join(sorted(perception.camera_poses))) or "-"))
+        rows.append(("perception", "%d detected markers, camera poses of %s"
+                     % (len(perception.detected_markers),
+                        shown(", ".join(sorted(perception.camera_poses))) or "-")))
     if state.HasField("images"):
-        lines.append("  images: %s" % (", ".join("%s %dx%d" % (shown(i.camera), i.width, i.height)
-                                                 for i in state.images.images) or "-"))
-    return "\n".join(lines)
+        rows.append(("images", ", ".join("%s %dx%d" % (shown(i.camera), i.width, i.height)
+                                         for i in state.images.images) or "-"))
+    return rows
+
+
+def describe_state(api: Api, state: Any) -> str:
+    (_, status), *rest = state_rows(api, state)
+    return "\n".join(["status: %s" % status] + ["  %s: %s" % row for row in rest])

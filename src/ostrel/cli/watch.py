@@ -1,0 +1,191 @@
+"""`ostrel watch`: the system state polled at a steady rate and shown as it
+changes (`watch_view`), and with --viewer the cell's scene served live to
+robotics viewers (`viewer`).
+
+Every poll is one `pullSystemState`; with --viewer the project is pulled
+when the watch starts and again when a program starts, and the scene is
+built anew when it changed. A server that stops answering ends the watch in
+one line (exit 2), or with --wait-for-server is waited for, saying so."""
+
+import argparse
+import time
+from typing import Any, Callable, Optional, Tuple
+
+from ostrel.cli.arguments import Argument, arg
+from ostrel.cli.client import Client, CtrlC
+from ostrel.cli.errors import CliError, Interrupted, Unreachable, one_line
+from ostrel.cli.output import state_rows
+
+DEFAULT_HZ = 10.0
+MIN_HZ = 0.2
+MAX_HZ = 50.0
+DEFAULT_VIEWER_HOST = "127.0.0.1"
+DEFAULT_VIEWER_PORT = 8765
+RETRY_S = 1.0  # longest pause between tries while waiting for the server
+
+ERR_HZ = "must be a number of polls per second from %g to %g, got %r"
+ERR_PORT = "must be a port number from 0 to 65535, got %r"
+ERR_GONE = "lost the server: %s"
+ERR_STOPPED = "stopped watching"
+ERR_MALFORMED = "pullSystemState answered with malformed data: %s"
+WAITING = "waiting for the server (--wait-for-server): %s"
+NO_SCENE = "the scene is not available (%s); the viewer shows nothing until it is"
+
+
+def parse_hz(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = float("nan")
+    if not MIN_HZ <= value <= MAX_HZ:  # also refuses nan
+        raise argparse.ArgumentTypeError(ERR_HZ % (MIN_HZ, MAX_HZ, text))
+    return value
+
+
+def parse_port(text: str) -> int:
+    if not text.isdigit() or int(text) > 65535:
+        raise argparse.ArgumentTypeError(ERR_PORT % text)
+    return int(text)
+
+
+WATCH_ARGUMENTS: Tuple[Argument, ...] = (
+    arg("--hz", type=parse_hz, default=DEFAULT_HZ, metavar="N",
+        help="polls of the state per second, from %g to %g (default: %g)" % (MIN_HZ, MAX_HZ, DEFAULT_HZ)),
+    arg("--wait-for-server", action="store_true",
+        help="when the server does not answer, wait for it (and say so) instead of ending with exit code 2"),
+    arg("--viewer", action="store_true",
+        help="also serve the cell's scene live to robotics viewers over WebSocket (needs the extra `live`)"),
+    arg("--viewer-host", default=DEFAULT_VIEWER_HOST, metavar="HOST",
+        help="address the viewer server listens on (default: %s)" % DEFAULT_VIEWER_HOST),
+    arg("--viewer-port", type=parse_port, default=DEFAULT_VIEWER_PORT, metavar="PORT",
+        help="its port; 0 picks a free one (default: %d)" % DEFAULT_VIEWER_PORT),
+    arg("--viewer-insecure", action="store_true",
+        help="let --viewer-host be an address other machines reach: anyone there may watch the cell"),
+)
+
+
+def check_watch(args: argparse.Namespace) -> None:
+    """The viewer's own checks, before any connection: its address and its SDK."""
+    if not args.viewer:
+        return
+    from ostrel.cli.viewer import check_viewer_host, import_sdk
+
+    try:
+        check_viewer_host(args.viewer_host, args.viewer_insecure)
+        import_sdk()
+    except (ValueError, ImportError) as error:
+        raise CliError(str(error)) from None
+
+
+class Watch:
+    """The poll loop: `client` answers, `view` shows, `viewer` (optional) serves."""
+
+    def __init__(self, client: Client, view: Any, viewer: Any, ctrl_c: CtrlC, wait_for_server: bool) -> None:
+        from ostrel.api import system_pb2
+
+        self.client = client
+        self.view = view
+        self.viewer = viewer
+        self.ctrl_c = ctrl_c
+        self.wait_for_server = wait_for_server
+        self.parse: Callable[[bytes], Any] = system_pb2.SystemState.FromString
+        self.scene: Any = None
+        self.project: Optional[bytes] = None  # the serialized project the scene was built from
+        self.status: Optional[Tuple[int, str]] = None
+
+    def run(self, hz: float) -> None:
+        """Polls until Ctrl-C (KeyboardInterrupt) or the server goes away (CliError)."""
+        period = 1.0 / hz
+        due = time.monotonic()
+        while True:
+            state = self.poll()
+            self.show(state)
+            due += period
+            now = time.monotonic()
+            if due < now:  # a slow answer: the next poll now, not a burst of them
+                due = now
+            self.ctrl_c.sleep(due - now)
+
+    def poll(self) -> Any:
+        """The state; while waiting for the server, tries until it answers."""
+        request = self.client.api.requests.GenericRequest()
+        waiting = False
+        while True:
+            try:
+                answer = self.client.call_raw("pullSystemState", request, self.ctrl_c)
+                break
+            except Unreachable as error:
+                if not self.wait_for_server:
+                    raise CliError(ERR_GONE % error) from None
+                if not waiting:
+                    self.view.note(WAITING % one_line(str(error)))
+                    waiting = True
+                self.ctrl_c.sleep(RETRY_S)
+                self._reconnect()
+        if waiting:
+            self.view.note("")
+        try:
+            return self.parse(answer)
+        except Exception as error:  # DecodeError of the runtime
+            raise CliError(ERR_MALFORMED % error) from None
+
+    def _reconnect(self) -> None:
+        """A new channel: the runtime backs off longer and longer between its
+        own tries to reach a server that went away."""
+        old = self.client
+        self.client = Client(old.settings, old.timeout, explicit_plaintext=old.explicit_plaintext)
+        old.close()
+
+    def show(self, state: Any) -> None:
+        self.view.show(state_rows(self.client.api, state))
+        if self.viewer is None:
+            return
+        status = (state.status.code, state.status.message)
+        if self.scene is None or (status != self.status and state.status.code == self.client.api.common.RUNNING):
+            self._update_scene()  # a program started: maybe of another project
+        self.status = status
+        if self.scene is not None:
+            t_ns = time.time_ns()
+            self.viewer.publish(self.scene.from_state(state, t_ns), t_ns)
+
+    def _update_scene(self) -> None:
+        project = self.client.call_raw("pullProjectSnapshot", self.client.api.requests.GenericRequest(), self.ctrl_c)
+        if self.scene is not None and project == self.project:
+            return
+        try:
+            from ostrel.records.scene import Scene
+        except ImportError as error:
+            self.view.note(NO_SCENE % error)
+            self.viewer = None
+            return
+        self.scene = Scene(self.client.api.project.ProjectSnapshot.FromString(project))
+        self.project = project
+        self.viewer.set_scene(self.scene, time.time_ns())
+
+
+def cmd_watch(args: argparse.Namespace, client: Client) -> int:
+    from ostrel.cli.watch_view import open_view
+
+    viewer, exposure = None, None
+    if args.viewer:
+        from ostrel.cli.viewer import SERVING_NOTE, open_viewer
+
+        try:
+            viewer, exposure = open_viewer(args.viewer_host, args.viewer_port, args.viewer_insecure)
+        except (OSError, ValueError, ImportError) as error:
+            raise CliError(str(error)) from None
+    watch: Optional[Watch] = None
+    try:
+        with CtrlC() as ctrl_c, open_view("ostrel watch %s, %g Hz" % (args.target, args.hz)) as view:
+            if viewer is not None:
+                view.note("; ".join(filter(None, (SERVING_NOTE % (viewer.host, viewer.port), exposure))))
+            watch = Watch(client, view, viewer, ctrl_c, args.wait_for_server)
+            watch.run(args.hz)
+    except KeyboardInterrupt:
+        raise Interrupted(ERR_STOPPED) from None
+    finally:
+        if viewer is not None:
+            viewer.close()
+        if watch is not None and watch.client is not client:
+            watch.client.close()
+    return 0
