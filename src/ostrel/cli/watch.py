@@ -29,6 +29,7 @@ ERR_GONE = "lost the server: %s"
 ERR_STOPPED = "stopped watching"
 ERR_MALFORMED = "pullSystemState answered with malformed data: %s"
 WAITING = "waiting for the server (--wait-for-server): %s"
+BACK = "the server answers again"
 NO_SCENE = "the scene is not available (%s); the viewer shows nothing until it is"
 
 
@@ -92,6 +93,7 @@ class Watch:
         self.scene: Any = None
         self.project: Optional[bytes] = None  # the serialized project the scene was built from
         self.status: Optional[Tuple[int, str]] = None
+        self.answered = False  # whether the server ever answered: only then can it go away
 
     def run(self, hz: float) -> None:
         """Polls until Ctrl-C (KeyboardInterrupt) or the server goes away (CliError)."""
@@ -116,14 +118,15 @@ class Watch:
                 break
             except Unreachable as error:
                 if not self.wait_for_server:
-                    raise CliError(ERR_GONE % error) from None
+                    raise CliError(ERR_GONE % error if self.answered else str(error)) from None
                 if not waiting:
                     self.view.note(WAITING % one_line(str(error)))
                     waiting = True
                 self.ctrl_c.sleep(RETRY_S)
                 self._reconnect()
         if waiting:
-            self.view.note("")
+            self.view.note(BACK)
+        self.answered = True
         try:
             return self.parse(answer)
         except Exception as error:  # DecodeError of the runtime
