@@ -322,7 +322,8 @@ class Scene:
 
     def joint_states(self, t_ns: int, owner: str, names: Sequence[str], positions: Sequence[float],
                      velocities: Sequence[float] = ()) -> Any:
-        message = self.s.JointStates(timestamp=timestamp(t_ns))
+        message = self.s.JointStates()  # ours lives in a pool of its own: its Timestamp is another class
+        message.timestamp.seconds, message.timestamp.nanos = divmod(t_ns, 1_000_000_000)
         if self.s.own_joints:
             message.owner = owner
         for i, name in enumerate(names):

@@ -64,11 +64,19 @@ def joint_positions_class() -> Any:
     return message_factory.GetMessageClass(pool.FindMessageTypeByName(JOINTS_TYPE))
 
 
-@lru_cache(maxsize=None)
 def schemas() -> Any:
     """The visualisation message classes by name, `JointStates` the schema
     package's joint message where it has one (foxglove.JointStates, 0.4 and
     later), else ours; ImportError naming the extra without the package."""
+    try:
+        import foxglove_schemas_protobuf  # noqa: F401  (looked up each time: a test may take it away)
+    except ImportError as error:
+        raise ImportError(ERR_NO_SCHEMAS) from error
+    return _schemas()
+
+
+@lru_cache(maxsize=None)
+def _schemas() -> Any:
     import importlib
 
     classes: Dict[str, Any] = {}
