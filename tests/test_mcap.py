@@ -34,6 +34,8 @@ from test_export_report import BAD_IMAGES, spawn  # noqa: E402
 cell = test_export_report.cell
 records = test_export_report.records
 
+PREVIEW, CROP = (160, 120), (64, 64)  # the demo camera's recorded image and crop sizes
+
 HAVE_VIEWER = True
 try:
     import foxglove_schemas_protobuf  # noqa: F401
@@ -93,7 +95,7 @@ def expected_topic(product):
     if kind == "images":
         source = writer._one_source(i.camera for i in member.images)
     else:
-        source = writer.SOURCES[kind](member)
+        source = writer.KINDS[kind].source(member)
     return writer.product_topic(kind, source)
 
 
@@ -161,9 +163,12 @@ def all_products(records, kind):
 def test_viewer_channels_carry_pixels_poses_markers_joints_and_events(records, demo):
     _, read, _ = demo
     images = [(p, i) for p in all_products(records, "images") for i in p.images.images]
+    previews = [(p, i) for p, i in images if (i.width, i.height) == PREVIEW]
+    crops = [(p, i) for p, i in images if (i.width, i.height) == CROP]
+    assert len(previews) + len(crops) == len(images) and previews and crops
     raw = read.decoded("/viz/camera/d435i/image")
-    assert len(raw) == len(images) > 0
-    for message, (product, image) in zip(raw, images):
+    assert len(raw) == len(previews)
+    for message, (product, image) in zip(raw, previews):
         assert (message.width, message.height, message.encoding, message.frame_id) == (
             image.width, image.height, image.encoding, image.camera)
         assert message.data == image.data and message.step == image.width
@@ -188,8 +193,9 @@ def test_viewer_channels_carry_pixels_poses_markers_joints_and_events(records, d
 
     [annotations] = read.decoded("/viz/camera/d435i/markers")
     detected = calibration.perception.detected_markers
+    scale = PREVIEW[0] / 640  # the camera's corners, in the preview's pixels
     assert [[(p.x, p.y) for p in a.points] for a in annotations.points] == [
-        [(c.x, c.y) for c in m.corners] for m in detected]
+        [(c.x * scale, c.y * scale) for c in m.corners] for m in detected]
     assert [t.text for t in annotations.texts] == ["id %d" % m.id for m in detected]
 
     controller = [p for p in all_products(records, "controller") if p.controller.feedback.joint.positions.data]
@@ -214,7 +220,7 @@ def test_viewer_channels_carry_pixels_poses_markers_joints_and_events(records, d
 
 def test_each_record_set_is_a_time_range_with_its_metadata_and_project(records, demo):
     _, read, _ = demo
-    metadata = [m.metadata for m in read.metadata if m.name == writer.SET_METADATA]
+    metadata = [m.metadata for m in read.metadata if m.name.startswith(writer.SET_METADATA + ".")]
     assert len(metadata) == len(read.attachments) == len(records.records)
     ranges = []
     for index, (record_set, meta, attachment) in enumerate(zip(records.records, metadata, read.attachments), 1):

@@ -2,7 +2,7 @@
 the cell knows, with their joint names, the kinds of recorded products, and
 the event that ends an interrupted recording."""
 
-from typing import Dict, Optional, Tuple
+from typing import Any, Dict, Optional, Tuple
 
 from ostrel.api import common_pb2, data_pb2
 
@@ -16,6 +16,23 @@ ROBOT_JOINTS: Dict[str, Tuple[str, ...]] = {
     "ur_10e_robot": _UR_JOINTS,
     "franka_panda_robot": tuple("joint%d" % i for i in range(1, 8)),
 }
+
+# Recorded images are previews at 1/20 of the camera's size, but at least
+# MIN_PREVIEW_WIDTH pixels wide (or the camera's width), so that what a small
+# camera sees (markers a few dozen pixels wide) stays visible. The cell draws
+# them at this size and the viewers scale the camera's intrinsics to it.
+PREVIEW_DIVISOR = 20
+MIN_PREVIEW_WIDTH = 160
+
+
+def preview_size(intrinsics: Any) -> Tuple[int, int]:
+    """The (width, height) of a camera's recorded preview, from its CameraIntrinsics."""
+    width = intrinsics.width // PREVIEW_DIVISOR
+    if width >= MIN_PREVIEW_WIDTH or intrinsics.width <= 0:
+        return max(1, width), max(1, intrinsics.height // PREVIEW_DIVISOR)
+    width = min(intrinsics.width, MIN_PREVIEW_WIDTH)  # the same scale in both directions
+    return width, max(1, intrinsics.height * width // intrinsics.width)
+
 
 # Product kind (member of ProductRecord.type) -> its field number, and back.
 PRODUCT_FIELDS: Dict[str, int] = {

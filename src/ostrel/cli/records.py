@@ -152,10 +152,10 @@ def export(args: argparse.Namespace, client: Client, answer: Optional[bytes] = N
 def check_mcap(args: argparse.Namespace) -> None:
     """CliError naming the extra to install when --mcap is asked for without the MCAP libraries."""
     if args.mcap:
-        import importlib
-
         try:
-            importlib.import_module("ostrel.records.mcap")
+            from ostrel.records import mcap
+
+            mcap.load_writer()
         except ImportError:
             raise CliError(ERR_MISSING_MCAP) from None
 
