@@ -213,11 +213,15 @@ def tool_pose(config: robot_pb2.RobotConfig, positions: Sequence[float], tool: s
     poses = link_poses(config, positions)
     if flange not in poses:
         raise ValueError(ERR_NO_FLANGE % flange)
+    return compose(poses[flange], tool_offset(config, tool))
+
+
+def tool_offset(config: robot_pb2.RobotConfig, tool: str) -> Pose:
+    """The tool frame in the flange's frame: the identity for "" or a tool
+    frame without a pose."""
     if not tool:
-        return poses[flange]
+        return IDENTITY
     if tool not in config.tool_frames:
         raise ValueError(ERR_NO_TOOL % tool)
     frame = config.tool_frames[tool]
-    if not frame.HasField("flange_to_tool"):
-        return poses[flange]
-    return compose(poses[flange], from_pose3(frame.flange_to_tool))
+    return from_pose3(frame.flange_to_tool) if frame.HasField("flange_to_tool") else IDENTITY
