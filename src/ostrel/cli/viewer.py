@@ -4,15 +4,17 @@ live to robotics viewers over their WebSocket protocol, by the foxglove SDK
 
 The channels are the scene's, with its protobuf schemas, advertised when the
 server starts and again when the project changes. Each poll's messages are
-published as they come, camera images only when their pixels changed. The
-static scene (frames, entities, calibrations) is published once, and again
-on a channel whenever a viewer subscribes to it, so that a viewer that comes
-in mid-run has it at once."""
+published as they come, a channel's only when they changed (camera images,
+calibrations). The static scene (frames, entities, calibrations) is
+published once, and with the latest messages again on a channel whenever a
+viewer subscribes to it, so that a viewer that comes in mid-run has it at
+once."""
 
 import threading
 import time
 from typing import Any, Dict, Iterable, List, Optional, Tuple
 
+from ostrel import wire
 from ostrel.client import is_loopback_host
 
 ERR_MISSING_SDK = 'ostrel watch --viewer needs the foxglove SDK: pip install "ostrel[live]" (%s)'
@@ -22,12 +24,26 @@ ERR_LISTEN = "cannot serve the viewer on %s port %d: %s"
 EXPOSED_NOTE = "serving the viewer on %s without TLS or login (--viewer-insecure): anyone who reaches it may watch"
 SERVING_NOTE = "serving the scene to viewers at ws://%s:%d"
 SERVER_NAME = "ostrel watch"
-# Schemas whose messages carry a camera's pixels in a field named `data`:
-# published only when those change.
-IMAGE_SCHEMAS = frozenset({"foxglove.RawImage", "foxglove.CompressedImage"})
+STAMP_NAME = "timestamp"
 
 Message = Any  # a protobuf message of the visualisation schemas
 TopicMessages = Iterable[Tuple[str, Message]]
+
+
+def stamp_field(message: Message) -> int:
+    """The number of the message's own `timestamp` field; 0 when it has none
+    at the top (transforms and annotations stamp each of their parts)."""
+    field = message.DESCRIPTOR.fields_by_name.get(STAMP_NAME)
+    return int(field.number) if field is not None else 0
+
+
+def unstamped(data: bytes, number: int) -> bytes:
+    """Serialized message bytes without their field `number`, the time stamp:
+    what tells whether an image, a calibration or a joint state changed."""
+    if not number:
+        return data
+    view = memoryview(data)
+    return b"".join(view[field.start:field.end] for field in wire.fields(view) if field.number != number)
 
 
 def check_viewer_host(host: str, insecure: bool) -> bool:
@@ -67,16 +83,21 @@ def _listener_class(sdk: Any) -> Any:
 
 
 class LiveViewer:
-    """The scene on a WebSocket server of the foxglove SDK."""
+    """The scene on a WebSocket server of the foxglove SDK.
+
+    The latest messages of each channel are kept, serialized: a poll whose
+    messages on a channel are the same as the last ones (a camera image
+    that did not change) publishes nothing there, and a viewer that
+    subscribes gets the kept ones at once: the static scene, the latest
+    image."""
 
     def __init__(self, host: str, port: int) -> None:
         self.sdk = import_sdk()
         self.context: Any = self.sdk.Context()
-        self._lock = threading.Lock()  # the channels and the static scene, also read by the SDK's threads
+        self._lock = threading.Lock()  # the channels and the kept messages, also read by the SDK's threads
         self._channels: Dict[str, Any] = {}
-        self._static: Dict[str, List[bytes]] = {}
-        self._pixels: Dict[str, bytes] = {}  # the image last published on each image channel
-        self._images: frozenset = frozenset()  # the image channels' topics
+        self._latest: Dict[str, List[bytes]] = {}
+        self._content: Dict[str, List[bytes]] = {}  # the latest messages without their time stamps
         self.published = 0
         try:
             self.server: Any = self.sdk.start_server(name=SERVER_NAME, host=host, port=port, context=self.context,
@@ -90,54 +111,54 @@ class LiveViewer:
     def set_scene(self, scene: Any, t_ns: int) -> None:
         """Advertises the channels of `scene` (closing those it no longer has)
         and publishes its static messages."""
-        wanted = {topic: (schema, data, encoding) for topic, schema, data, encoding in scene.channels()}
-        static: Dict[str, List[bytes]] = {}
-        for topic, message in scene.static(t_ns):
-            static.setdefault(topic, []).append(message.SerializeToString())
+        wanted = {channel.topic: channel for channel in scene.channels()}
         with self._lock:
             gone = [self._channels.pop(t) for t in [t for t in self._channels if t not in wanted]]
-            for topic, (schema, data, encoding) in wanted.items():
+            for topic, channel in wanted.items():
                 if topic not in self._channels:
-                    self._channels[topic] = self._channel(topic, schema, data, encoding)
-            self._images = frozenset(topic for topic, (schema, _, _) in wanted.items() if schema in IMAGE_SCHEMAS)
-            self._static = static
-            self._pixels.clear()
+                    self._channels[topic] = self._channel(channel)
+            self._latest.clear()
+            self._content.clear()
         for channel in gone:
             channel.close()
-        for topic in static:
-            self._publish_static(topic, t_ns)
+        self.publish(scene.static(t_ns), t_ns)
 
-    def _channel(self, topic: str, schema: str, data: bytes, encoding: str) -> Any:
-        return self.sdk.Channel(topic, schema=self.sdk.Schema(name=schema, encoding=encoding, data=bytes(data)),
-                                message_encoding=encoding, context=self.context)
+    def _channel(self, channel: Any) -> Any:
+        schema = self.sdk.Schema(name=channel.schema_name, encoding=channel.encoding, data=bytes(channel.schema))
+        return self.sdk.Channel(channel.topic, schema=schema, message_encoding=channel.encoding,
+                                context=self.context)
 
     def subscribed(self, topic: str) -> None:
-        """A viewer subscribed to `topic`: it gets the static messages of that
+        """A viewer subscribed to `topic`: it gets the kept messages of that
         channel now (as does every other subscriber of it)."""
-        self._publish_static(topic, time.time_ns())
-
-    def _publish_static(self, topic: str, t_ns: int) -> None:
         with self._lock:
             channel = self._channels.get(topic)
-            messages = list(self._static.get(topic, ()))
-        for data in messages if channel is not None else ():
-            channel.log(data, log_time=t_ns)
+            kept = list(self._latest.get(topic, ()))
+        if channel is not None:
+            t_ns = time.time_ns()
+            for data in kept:
+                channel.log(data, log_time=t_ns)
 
     def publish(self, messages: TopicMessages, t_ns: int) -> int:
-        """Publishes one poll's messages; the number published (images whose
-        pixels did not change are left out). The SDK is called outside the
-        lock, which its threads take too (`subscribed`)."""
+        """Publishes one poll's messages, leaving out the channels whose
+        messages are the same as last time but for their time stamps; the
+        number published. The SDK is called outside the lock, which its
+        threads take too."""
+        by_topic: Dict[str, List[Tuple[bytes, int]]] = {}
+        for topic, message in messages:
+            by_topic.setdefault(topic, []).append((message.SerializeToString(), stamp_field(message)))
         out: List[Tuple[Any, bytes]] = []
         with self._lock:
-            for topic, message in messages:
+            for topic, pairs in by_topic.items():
                 channel = self._channels.get(topic)
                 if channel is None:
                     continue
-                if topic in self._images:
-                    if self._pixels.get(topic) == message.data:
-                        continue
-                    self._pixels[topic] = message.data
-                out.append((channel, message.SerializeToString()))
+                encoded = [data for data, _ in pairs]
+                content = [unstamped(data, number) for data, number in pairs]
+                if self._content.get(topic) == content:
+                    continue
+                self._content[topic], self._latest[topic] = content, encoded
+                out.extend((channel, data) for data in encoded)
         for channel, data in out:
             channel.log(data, log_time=t_ns)
         self.published += len(out)

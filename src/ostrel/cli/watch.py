@@ -30,6 +30,8 @@ ERR_STOPPED = "stopped watching"
 ERR_MALFORMED = "pullSystemState answered with malformed data: %s"
 WAITING = "waiting for the server (--wait-for-server): %s"
 BACK = "the server answers again"
+LOG_NAME = "status"
+STATUS_LOG_LEVELS = {"FAILURE": "ERROR"}  # others: INFO
 NO_SCENE = "the scene is not available (%s); the viewer shows nothing until it is"
 
 
@@ -146,10 +148,13 @@ class Watch:
         status = (state.status.code, state.status.message)
         if self.scene is None or (status != self.status and state.status.code == self.client.api.common.RUNNING):
             self._update_scene()  # a program started: maybe of another project
-        self.status = status
         if self.scene is not None:
             t_ns = time.time_ns()
-            self.viewer.publish(self.scene.from_state(state, t_ns), t_ns)
+            messages = self.scene.from_state(state, t_ns)
+            if status != self.status:
+                messages.append(status_log(self.scene, self.client.api, state.status, t_ns))
+            self.viewer.publish(messages, t_ns)
+        self.status = status
 
     def _update_scene(self) -> None:
         project = self.client.call_raw("pullProjectSnapshot", self.client.api.requests.GenericRequest(), self.ctrl_c)
@@ -164,6 +169,16 @@ class Watch:
         self.scene = Scene(self.client.api.project.ProjectSnapshot.FromString(project))
         self.project = project
         self.viewer.set_scene(self.scene, time.time_ns())
+
+
+def status_log(scene: Any, api: Any, status: Any, t_ns: int) -> Tuple[str, Any]:
+    """The status as a line of the scene's log: an error for FAILURE."""
+    from ostrel.records.scene import LOG_TOPIC
+    from ostrel.records.scene_parts import timestamp
+
+    log = scene.s.Log
+    level = log.Level.Value(STATUS_LOG_LEVELS.get(api.code_name(status.code), "INFO"))
+    return LOG_TOPIC, log(timestamp=timestamp(t_ns), level=level, name=LOG_NAME, message=api.status_line(status))
 
 
 def cmd_watch(args: argparse.Namespace, client: Client) -> int:
