@@ -47,14 +47,22 @@ class Server:
         self.port = self.server.port
         self.target = "127.0.0.1:%d" % self.port
 
-    def push_and_run(self):
+    def call(self, method, request):
         from ostrel.api import service_pb2_grpc
         import grpc
 
         with grpc.insecure_channel(self.target) as channel:
-            stub = service_pb2_grpc.OstrelStub(channel)
-            assert stub.pushProjectSnapshot(sample_project()).code == C.SUCCESS
-            assert stub.runProgram(S.ProgramRequest(behavior=PROGRAM)).code == C.RUNNING
+            return getattr(service_pb2_grpc.OstrelStub(channel), method)(request)
+
+    def push(self):
+        assert self.call("pushProjectSnapshot", sample_project()).code == C.SUCCESS
+
+    def run(self):
+        assert self.call("runProgram", S.ProgramRequest(behavior=PROGRAM)).code == C.RUNNING
+
+    def push_and_run(self):
+        self.push()
+        self.run()
 
     def stop(self):
         self.server.stop(grace=0)
@@ -209,3 +217,190 @@ def test_a_terminal_without_rich_gets_one_note_and_the_lines(capsys, monkeypatch
     view = watch_view.open_view("t", Terminal())
     assert isinstance(view, watch_view.Lines)
     assert capsys.readouterr().err == watch_view.NO_RICH_NOTE + "\n"
+
+
+# The viewer ---------------------------------------------------------------
+
+def _installed(*modules):
+    import importlib.util
+
+    return all(importlib.util.find_spec(module) is not None for module in modules)
+
+
+needs_viewer = pytest.mark.skipif(not _installed("foxglove", "foxglove_schemas_protobuf", "websockets"),
+                                  reason='needs the foxglove SDK and schemas (ostrel[live]) and websockets')
+
+
+class ViewerClient:
+    """A client of the viewers' WebSocket protocol: subscribes to every
+    channel the server advertises and decodes each message with the schema
+    advertised for its channel, by topic."""
+
+    def __init__(self, port):
+        self.port = port
+        self.channels = {}  # id -> the advertised channel
+        self.classes = {}  # subscription id -> (topic, message class)
+        self.messages = {}  # topic -> decoded messages, in order
+        self.subprotocol = None
+
+    @staticmethod
+    def message_class(channel):
+        pool = descriptor_pool.DescriptorPool()
+        files = descriptor_pb2.FileDescriptorSet.FromString(base64.b64decode(channel["schema"]))
+        for file in files.file:
+            pool.AddSerializedFile(file.SerializeToString())
+        return message_factory.GetMessageClass(pool.FindMessageTypeByName(channel["schemaName"]))
+
+    async def _advertised(self, socket, channels):
+        subscriptions = []
+        for channel in channels:
+            assert channel["encoding"] == channel["schemaEncoding"] == "protobuf", channel
+            self.channels[channel["id"]] = channel
+            sid = len(self.classes) + 1
+            self.classes[sid] = (channel["topic"], self.message_class(channel))
+            subscriptions.append({"id": sid, "channelId": channel["id"]})
+        await socket.send(json.dumps({"op": "subscribe", "subscriptions": subscriptions}))
+
+    def _received(self, data):
+        opcode, sid = struct.unpack_from("<BI", data)
+        assert opcode == MESSAGE_DATA
+        topic, cls = self.classes[sid]
+        self.messages.setdefault(topic, []).append(cls.FromString(data[13:]))
+
+    async def collect(self, done, timeout):
+        """Reads until `done(self)` holds; False when `timeout` s passed first."""
+        import websockets
+
+        loop = asyncio.get_running_loop()
+        deadline = loop.time() + timeout
+        async with websockets.connect("ws://127.0.0.1:%d" % self.port, subprotocols=SUBPROTOCOLS, close_timeout=0.2,
+                                      max_size=None) as socket:
+            self.subprotocol = socket.subprotocol
+            while not done(self):
+                try:
+                    data = await asyncio.wait_for(socket.recv(), deadline - loop.time())
+                except asyncio.TimeoutError:
+                    return False
+                if isinstance(data, str):
+                    message = json.loads(data)
+                    if message["op"] == "advertise":
+                        await self._advertised(socket, message["channels"])
+                else:
+                    self._received(data)
+        return True
+
+    def topics(self):
+        return {channel["topic"]: channel["schemaName"] for channel in self.channels.values()}
+
+    def logged(self):
+        return [m.message for m in self.messages.get("/viz/log", ())]
+
+
+def start_viewer(target, *argv):
+    """A watch serving the viewer on a free port, and that port."""
+    proc = start_watch(target, "--hz", "20", "--viewer", "--viewer-port", "0", *argv)
+    note = proc.stderr.readline()
+    found = re.search(r"ws://127\.0\.0\.1:(\d+)", note)
+    if found is None:
+        proc.kill()
+        raise AssertionError("no viewer address in %r" % note)
+    return proc, int(found.group(1))
+
+
+STATIC = ("/viz/tf_static", "/viz/scene", "/viz/camera/d435i/calibration")
+
+
+@needs_viewer
+def test_a_viewer_decodes_every_channel_of_a_run_and_one_that_comes_mid_run_gets_the_static_scene(tmp_path):
+    from ostrel.records.scene import Scene
+
+    server = Server(tmp_path, time_scale=0.15)  # a run of about 2 s
+    server.push()
+    proc, port = start_viewer(server.target)
+    first, late = ViewerClient(port), ViewerClient(port)
+
+    async def session():
+        whole = asyncio.ensure_future(first.collect(lambda c: any("finished" in m for m in c.logged()), 20))
+        while not first.classes and not whole.done():
+            await asyncio.sleep(0.02)
+        server.run()  # once the first viewer subscribed: it sees the whole run
+        while not any(m.startswith("RUNNING") for m in first.logged()) and not whole.done():
+            await asyncio.sleep(0.05)
+        await asyncio.sleep(0.3)
+        came = await late.collect(lambda c: all(topic in c.messages for topic in STATIC), 1.5)
+        return came, await whole
+
+    try:
+        came, whole = asyncio.run(session())
+    finally:
+        proc.send_signal(signal.SIGINT)
+        code, _, err = ended(proc)
+        server.stop()
+    assert whole and came, (sorted(first.messages), sorted(late.messages))
+    assert code == errors.EXIT_INTERRUPTED and "Traceback" not in err, err
+    assert first.subprotocol in SUBPROTOCOLS
+    # The channels and schemas of the scene that the MCAP export writes.
+    scene = Scene(sample_project())
+    assert first.topics() == {channel.topic: channel.schema_name for channel in scene.channels()}
+    # The robot's links move in the frame tree, the joints move, an image and the static scene came.
+    links = [{t.child_frame_id: (t.translation.x, t.translation.y, t.translation.z) for t in m.transforms}
+             for m in first.messages["/viz/tf"]]
+    wrist = [frames["ur5e/wrist_3_link"] for frames in links if "ur5e/wrist_3_link" in frames]
+    assert len(set(wrist)) > 2, wrist
+    joints = first.messages["/viz/joints/ur5e/simulated"]
+    assert [j.name for j in joints[0].joints] == ["shoulder_pan", "shoulder_lift", "elbow", "wrist_1", "wrist_2",
+                                                  "wrist_3"]
+    assert len({tuple(j.position for j in m.joints) for m in joints}) > 2
+    images = [m for topic, ms in first.messages.items() if topic.endswith(("/image", "/pick_region")) for m in ms]
+    assert images and all(len(m.data) == m.step * m.height > 0 for m in images)
+    assert all(first.messages.get(topic) for topic in STATIC)
+    assert [m.split(":")[0] for m in first.logged()][-2:] == ["RUNNING", "SUCCESS"]
+
+
+def image(stamp_s, pixels=b"\x01\x02\x03" * 4):
+    from foxglove_schemas_protobuf.RawImage_pb2 import RawImage
+
+    message = RawImage(frame_id="cam", width=2, height=2, encoding="rgb8", step=6, data=pixels)
+    message.timestamp.seconds = stamp_s
+    return message
+
+
+def transforms(stamp_s, x):
+    from foxglove_schemas_protobuf.FrameTransforms_pb2 import FrameTransforms
+
+    message = FrameTransforms()
+    transform = message.transforms.add(parent_frame_id="world", child_frame_id="tool")
+    transform.timestamp.seconds, transform.translation.x = stamp_s, x
+    return message
+
+
+class FakeScene:
+    """Two channels, an image and the transforms, and no static messages."""
+
+    def channels(self):
+        from ostrel.records.scene import Channel, descriptor_set
+
+        return [Channel(topic, type(message).DESCRIPTOR.full_name, descriptor_set(type(message).DESCRIPTOR))
+                for topic, message in (("/image", image(0)), ("/tf", transforms(0, 0.0)))]
+
+    def static(self, t_ns):
+        return []
+
+
+@needs_viewer
+@pytest.mark.parametrize("first, second, sent", [
+    ([("/image", image(1))], [("/image", image(2))], 0),  # only the stamp moved
+    ([("/image", image(1))], [("/image", image(1, b"\x09" * 12))], 1),
+    ([("/tf", transforms(1, 0.5))], [("/tf", transforms(1, 0.6))], 1),
+    ([("/tf", transforms(1, 0.5))], [("/tf", transforms(2, 0.5))], 1),  # stamps of the parts: sent again
+    ([("/image", image(1)), ("/tf", transforms(1, 0.5))], [("/image", image(1)), ("/tf", transforms(1, 0.7))], 1),
+    ([("/tf", transforms(1, 0.5))], [("/unknown", transforms(1, 0.5))], 0),
+])
+def test_a_channel_is_published_again_only_when_its_messages_changed(first, second, sent):
+    served = viewer.LiveViewer("127.0.0.1", 0, FakeScene(), 0)
+    try:
+        assert served.topics() == ["/image", "/tf"]
+        assert served.publish(first, 1) == len(first)
+        assert served.publish(second, 2) == sent
+    finally:
+        served.close()

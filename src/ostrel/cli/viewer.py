@@ -57,9 +57,11 @@ def check_viewer_host(host: str, insecure: bool) -> bool:
 
 
 def import_sdk() -> Any:
-    """The foxglove SDK; ImportError naming the extra when it is missing."""
+    """The foxglove SDK (with the visualisation schemas the scene is made
+    of); ImportError naming the extra when either is missing."""
     try:
         import foxglove
+        import foxglove_schemas_protobuf  # noqa: F401
         from foxglove import websocket  # noqa: F401  (the server's part; absent from some builds)
     except ImportError as error:
         raise ImportError(ERR_MISSING_SDK % error) from None
@@ -91,7 +93,7 @@ class LiveViewer:
     subscribes gets the kept ones at once: the static scene, the latest
     image."""
 
-    def __init__(self, host: str, port: int) -> None:
+    def __init__(self, host: str, port: int, scene: Any, t_ns: int) -> None:
         self.sdk = import_sdk()
         self.context: Any = self.sdk.Context()
         self._lock = threading.Lock()  # the channels and the kept messages, also read by the SDK's threads
@@ -99,6 +101,10 @@ class LiveViewer:
         self._latest: Dict[str, List[bytes]] = {}
         self._content: Dict[str, List[bytes]] = {}  # the latest messages without their time stamps
         self.published = 0
+        # The first scene's channels are made before anyone can connect: a
+        # viewer that subscribes to a channel as soon as it is advertised may
+        # be told it is unknown while the server is still taking it in.
+        self.set_scene(scene, t_ns)
         try:
             self.server: Any = self.sdk.start_server(name=SERVER_NAME, host=host, port=port, context=self.context,
                                                      server_listener=_listener_class(self.sdk)(self))
@@ -113,10 +119,12 @@ class LiveViewer:
         and publishes its static messages."""
         wanted = {channel.topic: channel for channel in scene.channels()}
         with self._lock:
-            gone = [self._channels.pop(t) for t in [t for t in self._channels if t not in wanted]]
-            for topic, channel in wanted.items():
-                if topic not in self._channels:
-                    self._channels[topic] = self._channel(channel)
+            kept = {topic: channel for topic, channel in self._channels.items() if topic in wanted}
+            gone = [channel for topic, channel in self._channels.items() if topic not in wanted]
+        # Made without the lock: the SDK's threads take it in `subscribed`.
+        added = {topic: self._channel(channel) for topic, channel in wanted.items() if topic not in kept}
+        with self._lock:
+            self._channels = {**kept, **added}
             self._latest.clear()
             self._content.clear()
         for channel in gone:
@@ -174,10 +182,3 @@ class LiveViewer:
         for channel in channels:
             channel.close()
         self.server.stop()
-
-
-def open_viewer(host: str, port: int, insecure: bool) -> Tuple[LiveViewer, Optional[str]]:
-    """The started viewer server and the note to show about its exposure."""
-    exposed = check_viewer_host(host, insecure)
-    viewer = LiveViewer(host, port)
-    return viewer, (EXPOSED_NOTE % host if exposed else None)

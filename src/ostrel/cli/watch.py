@@ -9,7 +9,7 @@ one line (exit 2), or with --wait-for-server is waited for, saying so."""
 
 import argparse
 import time
-from typing import Any, Callable, Optional, Tuple
+from typing import Any, Callable, NamedTuple, Optional, Tuple
 
 from ostrel.cli.arguments import Argument, arg
 from ostrel.cli.client import Client, CtrlC
@@ -32,7 +32,6 @@ WAITING = "waiting for the server (--wait-for-server): %s"
 BACK = "the server answers again"
 LOG_NAME = "status"
 STATUS_LOG_LEVELS = {"FAILURE": "ERROR"}  # others: INFO
-NO_SCENE = "the scene is not available (%s); the viewer shows nothing until it is"
 
 
 def parse_hz(text: str) -> float:
@@ -80,15 +79,24 @@ def check_watch(args: argparse.Namespace) -> None:
         raise CliError(str(error)) from None
 
 
-class Watch:
-    """The poll loop: `client` answers, `view` shows, `viewer` (optional) serves."""
+class ViewerSettings(NamedTuple):
+    host: str
+    port: int
+    exposed: bool  # listening beyond loopback, as --viewer-insecure allows
 
-    def __init__(self, client: Client, view: Any, viewer: Any, ctrl_c: CtrlC, wait_for_server: bool) -> None:
+
+class Watch:
+    """The poll loop: `client` answers, `view` shows, and with `serve` a
+    viewer server, started with the first scene, serves it."""
+
+    def __init__(self, client: Client, view: Any, serve: Optional[ViewerSettings], ctrl_c: CtrlC,
+                 wait_for_server: bool) -> None:
         from ostrel.api import system_pb2
 
         self.client = client
         self.view = view
-        self.viewer = viewer
+        self.serve = serve
+        self.viewer: Any = None
         self.ctrl_c = ctrl_c
         self.wait_for_server = wait_for_server
         self.parse: Callable[[bytes], Any] = system_pb2.SystemState.FromString
@@ -143,7 +151,7 @@ class Watch:
 
     def show(self, state: Any) -> None:
         self.view.show(state_rows(self.client.api, state))
-        if self.viewer is None:
+        if self.serve is None:
             return
         status = (state.status.code, state.status.message)
         if self.scene is None or (status != self.status and state.status.code == self.client.api.common.RUNNING):
@@ -160,15 +168,32 @@ class Watch:
         project = self.client.call_raw("pullProjectSnapshot", self.client.api.requests.GenericRequest(), self.ctrl_c)
         if self.scene is not None and project == self.project:
             return
-        try:
-            from ostrel.records.scene import Scene
-        except ImportError as error:
-            self.view.note(NO_SCENE % error)
-            self.viewer = None
-            return
+        from ostrel.records.scene import Scene
+
         self.scene = Scene(self.client.api.project.ProjectSnapshot.FromString(project))
         self.project = project
-        self.viewer.set_scene(self.scene, time.time_ns())
+        if self.viewer is not None:
+            self.viewer.set_scene(self.scene, time.time_ns())
+        elif self.serve is not None:
+            self.viewer = self._start_viewer(self.serve)
+
+    def _start_viewer(self, serve: ViewerSettings) -> Any:
+        from ostrel.cli.viewer import EXPOSED_NOTE, SERVING_NOTE, LiveViewer
+
+        try:
+            viewer = LiveViewer(serve.host, serve.port, self.scene, time.time_ns())
+        except OSError as error:
+            raise CliError(str(error)) from None
+        notes = [SERVING_NOTE % (serve.host, viewer.port)] + ([EXPOSED_NOTE % serve.host] if serve.exposed else [])
+        self.view.note("; ".join(notes))
+        return viewer
+
+    def close(self, client: Client) -> None:
+        """Stops the viewer server and closes the channels this watch opened (not `client`)."""
+        if self.viewer is not None:
+            self.viewer.close()
+        if self.client is not client:
+            self.client.close()
 
 
 def status_log(scene: Any, api: Any, status: Any, t_ns: int) -> Tuple[str, Any]:
@@ -184,26 +209,20 @@ def status_log(scene: Any, api: Any, status: Any, t_ns: int) -> Tuple[str, Any]:
 def cmd_watch(args: argparse.Namespace, client: Client) -> int:
     from ostrel.cli.watch_view import open_view
 
-    viewer, exposure = None, None
+    serve = None
     if args.viewer:
-        from ostrel.cli.viewer import SERVING_NOTE, open_viewer
+        from ostrel.cli.viewer import check_viewer_host
 
-        try:
-            viewer, exposure = open_viewer(args.viewer_host, args.viewer_port, args.viewer_insecure)
-        except (OSError, ValueError, ImportError) as error:
-            raise CliError(str(error)) from None
+        serve = ViewerSettings(args.viewer_host, args.viewer_port,
+                               check_viewer_host(args.viewer_host, args.viewer_insecure))
     watch: Optional[Watch] = None
     try:
         with CtrlC() as ctrl_c, open_view("ostrel watch %s, %g Hz" % (args.target, args.hz)) as view:
-            if viewer is not None:
-                view.note("; ".join(filter(None, (SERVING_NOTE % (viewer.host, viewer.port), exposure))))
-            watch = Watch(client, view, viewer, ctrl_c, args.wait_for_server)
+            watch = Watch(client, view, serve, ctrl_c, args.wait_for_server)
             watch.run(args.hz)
     except KeyboardInterrupt:
         raise Interrupted(ERR_STOPPED) from None
     finally:
-        if viewer is not None:
-            viewer.close()
-        if watch is not None and watch.client is not client:
-            watch.client.close()
+        if watch is not None:
+            watch.close(client)
     return 0
