@@ -24,7 +24,7 @@ from ostrel import cli
 from ostrel.api import common_pb2 as C
 from ostrel.api import project_pb2
 from ostrel.api import service_pb2 as S
-from ostrel.cli import errors, viewer, watch, watch_view
+from ostrel.cli import errors, viewer, watch_view
 from ostrel.server import OstrelServer
 
 SAMPLE = Path(__file__).resolve().parents[1] / "examples" / "pick_and_place.json"

@@ -10,9 +10,10 @@ published once, and with the latest messages again on a channel whenever a
 viewer subscribes to it, so that a viewer that comes in mid-run has it at
 once."""
 
+import importlib
 import threading
 import time
-from typing import Any, Dict, Iterable, List, Optional, Tuple
+from typing import Any, Dict, Iterable, List, Tuple
 
 from ostrel import wire
 from ostrel.client import is_loopback_host
@@ -23,6 +24,8 @@ ERR_EXPOSED = ("refusing to serve the viewer on %s: anyone on the network could 
 ERR_LISTEN = "cannot serve the viewer on %s port %d: %s"
 EXPOSED_NOTE = "serving the viewer on %s without TLS or login (--viewer-insecure): anyone who reaches it may watch"
 SERVING_NOTE = "serving the scene to viewers at ws://%s:%d"
+# The SDK, its server (absent from some builds) and the schemas of the scene.
+SDK_MODULES = ("foxglove", "foxglove.websocket", "foxglove_schemas_protobuf")
 SERVER_NAME = "ostrel watch"
 STAMP_NAME = "timestamp"
 
@@ -60,12 +63,10 @@ def import_sdk() -> Any:
     """The foxglove SDK (with the visualisation schemas the scene is made
     of); ImportError naming the extra when either is missing."""
     try:
-        import foxglove
-        import foxglove_schemas_protobuf  # noqa: F401
-        from foxglove import websocket  # noqa: F401  (the server's part; absent from some builds)
+        modules = [importlib.import_module(name) for name in SDK_MODULES]
     except ImportError as error:
         raise ImportError(ERR_MISSING_SDK % error) from None
-    return foxglove
+    return modules[0]
 
 
 def _listener_class(sdk: Any) -> Any:
@@ -111,8 +112,7 @@ class LiveViewer:
         except Exception as error:  # the SDK raises its own errors for a port in use, an unknown host, ...
             raise OSError(ERR_LISTEN % (host, port, error)) from None
         self.host = host
-        port_of = self.server.port
-        self.port = int(port_of() if callable(port_of) else port_of)  # a method in some releases
+        self.port = int(self.server.port)
 
     def set_scene(self, scene: Any, t_ns: int) -> None:
         """Advertises the channels of `scene` (closing those it no longer has)

@@ -2,6 +2,7 @@
 place (rich's live display, extra `live`); elsewhere, or without rich, one
 line per row that changed, so that the output can be piped and grepped."""
 
+import importlib
 import sys
 import time
 from typing import IO, Any, Dict, List, Optional, Sequence, Tuple
@@ -112,7 +113,7 @@ def open_view(title: str, out: IO[str] = sys.stdout) -> Any:
     if not out.isatty():
         return Lines(out)
     try:
-        import rich  # noqa: F401
+        importlib.import_module("rich")
     except ImportError:
         print(NO_RICH_NOTE, file=sys.stderr)
         return Lines(out)
