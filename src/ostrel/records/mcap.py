@@ -56,6 +56,10 @@ ERR_NO_MCAP = 'writing MCAP files needs the MCAP libraries: pip install "ostrel[
 ERR_COMPRESSION = "unknown compression %r (one of %s)"
 ERR_NO_PROJECT = "%s: no project was recorded with it; the file holds no project for it"
 ERR_EMPTY_PRODUCT = "%s: a product at %d ns holds nothing; left out"
+ERR_DAMAGED_EVENT = ("%s: event '%s' at %d ns holds a damaged %s that cannot be parsed; its recorded bytes are "
+                     "kept on %s and its log line says the action is unreadable. The "
+                     "recording was damaged where it was stored or sent: pull the records again, and if this "
+                     "stays, check the server's record store")
 
 _EVENTS = data_pb2.RecordSet.DESCRIPTOR.fields_by_name["events"].number
 
@@ -191,6 +195,9 @@ class SetWriter:
             "events": str(len(header.events)), "products": str(len(records.refs)),
         })
         events = view.events(header)
+        for event in events:
+            if event.step == view.UNREADABLE_STEP:
+                self.warn(ERR_DAMAGED_EVENT % (label, event.name, event.start_ns, event.action_type, EVENTS_TOPIC))
         encoded_events = list(wire.field_spans(data, _EVENTS, start, end))
         streams = [self._events(events, encoded_events, origin), self._products(data, records, origin, label)]
         if self.viewer is not None:

@@ -7,6 +7,7 @@ import time
 from typing import Callable, Dict, Iterator, List, NamedTuple, Sequence
 
 from google.protobuf import message_factory
+from google.protobuf.message import DecodeError
 
 from ostrel.records import png
 from ostrel.api import common_pb2, data_pb2, image_pb2, project_pb2
@@ -16,6 +17,7 @@ from ostrel.records.sets import LazySet
 Warn = Callable[[str], None]
 
 NO_STATUS = "NONE"
+UNREADABLE_STEP = "(unreadable action)"  # the step of an event whose recorded action cannot be parsed
 
 
 class Event(NamedTuple):
@@ -57,12 +59,16 @@ def seconds(ns: int, origin_ns: int) -> float:
 
 
 def _action_step(action_type: str, value: bytes) -> str:
-    """The oneof member set in a packed action, '' when the type is unknown."""
+    """The oneof member set in a packed action, '' when the type is unknown,
+    UNREADABLE_STEP when its bytes are damaged."""
     try:
         descriptor = data_pb2.DESCRIPTOR.pool.FindMessageTypeByName(action_type)
     except KeyError:
         return ""
-    message = message_factory.GetMessageClass(descriptor).FromString(value)
+    try:
+        message = message_factory.GetMessageClass(descriptor).FromString(value)
+    except DecodeError:
+        return UNREADABLE_STEP
     for oneof in descriptor.oneofs:
         case = message.WhichOneof(oneof.name)
         if case:
