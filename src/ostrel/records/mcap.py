@@ -33,17 +33,18 @@ import heapq
 import os
 from functools import partial
 from importlib import metadata as package_metadata
-from typing import IO, Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Union, cast
+from typing import IO, Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union, cast
 
 from google.protobuf import message_factory
 
 from ostrel import protojson, wire
-from ostrel.api import data_pb2, project_pb2
+from ostrel.api import data_pb2, perception_pb2, project_pb2
 from ostrel.outfile import OutputFile
 from ostrel.records import MCAP_COMPRESSIONS, export, view
 from ostrel.records.mcap_viewer import Viewer, Warn
 from ostrel.records.scene import MESSAGE_ENCODING, descriptor_set
-from ostrel.records.sets import PROJECT_FIELD, RECORDS_FIELD, LazySet, RawProduct, image_heads, parse, raw_product
+from ostrel.records.sets import (PROJECT_FIELD, RECORDS_FIELD, ImageHead, LazySet, RawProduct, image_heads, parse,
+                                 raw_product)
 
 Answer = Union[bytes, str, "os.PathLike[str]"]
 
@@ -98,18 +99,28 @@ class Kind(NamedTuple):
     show: Callable[..., None]  # its viewer messages: Viewer, time, message (images: and the set's label)
 
 
-def _images_source(heads: Any) -> str:
+def _robot(products: Any) -> str:
+    return str(products.robot)
+
+
+def _nobody(products: Any) -> str:
+    return ""
+
+
+def _camera(products: perception_pb2.PerceptionProducts) -> str:
+    return _one_source([*(d.camera for d in products.detected_markers), *products.camera_poses])
+
+
+def _images_camera(heads: List[ImageHead]) -> str:
     return _one_source(head.image.camera for head in heads)
 
 
 KINDS: Dict[str, Kind] = {
-    "controller": Kind("/ostrel/controller/%s", "/ostrel/controller", lambda m: str(m.robot), Viewer.controller),
-    "planner": Kind("/ostrel/planner/%s", "/ostrel/planner", lambda m: str(m.robot), Viewer.planner),
-    "simulator": Kind("/ostrel/simulator/%s", "/ostrel/simulator", lambda m: "", Viewer.simulator),
-    "perception": Kind("/ostrel/perception/%s", "/ostrel/perception",
-                       lambda m: _one_source([*(d.camera for d in m.detected_markers), *m.camera_poses]),
-                       Viewer.perception),
-    "images": Kind("/ostrel/camera/%s/image", "/ostrel/images", _images_source, Viewer.images),
+    "controller": Kind("/ostrel/controller/%s", "/ostrel/controller", _robot, Viewer.controller),
+    "planner": Kind("/ostrel/planner/%s", "/ostrel/planner", _robot, Viewer.planner),
+    "simulator": Kind("/ostrel/simulator/%s", "/ostrel/simulator", _nobody, Viewer.simulator),
+    "perception": Kind("/ostrel/perception/%s", "/ostrel/perception", _camera, Viewer.perception),
+    "images": Kind("/ostrel/camera/%s/image", "/ostrel/images", _images_camera, Viewer.images),
 }
 
 
@@ -246,6 +257,7 @@ class SetWriter:
             self.warn(ERR_EMPTY_PRODUCT % (label, time_ns))
             return
         entry = KINDS[kind]
+        shown: Tuple[Any, ...]
         if kind == "images":  # read without their pixels, which stay views of the answer
             message: Any = list(image_heads(product.pieces))
             shown = (self.viewer, time_ns, message, label)

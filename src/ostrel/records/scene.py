@@ -49,7 +49,7 @@ mounted on the robot (at its flange), under the flange body; `<item>`,
 `<camera>`, `<marker>`, `<region>` and free effectors under `world`.
 """
 
-from typing import Any, Dict, Iterable, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Any, Dict, Iterable, List, NamedTuple, Optional, Sequence, Set, Tuple
 
 from google.protobuf import descriptor_pb2
 from google.protobuf.descriptor import Descriptor, FileDescriptor
@@ -362,8 +362,8 @@ class Scene:
         """The route of each crop the project takes, by (camera, width, height),
         for those sizes that name one region of the camera."""
         crops = parts.crop_steps(project)
-        regions: Dict[Tuple[str, int, int], set] = {}
-        sizes: Dict[Tuple[str, str], set] = {}
+        regions: Dict[Tuple[str, int, int], Set[str]] = {}
+        sizes: Dict[Tuple[str, str], Set[Tuple[int, int]]] = {}
         for crop in crops:
             regions.setdefault((crop.camera, crop.width, crop.height), set()).add(crop.region)
             sizes.setdefault((crop.camera, crop.region), set()).add((crop.width, crop.height))

@@ -68,8 +68,10 @@ def schemas() -> Any:
     """The visualisation message classes by name, `JointStates` the schema
     package's joint message where it has one (foxglove.JointStates, 0.4 and
     later), else ours; ImportError naming the extra without the package."""
-    try:
-        import foxglove_schemas_protobuf  # noqa: F401  (looked up each time: a test may take it away)
+    import importlib
+
+    try:  # looked up each time, so that taking the package away (as a test does) is seen
+        importlib.import_module("foxglove_schemas_protobuf")
     except ImportError as error:
         raise ImportError(ERR_NO_SCHEMAS) from error
     return _schemas()

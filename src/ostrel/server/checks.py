@@ -7,7 +7,7 @@ from typing import Any, List, Optional
 from google.protobuf import message as _message
 
 from ostrel.api import project_pb2
-from ostrel.catalog import MIN_PREVIEW_WIDTH, PREVIEW_DIVISOR, preview_size  # noqa: F401  (their home before)
+from ostrel.catalog import preview_size
 
 MAX_CAMERA_SIDE = 16384  # pixels of a camera's width or height
 MAX_PREVIEW_BYTES = 16 * 1024 * 1024  # all cameras' previews of one record_images step

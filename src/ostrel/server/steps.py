@@ -27,10 +27,10 @@ from ostrel.api import (
     trajectory_pb2,
 )
 from ostrel import kinematics
+from ostrel.catalog import preview_size
 from ostrel.kinematics import apply, inverse, to_pose3
 from ostrel.server import camera as drawing
 from ostrel.server.cell import Cell, StepFailed
-from ostrel.server.checks import preview_size
 from ostrel.server.geometry import vector
 
 Product = Union[perception_pb2.ImagesProducts, perception_pb2.PerceptionProducts,
