@@ -366,7 +366,9 @@ class Scene:
         sizes: Dict[Tuple[str, str], Set[Tuple[int, int]]] = {}
         for crop in crops:
             regions.setdefault((crop.camera, crop.width, crop.height), set()).add(crop.region)
-            sizes.setdefault((crop.camera, crop.region), set()).add((crop.width, crop.height))
+        for crop in crops:
+            if len(regions[crop.camera, crop.width, crop.height]) == 1:
+                sizes.setdefault((crop.camera, crop.region), set()).add((crop.width, crop.height))
         routes: Dict[Tuple[str, int, int], ImageRoute] = {}
         self.crop_frames: List[Tuple[str, str, Pose]] = []
         for crop in crops:
