@@ -217,7 +217,8 @@ class Scene:
         """A workspace state (the simulator's, or the system's): every frame
         that moves and the joints of robots and effectors. With `linkages`,
         the items they name are held from here on and the others let go."""
-        self.state.CopyFrom(state)
+        if state is not self.state:
+            self.state.CopyFrom(state)
         if linkages is not None:
             self.robots.hold(state, linkages)
         out: Out = [(TF_TOPIC, self.transforms(t_ns, self.robots.moving_frames(state)))]
