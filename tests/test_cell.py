@@ -201,6 +201,26 @@ def test_target_mixtures_are_followed_to_any_depth(close_with, failure):
     assert str(raised.value).startswith(failure) and str(raised.value).endswith("g2999 -> g0)")
 
 
+TURN = (math.cos(0.25), 0.0, 0.0, math.sin(0.25))  # half a radian about the optical axis
+
+
+@pytest.mark.parametrize("given, unit", [(TURN, TURN), (tuple(3.0 * c for c in TURN), TURN),
+                                         ((0.0, 0.0, 0.0, 0.0), (1.0, 0.0, 0.0, 0.0))])
+def test_calibration_reports_the_camera_pose_its_corners_come_from(given, unit):
+    def calibrated(quaternion):
+        p = project()
+        w, x, y, z = quaternion
+        p.workspace.state.cameras["cam"].base_pose.CopyFrom(math_pb2.Pose3(qw=w, qx=x, qy=y, qz=z))
+        cell = Cell(p)
+        run(cell, "initialize_perception")
+        (_, products), = run(cell, "calibrate_camera_from_markers", camera="cam", markers=["ahead"])[0]
+        return products
+    reported, expected = calibrated(given), calibrated(unit)
+    pose = reported.camera_poses["cam"]
+    assert (pose.qw, pose.qx, pose.qy, pose.qz) == pytest.approx(unit, abs=1e-12)
+    assert reported.detected_markers == expected.detected_markers
+
+
 def broken_proposals(*args):
     raise RuntimeError("the planner lost its tables")
 
