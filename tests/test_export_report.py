@@ -29,8 +29,8 @@ from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, image_pb2, perception_pb2, workspace_pb2
 from ostrel.catalog import INTERRUPTED_EVENT, INTERRUPTED_TEXT, interrupted_event
 from ostrel.cli import records as records_cli
-from ostrel.cli.client import Api
-from ostrel.server import camera as drawing
+from ostrel.cli.calls import Api
+from ostrel.server import drawing
 from test_server_cli import PERCEPTION, START, Cell, sequence, with_behavior
 
 FAILING = {"name": "bad_calibration", "calibrate_camera_from_markers": {"camera": "d435i",

@@ -16,7 +16,7 @@ from google.protobuf import descriptor_pb2, json_format
 
 from ostrel import cli, wire
 from ostrel.cli import commands, errors
-from ostrel.cli.client import Api
+from ostrel.cli.calls import Api
 from ostrel.cli import records as records_cli
 from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, image_pb2

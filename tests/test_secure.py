@@ -18,7 +18,10 @@ import pytest
 from grpc_health.v1 import health_pb2, health_pb2_grpc
 
 import ostrel
-from ostrel import client, pem
+from ostrel import pem
+from ostrel.connection import explain, profiles, targets
+from ostrel.connection import settings as connection_settings
+from ostrel.connection import headers as header_texts
 from ostrel.api import common_pb2 as C
 from ostrel.api import service_pb2 as S
 from ostrel.api import service_pb2_grpc
@@ -57,9 +60,9 @@ def call(target, **settings):
             return C.Code.Name(stub.connect(HELLO, timeout=5).code)
         except grpc.RpcError as error:
             plaintext = settings.get("plaintext")
-            transport = client.transport(target, **{k: v for k, v in settings.items() if k != "plaintext"},
+            transport = connection_settings.transport(target, **{k: v for k, v in settings.items() if k != "plaintext"},
                                          plaintext=plaintext)
-            return client.explain(error.code().name, error.details(), transport, bool(plaintext))
+            return explain.explain(error.code().name, error.details(), transport, bool(plaintext))
 
 
 # name, server, connect settings (files named by certificate), what the answer must hold
@@ -139,7 +142,7 @@ def echo():
 
 
 def test_headers_reach_every_call_sync_and_asyncio(echo):
-    headers = [client.parse_header("X-Site: lab 7"), ("x-run", "42")]
+    headers = [header_texts.parse_header("X-Site: lab 7"), ("x-run", "42")]
     with ostrel.connect(echo, headers=headers) as stub:
         assert stub.connect(HELLO, timeout=5).message == "x-run=42;x-site=lab 7"
 
@@ -161,20 +164,20 @@ def test_headers_reach_every_call_sync_and_asyncio(echo):
 ])
 def test_headers_grpc_would_refuse_are_refused_up_front(text, fragment):
     with pytest.raises(ValueError) as refused:
-        client.parse_header(text)
+        header_texts.parse_header(text)
     assert fragment in str(refused.value)
 
 
 @pytest.mark.parametrize("settings, fragment", [
     ({"plaintext": True, "cacert": "ca.pem"}, "--cacert cannot be used with plaintext"),
     ({"plaintext": True, "authority": "x"}, "--authority cannot be used with plaintext"),
-    ({"cert": "client.pem"}, "needs its key"),
+    ({"cert": "pem"}, "needs its key"),
     ({"token": "two words"}, "characters a header cannot carry"),
     ({"token": TOKEN, "headers": [("authorization", "Basic x")]}, "together with a token"),
 ])
 def test_settings_that_cannot_work_are_refused_before_any_channel(settings, fragment):
     with pytest.raises(ValueError) as refused:
-        client.transport("cell:1", **settings)
+        connection_settings.transport("cell:1", **settings)
     assert fragment in str(refused.value) and TOKEN not in str(refused.value)
 
 
@@ -184,14 +187,14 @@ def test_settings_that_cannot_work_are_refused_before_any_channel(settings, frag
     ("cell.lab:1", False), ("10.0.0.1:1", False), ("[fe80::1]:1", False), ("localhost.evil.example:1", False),
 ])
 def test_plaintext_is_the_default_for_loopback_targets_only(target, loopback):
-    assert client.is_loopback(target) is loopback
-    assert client.transport(target).plaintext is loopback
+    assert targets.is_loopback(target) is loopback
+    assert connection_settings.transport(target).plaintext is loopback
 
 
 @pytest.mark.parametrize("target", ["127.0.0.1:99999", "localhost:0", "[::1]:x", "cell:65536"])
 def test_a_port_out_of_range_is_refused_rather_than_wrapped(target):
     with pytest.raises(ValueError, match="must be 1 to 65535"):
-        client.transport(target)
+        connection_settings.transport(target)
 
 
 def test_certificate_files_are_checked_naming_file_and_fault(tmp_path, certs):
@@ -208,7 +211,7 @@ def test_certificate_files_are_checked_naming_file_and_fault(tmp_path, certs):
     ]
     for settings, text in cases:
         with pytest.raises(pem.PemError) as refused:
-            client.transport("cell:1", **settings)
+            connection_settings.transport("cell:1", **settings)
         assert text in str(refused.value)
     start, end = pem.validity(pem.certificates(certs["expired"][0], "x")[1][0])
     assert (end - start).days == 9
@@ -442,8 +445,8 @@ def test_configuration_faults_name_the_file_and_the_setting(tmp_path, monkeypatc
     config = tmp_path / "config.toml"
     config.write_text(text)
     monkeypatch.setenv("OSTREL_CONFIG", str(config))
-    with pytest.raises(client.ConfigError) as refused:
-        client.load_profile("lab", None)
+    with pytest.raises(profiles.ConfigError) as refused:
+        profiles.load_profile("lab", None)
     assert str(refused.value).startswith(str(config)) and fragment in str(refused.value)
 
 
@@ -452,10 +455,10 @@ def test_profiles_apply_by_name_target_or_default_with_paths_from_their_folder(t
     config.write_text('default = "home"\n[profile.home]\ntarget = "localhost:1"\n'
                       '[profile.lab]\ntarget = "cell:1"\ncacert = "ca.pem"\n')
     monkeypatch.setenv("OSTREL_CONFIG", str(config))
-    assert client.load_profile(None, None)["target"] == "localhost:1"
-    assert client.load_profile(None, "cell:1")["cacert"] == str(tmp_path / "ca.pem")
-    assert client.load_profile(None, "elsewhere:1") == {}  # a given target never takes the default
+    assert profiles.load_profile(None, None)["target"] == "localhost:1"
+    assert profiles.load_profile(None, "cell:1")["cacert"] == str(tmp_path / "ca.pem")
+    assert profiles.load_profile(None, "elsewhere:1") == {}  # a given target never takes the default
     monkeypatch.setenv("OSTREL_CONFIG", str(tmp_path / "none.toml"))
-    assert client.load_profile(None, None) == {}
-    with pytest.raises(client.ConfigError, match="no configuration file for --profile 'lab'"):
-        client.load_profile("lab", None)
+    assert profiles.load_profile(None, None) == {}
+    with pytest.raises(profiles.ConfigError, match="no configuration file for --profile 'lab'"):
+        profiles.load_profile("lab", None)

@@ -11,8 +11,8 @@ import time
 from typing import Any, Dict, NoReturn, Optional, Sequence, Tuple
 
 from ostrel.cli.errors import EXIT_ERROR, one_line
-from ostrel.cli.transport import CONNECTION_OPTIONS, DEFAULT_TARGET
-from ostrel.client import check_target
+from ostrel.connection.sources import CONNECTION_OPTIONS, DEFAULT_TARGET
+from ostrel.connection.targets import check_target
 
 MIN_SECONDS = 0.01
 MAX_SECONDS = 1e6

@@ -8,10 +8,10 @@ import sys
 from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence, Tuple
 
 from ostrel.cli.arguments import Argument, Parser, add_arguments, arg, common_options, parse_seconds, parse_since
-from ostrel.cli.client import Api, Client, CtrlC, FIRST_POLL_S, wait_for_end
+from ostrel.cli.calls import Api, Client, CtrlC, FIRST_POLL_S, wait_for_end
 from ostrel.cli.errors import (EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, Interrupted,
                                exit_codes_text, one_line)
-from ostrel.client import Transport
+from ostrel.connection.settings import Transport
 from ostrel.cli.files import read_project, write_file
 from ostrel.cli.output import describe_project, describe_state
 from ostrel.protojson import write_json
@@ -44,7 +44,7 @@ def cmd_connect(args: argparse.Namespace, client: Client) -> int:
 
 
 def cmd_push(args: argparse.Namespace, client: Client) -> int:
-    from ostrel.server.projectcheck import ALLOW_EMPTY_METADATA
+    from ostrel.protocol.project_names import ALLOW_EMPTY_METADATA
 
     project = read_project(args.project, client.api.project.ProjectSnapshot())
     metadata = [(ALLOW_EMPTY_METADATA, "1")] if args.allow_empty else []
@@ -54,10 +54,10 @@ def cmd_push(args: argparse.Namespace, client: Client) -> int:
 def cmd_check(args: argparse.Namespace) -> int:
     """The checks of a push, offline: one line per problem, exit 1 if any."""
     from ostrel.api import project_pb2
-    from ostrel.server import projectcheck
+    from ostrel.protocol import project_names
 
     project = read_project(args.project, project_pb2.ProjectSnapshot())
-    found = projectcheck.problems(project, args.allow_empty)
+    found = project_names.problems(project, args.allow_empty)
     if args.json:
         import json
 
@@ -233,10 +233,10 @@ def build_parser(commands: Sequence[Command] = COMMANDS,
 
 def connection_settings(args: argparse.Namespace) -> Transport:
     """The connection's settings; CliError when they cannot work."""
-    from ostrel.cli import transport
+    from ostrel.connection import sources
 
     try:
-        return transport.transport(args)
+        return sources.transport(args)
     except ValueError as error:  # a file, a header, a token or a profile that cannot be used
         raise CliError(str(error)) from None
 

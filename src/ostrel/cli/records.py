@@ -11,7 +11,7 @@ import os
 import sys
 from typing import Any, Dict, Iterable, Iterator, List, Optional
 
-from ostrel.cli.client import ERR_MALFORMED, Api, Client
+from ostrel.cli.calls import ERR_MALFORMED, Api, Client
 from ostrel.cli.errors import PROG, CliError, one_line, shown
 from ostrel.cli.files import write_file
 from ostrel.cli.output import ns_time

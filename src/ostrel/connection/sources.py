@@ -8,7 +8,7 @@ import argparse
 import os
 from typing import Any, Dict, List, Optional, Tuple
 
-from ostrel import client
+from ostrel.connection import headers, profiles, settings
 
 DEFAULT_TARGET = "localhost:50051"
 TOKEN_ENV = "OSTREL_TOKEN"
@@ -37,23 +37,23 @@ def _first(*values: Optional[Any]) -> Optional[Any]:
     return next((value for value in values if value is not None), None)
 
 
-def transport(args: argparse.Namespace) -> client.Transport:
+def transport(args: argparse.Namespace) -> settings.Transport:
     """The checked settings of the connection; ValueError with one line."""
     profile_name = _first(getattr(args, "profile", None), os.environ.get(PROFILE_ENV) or None)
-    profile: Dict[str, Any] = client.load_profile(profile_name, args.target)
+    profile: Dict[str, Any] = profiles.load_profile(profile_name, args.target)
     target = str(_first(args.target, profile.get("target"), DEFAULT_TARGET))
     token: Optional[str] = None
     if args.token_file is not None:
-        token = client.read_token_file(args.token_file)
+        token = headers.read_token_file(args.token_file)
     elif os.environ.get(TOKEN_ENV):
-        token = client.check_token(os.environ[TOKEN_ENV], " in $%s" % TOKEN_ENV)
+        token = headers.check_token(os.environ[TOKEN_ENV], " in $%s" % TOKEN_ENV)
     elif "token-file" in profile:
-        token = client.read_token_file(profile["token-file"])
+        token = headers.read_token_file(profile["token-file"])
     elif "token" in profile:
-        token = client.check_token(profile["token"], " of the profile")
+        token = headers.check_token(profile["token"], " of the profile")
     texts: List[str] = list(profile.get("headers", [])) + list(args.headers or [])
     plaintext = args.plaintext
     files = {name: _first(getattr(args, name), None if plaintext else profile.get(name))
              for name in ("cacert", "cert", "key", "authority")}
-    return client.transport(target, token=token, plaintext=_first(plaintext, profile.get("plaintext")),
-                            headers=[client.parse_header(text) for text in texts], **files)
+    return settings.transport(target, token=token, plaintext=_first(plaintext, profile.get("plaintext")),
+                            headers=[headers.parse_header(text) for text in texts], **files)

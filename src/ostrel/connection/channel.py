@@ -10,7 +10,9 @@ first used."""
 
 from typing import TYPE_CHECKING, Any, Callable, Iterable, List, Literal, Optional, Sequence, Tuple, TypeVar, Union, overload
 
-from ostrel.client import Header, PathOrData, Transport, quiet_grpc_logs, transport
+from ostrel.connection.headers import Header
+from ostrel.connection.settings import PathOrData, Transport, transport
+from ostrel.runtime_logs import quiet_grpc_logs
 
 quiet_grpc_logs()  # before gRPC's first import; a setting of the caller's is kept
 import grpc  # noqa: E402

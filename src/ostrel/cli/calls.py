@@ -13,7 +13,9 @@ from typing import Any, Callable, Iterator, Optional, Sequence, Tuple
 
 from ostrel import wire
 from ostrel.cli.errors import CliError, StillRunning, shown
-from ostrel.client import Transport, explain, quiet_grpc_logs
+from ostrel.connection.explain import explain
+from ostrel.connection.settings import Transport
+from ostrel.runtime_logs import quiet_grpc_logs
 
 FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
 # Longest a wait blocks before Python runs pending signal handlers: a signal
@@ -69,7 +71,7 @@ class Client:
 
     def __init__(self, settings: Transport, timeout: float, explicit_plaintext: bool = False) -> None:
         self.api = Api()
-        from ostrel.connection import open_connection
+        from ostrel.connection.channel import open_connection
 
         self.settings = settings
         self.explicit_plaintext = explicit_plaintext
