@@ -544,7 +544,8 @@ def test_report_without_matplotlib_says_what_to_install():
         sys.exit(cli.main(["--target", "127.0.0.1:9", "report"]))"""
     proc = spawn(sys.executable, "-c", code)
     assert proc.returncode == errors.EXIT_ERROR and proc.stdout == b""
-    assert proc.stderr == b'ostrel: error: ostrel report needs matplotlib: pip install "ostrel[report]"\n'
+    assert proc.stderr == (b"ostrel: error: the report's plots (ostrel report) need the extra 'report', which is not "
+                           b'installed (no module matplotlib): pip install "ostrel[report]"\n')
 
 
 # Browser -----------------------------------------------------------------------------------

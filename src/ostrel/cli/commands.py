@@ -19,7 +19,6 @@ from ostrel.cli.records import check_mcap, check_report, cmd_records, cmd_report
 from ostrel.records import MCAP_COMPRESSIONS
 
 ERR_NO_JSON = "%s has no JSON output; leave out --json"
-ERR_MISSING_COMPLETION = 'ostrel completion needs shtab: pip install "ostrel[completion]"'
 COMPLETION_SHELLS = ("bash", "zsh", "fish")
 ERR_INTERRUPTED = "interrupted"
 ERR_INTERRUPTED_WAIT = "interrupted; program '%s' goes on running on the server (see `ostrel state`)"
@@ -101,10 +100,12 @@ def cmd_run(args: argparse.Namespace, client: Client) -> int:
 
 def cmd_completion(args: argparse.Namespace) -> int:
     """Prints the shell's completion script, generated from the parser."""
+    from ostrel import extras
+
     try:
-        import shtab
-    except ImportError:
-        raise CliError(ERR_MISSING_COMPLETION) from None
+        shtab: Any = extras.require("shtab", "completion")
+    except ImportError as error:
+        raise CliError(str(error)) from None
     # Arguments that name files complete as file names, by their metavar.
     parser = build_parser(completions={"FILE": shtab.FILE, "PROJECT.json": shtab.FILE, "DIR": shtab.DIRECTORY})
     sys.stdout.write(shtab.complete(parser, shell=args.shell))

@@ -9,10 +9,10 @@ with the optional extra `report` and is imported only when a figure is drawn.
 import io
 from typing import Any, Callable, Dict, List, Mapping, NamedTuple, Optional, Sequence, Tuple
 
+from ostrel import extras
 from ostrel.api import camera_pb2
 from ostrel.records import image_files, png, set_events, texts
 
-ERR_MISSING_PLOTTING = 'ostrel report needs matplotlib: pip install "ostrel[report]"'
 PLOT_WIDTH_IN = 13.0  # drawn to the page's width; fonts grow by about 1230 px / (13 * 72)
 PLOT_ROW_IN = 1.1
 MARKER_PLOT_IN = (7.0, 5.4)  # per camera
@@ -39,13 +39,10 @@ class CameraView(NamedTuple):
 
 
 def load_plotting() -> Any:
-    """matplotlib's Figure class with the SVG backend; ImportError without the extra."""
-    import matplotlib
-
+    """matplotlib's Figure class with the SVG backend; extras.MissingExtra without the extra."""
+    matplotlib = extras.require("matplotlib", "report")
     matplotlib.use("Agg")
-    from matplotlib.figure import Figure
-
-    return Figure
+    return extras.require("matplotlib.figure", "report").Figure
 
 
 def svg(figure_class: Any, size: Tuple[float, float], draw: Callable[[Any], None], kind: str = "") -> str:
