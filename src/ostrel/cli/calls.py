@@ -69,12 +69,11 @@ class Client:
     """The server's methods on a channel set up as `settings` say (the
     channel of `ostrel.connect`)."""
 
-    def __init__(self, settings: Transport, timeout: float, explicit_plaintext: bool = False) -> None:
+    def __init__(self, settings: Transport, timeout: float) -> None:
         self.api = Api()
         from ostrel.connection.channel import open_connection
 
         self.settings = settings
-        self.explicit_plaintext = explicit_plaintext
         self.target = settings.target
         self.timeout = timeout
         self.stub: Any = open_connection(settings)
@@ -102,7 +101,7 @@ class Client:
         except grpc.RpcError as error:
             code = error.code() if hasattr(error, "code") else None
             details = str(error.details() if hasattr(error, "details") else error)
-            explained = explain(code.name, details, self.settings, self.explicit_plaintext) if code else None
+            explained = explain(code.name, details, self.settings) if code else None
             if explained is not None:  # handshake faults, refused connections and tokens, ...
                 raise CliError(explained) from None
             if code == grpc.StatusCode.DEADLINE_EXCEEDED:

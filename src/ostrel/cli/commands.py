@@ -237,7 +237,7 @@ def connection_settings(args: argparse.Namespace) -> Transport:
     from ostrel.connection import sources
 
     try:
-        return sources.transport(args)
+        return sources.command_line_transport(args)
     except ValueError as error:  # a file, a header, a token or a profile that cannot be used
         raise CliError(str(error)) from None
 
@@ -254,7 +254,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             return int(args.offline(args))
         settings = connection_settings(args)
         args.target = settings.target
-        client = Client(settings, args.timeout, explicit_plaintext=bool(args.plaintext))
+        client = Client(settings, args.timeout)
         return int(args.handler(args, client))
     except CliError as error:
         print("%s: error: %s" % (PROG, one_line(str(error))), file=sys.stderr)

@@ -5,8 +5,7 @@ import re
 from typing import Dict, NamedTuple, Optional, Tuple
 
 from ostrel.connection.settings import Transport
-from ostrel.connection.targets import network_address
-from ostrel.protocol.addresses import split_host_port
+from ostrel.connection.targets import checked_host
 
 
 class _Reason(NamedTuple):
@@ -20,6 +19,9 @@ def _reasons(*rows: Tuple[str, str]) -> Tuple[_Reason, ...]:
 
 # Read off the runtime's details of UNAVAILABLE; the first match wins.
 _TLS_REASONS = _reasons(
+    (r"(certificate has expired|certificate is not yet valid)",
+     "the TLS handshake with %(target)s failed: the server's certificate is out of its validity period "
+     "(%(detail)s); the server needs a renewed certificate, or this machine's clock is wrong"),
     (r"CERTIFICATE_VERIFY_FAILED: ([^:]+)",
      "the TLS handshake with %(target)s failed: the server's certificate is not trusted (%(detail)s); "
      "give the CA that signed it with --cacert"),
@@ -61,19 +63,14 @@ TLS_HINT_EXPLICIT = "drop --plaintext"
 TOKEN_HINT_NONE = "; give a token with --token-file or $OSTREL_TOKEN"
 
 
-def _target_host(target: str) -> str:
-    address = network_address(target)
-    return target if address is None else split_host_port(address)[0]
-
-
-def explain(code: str, details: str, settings: Transport, explicit_plaintext: bool = False) -> Optional[str]:
+def explain(code: str, details: str, settings: Transport) -> Optional[str]:
     """One line on a failed call whose status code is named `code`, or None
     when the runtime's own details say it best. The token never appears:
     the texts name settings, not their values."""
     values: Dict[str, str] = {
-        "target": settings.target, "host": settings.authority or _target_host(settings.target),
+        "target": settings.target, "host": settings.authority or checked_host(settings.target),
         "closed": CLOSED_WITH_CERT if settings.certificate_chain else CLOSED_WITHOUT_CERT,
-        "tls_hint": TLS_HINT_EXPLICIT if explicit_plaintext else TLS_HINT_DEFAULT,
+        "tls_hint": TLS_HINT_EXPLICIT if settings.explicit_plaintext else TLS_HINT_DEFAULT,
     }
     if code == "UNAUTHENTICATED":
         return ERR_UNAUTHENTICATED % (settings.target, details, "" if settings.has_token else TOKEN_HINT_NONE)

@@ -1,9 +1,18 @@
-"""Profiles of the configuration file: named sets of connection settings."""
+"""Profiles of the configuration file: named sets of connection settings,
+under the keys that `settings.SETTINGS` gives them.
+
+    default = "lab"
+    [profile.lab]
+    target = "cell-7.lab:50051"
+    cacert = "lab-ca.pem"          # relative paths: from the file's folder
+    token-file = "lab.token"
+"""
 
 import os
 import sys
-from typing import Any, Dict, List, Mapping, Optional, Tuple, cast
+from typing import Any, Dict, List, Mapping, NamedTuple, Optional, cast
 
+from ostrel.connection.settings import HEADERS, KINDS, PATH, SETTINGS, Setting
 
 ERR_CONFIG = "%s: %s"
 ERR_CONFIG_READ = "cannot read %s"
@@ -14,19 +23,20 @@ ERR_CONFIG_PROFILE = "no profile %r (profiles: %s)"
 ERR_CONFIG_MISSING = "no configuration file for --profile %r (looked for %s)"
 ERR_CONFIG_TABLE = "%r must be a table of profiles"
 ERR_CONFIG_DEFAULT = "'default' must name a profile"
+ERR_CONFIG_DEEP = "nested too deeply to read (tables or lists within each other); a profile needs no nesting"
 
-# Setting name in the file -> (type, description, whether a relative path).
-PROFILE_SETTINGS: Mapping[str, Tuple[type, str, bool]] = {
-    "target": (str, "a text", False),
-    "cacert": (str, "a path", True),
-    "cert": (str, "a path", True),
-    "key": (str, "a path", True),
-    "token-file": (str, "a path", True),
-    "token": (str, "a text", False),
-    "authority": (str, "a text", False),
-    "plaintext": (bool, "true or false", False),
-    "headers": (list, "a list of 'name: value' texts", False),
-}
+# Key in a profile -> the setting it gives.
+PROFILE_SETTINGS: Mapping[str, Setting] = {s.profile_key: s for s in SETTINGS if s.profile_key is not None}
+
+
+class Profile(NamedTuple):
+    name: str
+    path: str  # of the configuration file
+    values: Dict[str, Any]  # by setting name
+
+    def spell(self, setting: Setting) -> str:
+        """A setting of this profile, as an error names it."""
+        return "%r of profile %r in %s" % (setting.profile_key, self.name, self.path)
 
 
 class ConfigError(ValueError):
@@ -56,9 +66,11 @@ def _load_toml(path: str) -> Optional[Dict[str, Any]]:
         raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_READ % (error.strerror or error))) from None
     except (tomllib.TOMLDecodeError, UnicodeDecodeError) as error:
         raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_TOML % error)) from None
+    except RecursionError:
+        raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_DEEP)) from None
 
 
-def _checked_profile(path: str, name: str, raw: Any) -> Dict[str, Any]:
+def _checked_profile(path: str, name: str, raw: Any) -> Profile:
     if not isinstance(raw, dict):
         raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_TYPE % (name, name, "a table")))
     profile: Dict[str, Any] = {}
@@ -67,28 +79,30 @@ def _checked_profile(path: str, name: str, raw: Any) -> Dict[str, Any]:
     for key, value in items.items():
         if key not in PROFILE_SETTINGS:
             raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_KEY % (name, key, ", ".join(PROFILE_SETTINGS))))
-        kind, described, is_path = PROFILE_SETTINGS[key]
-        if kind is list:
+        setting = PROFILE_SETTINGS[key]
+        kind, described = KINDS[setting.kind]
+        if setting.kind == HEADERS:
             usable = isinstance(value, list) and all(isinstance(text, str) for text in cast(List[object], value))
         else:
             usable = isinstance(value, kind)
         if not usable:
             raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_TYPE % (name, key, described)))
-        profile[key] = os.path.join(folder, os.path.expanduser(cast(str, value))) if is_path else value
-    return profile
+        is_path = setting.kind == PATH
+        profile[setting.name] = os.path.join(folder, os.path.expanduser(cast(str, value))) if is_path else value
+    return Profile(name, path, profile)
 
 
-def load_profile(name: Optional[str], target: Optional[str]) -> Dict[str, Any]:
+def load_profile(name: Optional[str], target: Optional[str]) -> Optional[Profile]:
     """The settings of a profile of the configuration file: the one named,
     else the one whose target is `target`, else (no target given) the one
-    named by `default`; {} when none applies. Relative paths are taken from
+    named by `default`; None when none applies. Relative paths are taken from
     the file's folder."""
     path = config_path()
     data = _load_toml(path)
     if data is None:
         if name is not None:
             raise ConfigError(ERR_CONFIG_MISSING % (name, path))
-        return {}
+        return None
     profiles = data.get("profile", {})
     if not isinstance(profiles, dict):
         raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_TABLE % "profile"))
@@ -103,7 +117,7 @@ def load_profile(name: Optional[str], target: Optional[str]) -> Dict[str, Any]:
         else:
             name = default
         if name is None:
-            return {}
+            return None
     if name not in table:
         raise ConfigError(ERR_CONFIG % (path, ERR_CONFIG_PROFILE % (name, ", ".join(table) or "none")))
     return _checked_profile(path, name, table[name])
