@@ -7,7 +7,7 @@ from typing import List, Optional, Tuple
 from ostrel import kinematics
 from ostrel.api import math_pb2
 from ostrel.kinematics import apply, inverse
-from ostrel.server import camera as drawing
+from ostrel.server import drawing
 from ostrel.server.cell import Cell
 
 

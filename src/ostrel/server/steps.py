@@ -27,8 +27,8 @@ from ostrel.api import (
 )
 from ostrel import kinematics
 from ostrel.kinematics import to_pose3
+from ostrel.protocol.project_limits import preview_size
 from ostrel.server.cell import Cell, StepFailed
-from ostrel.server.checks import preview_size
 from ostrel.server.geometry import vector
 from ostrel.server.sight import crop_pixels, preview_pixels, project_marker
 
