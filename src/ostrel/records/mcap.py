@@ -37,10 +37,10 @@ from typing import IO, Any, Callable, Dict, Iterable, Iterator, List, NamedTuple
 
 from google.protobuf import message_factory
 
-from ostrel import protojson, wire
+from ostrel import extras, protojson, wire
 from ostrel.api import data_pb2, perception_pb2, project_pb2
 from ostrel.outfile import OutputFile
-from ostrel.records import MCAP_COMPRESSIONS, export, view
+from ostrel.records import MCAP_COMPRESSIONS, export, set_events, texts
 from ostrel.records.mcap_viewer import Viewer, Warn
 from ostrel.records.scene import MESSAGE_ENCODING, descriptor_set
 from ostrel.records.sets import (PROJECT_FIELD, RECORDS_FIELD, ImageHead, LazySet, RawProduct, image_heads, parse,
@@ -53,7 +53,6 @@ SET_METADATA = "ostrel.record_set"  # each set's metadata record: this name, a d
 
 NO_VIEWER = ("the viewer channels (images, transforms, log, joints) are left out: they need "
              "foxglove-schemas-protobuf (pip install \"ostrel[mcap]\", Python 3.9 and later)")
-ERR_NO_MCAP = 'writing MCAP files needs the MCAP libraries: pip install "ostrel[mcap]"'
 ERR_COMPRESSION = "unknown compression %r (one of %s)"
 ERR_NO_PROJECT = "%s: no project was recorded with it; the file holds no project for it"
 ERR_EMPTY_PRODUCT = "%s: a product at %d ns holds nothing; left out"
@@ -77,11 +76,7 @@ def package_version() -> str:
 
 def load_writer() -> Any:
     """The MCAP library's writer module; ImportError naming the extra without it."""
-    try:
-        from mcap import writer
-    except ImportError as error:
-        raise ImportError(ERR_NO_MCAP) from error
-    return writer
+    return extras.require("mcap.writer", "mcap")
 
 
 def _one_source(names: Iterable[str]) -> str:
@@ -196,8 +191,8 @@ class SetWriter:
     def write(self, index: int, data: memoryview, start: int, end: int) -> None:
         records = LazySet(data, (start, end))
         header = records.header
-        origin = view.set_origin_ns(header)
-        label = view.describe_set(header, index)
+        origin = set_events.set_origin_ns(header)
+        label = texts.describe_set(header, index)
         self._write_project(index, header, list(wire.field_spans(data, PROJECT_FIELD, start, end)), origin, label)
         self.writer.add_metadata("%s.%d" % (SET_METADATA, index), {
             "index": str(index), "description": header.description,
@@ -205,9 +200,9 @@ class SetWriter:
             "project_version": header.project.version, "server": self.server, "ostrel_version": package_version(),
             "events": str(len(header.events)), "products": str(len(records.refs)),
         })
-        events = view.events(header)
+        events = set_events.events(header)
         for event in events:
-            if event.step == view.UNREADABLE_STEP:
+            if event.step == set_events.UNREADABLE_STEP:
                 self.warn(ERR_DAMAGED_EVENT % (label, event.name, event.start_ns, event.action_type, EVENTS_TOPIC))
         encoded_events = list(wire.field_spans(data, _EVENTS, start, end))
         streams = [self._events(events, encoded_events, origin), self._products(data, records, origin, label)]
@@ -232,13 +227,13 @@ class SetWriter:
         if self.viewer is not None:
             self.viewer.start(origin, header.project)
 
-    def _events(self, events: List[view.Event], encoded: List[memoryview], origin: int) -> Iterator[Item]:
+    def _events(self, events: List[set_events.Event], encoded: List[memoryview], origin: int) -> Iterator[Item]:
         for event, data in zip(events, encoded):
             time_ns = event.start_ns or origin
             yield Item(time_ns, partial(self.channels.add, EVENTS_TOPIC, data_pb2.EventRecord, _buffer([data]),
                                         time_ns))
 
-    def _logs(self, events: List[view.Event], origin: int) -> Iterator[Item]:
+    def _logs(self, events: List[set_events.Event], origin: int) -> Iterator[Item]:
         viewer = self.viewer
         assert viewer is not None
         for event in events:

@@ -56,9 +56,9 @@ from google.protobuf.descriptor import Descriptor, FileDescriptor
 
 from ostrel import kinematics, wire
 from ostrel.api import dynamics_pb2, image_pb2, perception_pb2, project_pb2, system_pb2, workspace_pb2
-from ostrel.catalog import preview_size
+from ostrel.protocol.project_limits import preview_size
 from ostrel.kinematics import Pose
-from ostrel.records import png, view
+from ostrel.records import png, set_events
 from ostrel.records import scene_parts as parts
 from ostrel.records.scene_parts import WORLD_FRAME, schemas, timestamp
 from ostrel.records.scene_robots import Robots
@@ -123,7 +123,7 @@ class Scene:
     """The viewer messages of one project's cell; see the module's text.
     ImportError naming the extra without the visualisation schemas."""
 
-    def __init__(self, project: project_pb2.ProjectSnapshot, warn: view.Warn = lambda text: None) -> None:
+    def __init__(self, project: project_pb2.ProjectSnapshot, warn: set_events.Warn = lambda text: None) -> None:
         self.s = schemas()
         self.warn = warn
         config = project.workspace.config
@@ -301,7 +301,7 @@ class Scene:
             out.append((route.calibration_topic, parts.calibration(route.pinhole, route.frame, stamp)))
         return out
 
-    def log(self, t_ns: int, event: view.Event) -> Out:
+    def log(self, t_ns: int, event: set_events.Event) -> Out:
         log = self.s.Log
         level = log.Level.Value(LOG_LEVELS.get(event.status, "WARNING"))
         text = "%s %s" % (event.status, event.step or event.action_type or "(no action)")
