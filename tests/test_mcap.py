@@ -27,7 +27,7 @@ from mcap_protobuf.decoder import DecoderFactory  # noqa: E402
 
 from ostrel.records import mcap as writer  # noqa: E402
 from ostrel.records import mcap_viewer as viewer  # noqa: E402
-from ostrel.records import view  # noqa: E402
+from ostrel.records import set_events  # noqa: E402
 import test_export_report  # noqa: E402
 from test_export_report import BAD_IMAGES, spawn  # noqa: E402
 
@@ -459,7 +459,7 @@ def test_an_event_with_a_damaged_action_is_named_and_kept_byte_for_byte(tmp_path
     assert [bytes(e[3]) for e in read.by_topic[writer.EVENTS_TOPIC]] == [event.SerializeToString()]
     if HAVE_VIEWER:
         [log] = Read(tmp_path / "run.mcap").decoded("/viz/log")
-        assert view.UNREADABLE_STEP in log.message
+        assert set_events.UNREADABLE_STEP in log.message
 
 
 @needs_viewer
