@@ -3,7 +3,7 @@ the cell knows, with their joint names and kinematic chains, the kinds of record
 the event that ends an interrupted recording."""
 
 import math
-from typing import Any, Dict, NamedTuple, Optional, Tuple
+from typing import Dict, NamedTuple, Optional, Tuple
 
 from ostrel.api import common_pb2, data_pb2
 
@@ -75,23 +75,6 @@ ROBOT_MODELS: Dict[str, RobotModel] = {
 
 # Robot model -> joint names, in joint order.
 ROBOT_JOINTS: Dict[str, Tuple[str, ...]] = {name: model.joints for name, model in ROBOT_MODELS.items()}
-
-# Recorded images are previews at 1/20 of the camera's size, but at least
-# MIN_PREVIEW_WIDTH pixels wide (or the camera's width), so that what a small
-# camera sees (markers a few dozen pixels wide) stays visible. The cell draws
-# them at this size and the viewers scale the camera's intrinsics to it.
-PREVIEW_DIVISOR = 20
-MIN_PREVIEW_WIDTH = 160
-
-
-def preview_size(intrinsics: Any) -> Tuple[int, int]:
-    """The (width, height) of a camera's recorded preview, from its CameraIntrinsics."""
-    width = intrinsics.width // PREVIEW_DIVISOR
-    if width >= MIN_PREVIEW_WIDTH or intrinsics.width <= 0:
-        return max(1, width), max(1, intrinsics.height // PREVIEW_DIVISOR)
-    width = min(intrinsics.width, MIN_PREVIEW_WIDTH)  # the same scale in both directions
-    return width, max(1, intrinsics.height * width // intrinsics.width)
-
 
 # Product kind (member of ProductRecord.type) -> its field number, and back.
 PRODUCT_FIELDS: Dict[str, int] = {

@@ -91,11 +91,21 @@ def to_pose3(pose: Pose) -> math_pb2.Pose3:
     return math_pb2.Pose3(position=math_pb2.Vector3(x=x, y=y, z=z), qw=qw, qx=qx, qy=qy, qz=qz)
 
 
-def _motion(joint: dynamics_pb2.Joint, axis: Point, position: float) -> Pose:
-    if joint.dof == dynamics_pb2.LINEAR_1DOF:
-        return Pose((axis[0] * position, axis[1] * position, axis[2] * position), IDENTITY.q)
-    s = math.sin(position / 2.0)
-    return Pose(IDENTITY.p, (math.cos(position / 2.0), axis[0] * s, axis[1] * s, axis[2] * s))
+class _Link(NamedTuple):
+    """One joint, ready to compute: the child's pose is the parent's, then
+    `pose`, then the motion of `dof` along `axis` by positions[slot]."""
+    parent: str
+    child: str
+    pose: Pose
+    dof: int
+    axis: Point
+    slot: int  # index into the positions; -1 for a fixed joint
+
+
+class _Plan(NamedTuple):
+    bodies: Tuple[str, ...]
+    links: Tuple[_Link, ...]  # each after the link that places its parent
+    movable: int
 
 
 def _axis(joint: dynamics_pb2.Joint) -> Point:
@@ -128,32 +138,50 @@ def _order(chain: dynamics_pb2.Chain) -> List[int]:
             order.append(i)
             stack.append(chain.joints[i].child)
     if len(order) != len(chain.joints):
-        cycle = sorted({chain.joints[i].child for i in range(len(chain.joints))} - {
-            chain.joints[i].child for i in order})
+        placed = {chain.joints[i].child for i in order}
+        cycle = sorted(joint.child for joint in chain.joints if joint.child not in placed)
         raise ValueError(ERR_CYCLE % ", ".join("'%s'" % name for name in cycle))
     return order
 
 
-def forward(chain: dynamics_pb2.Chain, positions: Sequence[float]) -> Dict[str, Pose]:
-    """Every body's pose in the chain's root frame, the movable joints at
-    `positions` (in the order the joints appear in the chain)."""
-    order = _order(chain)
+def _plan(chain: dynamics_pb2.Chain) -> _Plan:
+    """The chain checked and laid out in the order its bodies are placed."""
     index: Dict[int, int] = {}
     for i, joint in enumerate(chain.joints):
         if joint.dof in MOVABLE:
             index[i] = len(index)
         elif joint.dof != dynamics_pb2.FIXED_0DOF:
             raise ValueError(ERR_DOF % (joint.name, joint.dof))
-    if len(index) != len(positions):
-        raise ValueError(ERR_POSITIONS % (len(index), len(positions)))
-    poses = {body.name: IDENTITY for body in chain.bodies}
-    for i in order:
+    links: List[_Link] = []
+    for i in _order(chain):
         joint = chain.joints[i]
-        pose = compose(poses[joint.parent], from_pose3(joint.pose))
-        if i in index:
-            pose = compose(pose, _motion(joint, _axis(joint), positions[index[i]]))
-        poses[joint.child] = pose
+        axis = _axis(joint) if i in index else (0.0, 0.0, 0.0)
+        links.append(_Link(joint.parent, joint.child, from_pose3(joint.pose), joint.dof, axis, index.get(i, -1)))
+    return _Plan(tuple(body.name for body in chain.bodies), tuple(links), len(index))
+
+
+def _placed(plan: _Plan, positions: Sequence[float]) -> Dict[str, Pose]:
+    if plan.movable != len(positions):
+        raise ValueError(ERR_POSITIONS % (plan.movable, len(positions)))
+    poses = {name: IDENTITY for name in plan.bodies}
+    for link in plan.links:
+        pose = compose(poses[link.parent], link.pose)
+        if link.slot >= 0:
+            x, y, z = link.axis
+            position = positions[link.slot]
+            if link.dof == dynamics_pb2.LINEAR_1DOF:
+                pose = compose(pose, Pose((x * position, y * position, z * position), IDENTITY.q))
+            else:
+                s = math.sin(position / 2.0)
+                pose = compose(pose, Pose(IDENTITY.p, (math.cos(position / 2.0), x * s, y * s, z * s)))
+        poses[link.child] = pose
     return poses
+
+
+def forward(chain: dynamics_pb2.Chain, positions: Sequence[float]) -> Dict[str, Pose]:
+    """Every body's pose in the chain's root frame, the movable joints at
+    `positions` (in the order the joints appear in the chain)."""
+    return _placed(_plan(chain), positions)
 
 
 @functools.lru_cache(maxsize=None)
@@ -199,8 +227,16 @@ def flange_body(config: robot_pb2.RobotConfig) -> str:
     return ROBOT_MODELS[model].flange if model in ROBOT_MODELS else ""
 
 
+@functools.lru_cache(maxsize=None)
+def _model_plan(model: str) -> _Plan:
+    return _plan(_model_chain(model))
+
+
 def link_poses(config: robot_pb2.RobotConfig, positions: Sequence[float]) -> Dict[str, Pose]:
     """Every body of the robot in its base frame; empty for a robot without a model."""
+    model = config.WhichOneof("type")
+    if model in ROBOT_MODELS:
+        return _placed(_model_plan(model), positions)
     chain = _chain(config)
     return {} if chain is None else forward(chain, positions)
 

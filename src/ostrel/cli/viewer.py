@@ -10,15 +10,13 @@ published once, and with the latest messages again on a channel whenever a
 viewer subscribes to it, so that a viewer that comes in mid-run has it at
 once."""
 
-import importlib
 import threading
 import time
 from typing import Any, Dict, Iterable, List, Tuple
 
 from ostrel import wire
-from ostrel.client import is_loopback_host
+from ostrel.protocol.addresses import is_loopback_host
 
-ERR_MISSING_SDK = 'ostrel watch --viewer needs the foxglove SDK: pip install "ostrel[live]" (%s)'
 ERR_EXPOSED = ("refusing to serve the viewer on %s: anyone on the network could watch the cell; give "
                "--viewer-insecure to accept that")
 ERR_LISTEN = "cannot serve the viewer on %s port %d: %s"
@@ -26,6 +24,7 @@ EXPOSED_NOTE = "serving the viewer on %s without TLS or login (--viewer-insecure
 SERVING_NOTE = "serving the scene to viewers at ws://%s:%d"
 # The SDK, its server (absent from some builds) and the schemas of the scene.
 SDK_MODULES = ("foxglove", "foxglove.websocket", "foxglove_schemas_protobuf")
+LIVE_EXTRA = "live"
 SERVER_NAME = "ostrel watch"
 STAMP_NAME = "timestamp"
 
@@ -62,11 +61,9 @@ def check_viewer_host(host: str, insecure: bool) -> bool:
 def import_sdk() -> Any:
     """The foxglove SDK (with the visualisation schemas the scene is made
     of); ImportError naming the extra when either is missing."""
-    try:
-        modules = [importlib.import_module(name) for name in SDK_MODULES]
-    except ImportError as error:
-        raise ImportError(ERR_MISSING_SDK % error) from None
-    return modules[0]
+    from ostrel import extras
+
+    return [extras.require(name, LIVE_EXTRA) for name in SDK_MODULES][0]
 
 
 def _listener_class(sdk: Any) -> Any:

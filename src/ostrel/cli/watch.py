@@ -12,7 +12,7 @@ import time
 from typing import Any, Callable, NamedTuple, Optional, Tuple
 
 from ostrel.cli.arguments import Argument, arg
-from ostrel.cli.client import Client, CtrlC
+from ostrel.cli.calls import Client, CtrlC
 from ostrel.cli.errors import CliError, Interrupted, Unreachable, one_line
 from ostrel.cli.output import state_rows
 
@@ -146,7 +146,7 @@ class Watch:
         """A new channel: the runtime backs off longer and longer between its
         own tries to reach a server that went away."""
         old = self.client
-        self.client = Client(old.settings, old.timeout, explicit_plaintext=old.explicit_plaintext)
+        self.client = Client(old.settings, old.timeout)
         old.close()
 
     def show(self, state: Any) -> None:

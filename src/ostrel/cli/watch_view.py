@@ -2,7 +2,6 @@
 place (rich's live display, extra `live`); elsewhere, or without rich, one
 line per row that changed, so that the output can be piped and grepped."""
 
-import importlib
 import sys
 import time
 from typing import IO, Any, Dict, List, Optional, Sequence, Tuple
@@ -112,8 +111,10 @@ def open_view(title: str, out: IO[str] = sys.stdout) -> Any:
     note on a terminal, where the table was expected)."""
     if not out.isatty():
         return Lines(out)
+    from ostrel import extras
+
     try:
-        importlib.import_module("rich")
+        extras.require("rich", "live")
     except ImportError:
         print(NO_RICH_NOTE, file=sys.stderr)
         return Lines(out)

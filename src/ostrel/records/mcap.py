@@ -33,17 +33,18 @@ import heapq
 import os
 from functools import partial
 from importlib import metadata as package_metadata
-from typing import IO, Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Union, cast
+from typing import IO, Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union, cast
 
 from google.protobuf import message_factory
 
-from ostrel import protojson, wire
-from ostrel.api import data_pb2, project_pb2
+from ostrel import extras, protojson, wire
+from ostrel.api import data_pb2, perception_pb2, project_pb2
 from ostrel.outfile import OutputFile
-from ostrel.records import MCAP_COMPRESSIONS, export, view
+from ostrel.records import MCAP_COMPRESSIONS, export, set_events, texts
 from ostrel.records.mcap_viewer import Viewer, Warn
 from ostrel.records.scene import MESSAGE_ENCODING, descriptor_set
-from ostrel.records.sets import PROJECT_FIELD, RECORDS_FIELD, LazySet, RawProduct, image_heads, parse, raw_product
+from ostrel.records.sets import (PROJECT_FIELD, RECORDS_FIELD, ImageHead, LazySet, RawProduct, image_heads, parse,
+                                 raw_product)
 
 Answer = Union[bytes, str, "os.PathLike[str]"]
 
@@ -52,10 +53,13 @@ SET_METADATA = "ostrel.record_set"  # each set's metadata record: this name, a d
 
 NO_VIEWER = ("the viewer channels (images, transforms, log, joints) are left out: they need "
              "foxglove-schemas-protobuf (pip install \"ostrel[mcap]\", Python 3.9 and later)")
-ERR_NO_MCAP = 'writing MCAP files needs the MCAP libraries: pip install "ostrel[mcap]"'
 ERR_COMPRESSION = "unknown compression %r (one of %s)"
 ERR_NO_PROJECT = "%s: no project was recorded with it; the file holds no project for it"
 ERR_EMPTY_PRODUCT = "%s: a product at %d ns holds nothing; left out"
+ERR_DAMAGED_EVENT = ("%s: event '%s' at %d ns holds a damaged %s that cannot be parsed; its recorded bytes are "
+                     "kept on %s and its log line says the action is unreadable. The "
+                     "recording was damaged where it was stored or sent: pull the records again, and if this "
+                     "stays, check the server's record store")
 
 _EVENTS = data_pb2.RecordSet.DESCRIPTOR.fields_by_name["events"].number
 
@@ -72,11 +76,7 @@ def package_version() -> str:
 
 def load_writer() -> Any:
     """The MCAP library's writer module; ImportError naming the extra without it."""
-    try:
-        from mcap import writer
-    except ImportError as error:
-        raise ImportError(ERR_NO_MCAP) from error
-    return writer
+    return extras.require("mcap.writer", "mcap")
 
 
 def _one_source(names: Iterable[str]) -> str:
@@ -94,18 +94,28 @@ class Kind(NamedTuple):
     show: Callable[..., None]  # its viewer messages: Viewer, time, message (images: and the set's label)
 
 
-def _images_source(heads: Any) -> str:
+def _robot(products: Any) -> str:
+    return str(products.robot)
+
+
+def _nobody(products: Any) -> str:
+    return ""
+
+
+def _camera(products: perception_pb2.PerceptionProducts) -> str:
+    return _one_source([*(d.camera for d in products.detected_markers), *products.camera_poses])
+
+
+def _images_camera(heads: List[ImageHead]) -> str:
     return _one_source(head.image.camera for head in heads)
 
 
 KINDS: Dict[str, Kind] = {
-    "controller": Kind("/ostrel/controller/%s", "/ostrel/controller", lambda m: str(m.robot), Viewer.controller),
-    "planner": Kind("/ostrel/planner/%s", "/ostrel/planner", lambda m: str(m.robot), Viewer.planner),
-    "simulator": Kind("/ostrel/simulator/%s", "/ostrel/simulator", lambda m: "", Viewer.simulator),
-    "perception": Kind("/ostrel/perception/%s", "/ostrel/perception",
-                       lambda m: _one_source([*(d.camera for d in m.detected_markers), *m.camera_poses]),
-                       Viewer.perception),
-    "images": Kind("/ostrel/camera/%s/image", "/ostrel/images", _images_source, Viewer.images),
+    "controller": Kind("/ostrel/controller/%s", "/ostrel/controller", _robot, Viewer.controller),
+    "planner": Kind("/ostrel/planner/%s", "/ostrel/planner", _robot, Viewer.planner),
+    "simulator": Kind("/ostrel/simulator/%s", "/ostrel/simulator", _nobody, Viewer.simulator),
+    "perception": Kind("/ostrel/perception/%s", "/ostrel/perception", _camera, Viewer.perception),
+    "images": Kind("/ostrel/camera/%s/image", "/ostrel/images", _images_camera, Viewer.images),
 }
 
 
@@ -181,8 +191,8 @@ class SetWriter:
     def write(self, index: int, data: memoryview, start: int, end: int) -> None:
         records = LazySet(data, (start, end))
         header = records.header
-        origin = view.set_origin_ns(header)
-        label = view.describe_set(header, index)
+        origin = set_events.set_origin_ns(header)
+        label = texts.describe_set(header, index)
         self._write_project(index, header, list(wire.field_spans(data, PROJECT_FIELD, start, end)), origin, label)
         self.writer.add_metadata("%s.%d" % (SET_METADATA, index), {
             "index": str(index), "description": header.description,
@@ -190,7 +200,10 @@ class SetWriter:
             "project_version": header.project.version, "server": self.server, "ostrel_version": package_version(),
             "events": str(len(header.events)), "products": str(len(records.refs)),
         })
-        events = view.events(header)
+        events = set_events.events(header)
+        for event in events:
+            if event.step == set_events.UNREADABLE_STEP:
+                self.warn(ERR_DAMAGED_EVENT % (label, event.name, event.start_ns, event.action_type, EVENTS_TOPIC))
         encoded_events = list(wire.field_spans(data, _EVENTS, start, end))
         streams = [self._events(events, encoded_events, origin), self._products(data, records, origin, label)]
         if self.viewer is not None:
@@ -214,13 +227,13 @@ class SetWriter:
         if self.viewer is not None:
             self.viewer.start(origin, header.project)
 
-    def _events(self, events: List[view.Event], encoded: List[memoryview], origin: int) -> Iterator[Item]:
+    def _events(self, events: List[set_events.Event], encoded: List[memoryview], origin: int) -> Iterator[Item]:
         for event, data in zip(events, encoded):
             time_ns = event.start_ns or origin
             yield Item(time_ns, partial(self.channels.add, EVENTS_TOPIC, data_pb2.EventRecord, _buffer([data]),
                                         time_ns))
 
-    def _logs(self, events: List[view.Event], origin: int) -> Iterator[Item]:
+    def _logs(self, events: List[set_events.Event], origin: int) -> Iterator[Item]:
         viewer = self.viewer
         assert viewer is not None
         for event in events:
@@ -239,6 +252,7 @@ class SetWriter:
             self.warn(ERR_EMPTY_PRODUCT % (label, time_ns))
             return
         entry = KINDS[kind]
+        shown: Tuple[Any, ...]
         if kind == "images":  # read without their pixels, which stay views of the answer
             message: Any = list(image_heads(product.pieces))
             shown = (self.viewer, time_ns, message, label)

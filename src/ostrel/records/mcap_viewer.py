@@ -10,7 +10,7 @@ from google.protobuf.message import Message as ProtoMessage
 
 from ostrel import wire
 from ostrel.api import project_pb2
-from ostrel.records import png, view
+from ostrel.records import png, set_events
 from ostrel.records.scene import Out, Scene
 from ostrel.records.scene_parts import WORLD_FRAME, schemas
 from ostrel.records.sets import ImageHead
@@ -80,5 +80,5 @@ class Viewer:
     def planner(self, time_ns: int, products: Any) -> None:
         """Planned trajectories have no viewer channel of their own (their lossless one only)."""
 
-    def log(self, time_ns: int, event: view.Event) -> None:
+    def log(self, time_ns: int, event: set_events.Event) -> None:
         self._write(time_ns, self._scene().log(time_ns, event))

@@ -49,16 +49,16 @@ mounted on the robot (at its flange), under the flange body; `<item>`,
 `<camera>`, `<marker>`, `<region>` and free effectors under `world`.
 """
 
-from typing import Any, Dict, Iterable, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Any, Dict, Iterable, List, NamedTuple, Optional, Sequence, Set, Tuple
 
 from google.protobuf import descriptor_pb2
 from google.protobuf.descriptor import Descriptor, FileDescriptor
 
 from ostrel import kinematics, wire
 from ostrel.api import dynamics_pb2, image_pb2, perception_pb2, project_pb2, system_pb2, workspace_pb2
-from ostrel.catalog import preview_size
+from ostrel.protocol.project_limits import preview_size
 from ostrel.kinematics import Pose
-from ostrel.records import png, view
+from ostrel.records import png, set_events
 from ostrel.records import scene_parts as parts
 from ostrel.records.scene_parts import WORLD_FRAME, schemas, timestamp
 from ostrel.records.scene_robots import Robots
@@ -123,7 +123,7 @@ class Scene:
     """The viewer messages of one project's cell; see the module's text.
     ImportError naming the extra without the visualisation schemas."""
 
-    def __init__(self, project: project_pb2.ProjectSnapshot, warn: view.Warn = lambda text: None) -> None:
+    def __init__(self, project: project_pb2.ProjectSnapshot, warn: set_events.Warn = lambda text: None) -> None:
         self.s = schemas()
         self.warn = warn
         config = project.workspace.config
@@ -217,7 +217,8 @@ class Scene:
         """A workspace state (the simulator's, or the system's): every frame
         that moves and the joints of robots and effectors. With `linkages`,
         the items they name are held from here on and the others let go."""
-        self.state.CopyFrom(state)
+        if state is not self.state:
+            self.state.CopyFrom(state)
         if linkages is not None:
             self.robots.hold(state, linkages)
         out: Out = [(TF_TOPIC, self.transforms(t_ns, self.robots.moving_frames(state)))]
@@ -300,7 +301,7 @@ class Scene:
             out.append((route.calibration_topic, parts.calibration(route.pinhole, route.frame, stamp)))
         return out
 
-    def log(self, t_ns: int, event: view.Event) -> Out:
+    def log(self, t_ns: int, event: set_events.Event) -> Out:
         log = self.s.Log
         level = log.Level.Value(LOG_LEVELS.get(event.status, "WARNING"))
         text = "%s %s" % (event.status, event.step or event.action_type or "(no action)")
@@ -362,11 +363,13 @@ class Scene:
         """The route of each crop the project takes, by (camera, width, height),
         for those sizes that name one region of the camera."""
         crops = parts.crop_steps(project)
-        regions: Dict[Tuple[str, int, int], set] = {}
-        sizes: Dict[Tuple[str, str], set] = {}
+        regions: Dict[Tuple[str, int, int], Set[str]] = {}
+        sizes: Dict[Tuple[str, str], Set[Tuple[int, int]]] = {}
         for crop in crops:
             regions.setdefault((crop.camera, crop.width, crop.height), set()).add(crop.region)
-            sizes.setdefault((crop.camera, crop.region), set()).add((crop.width, crop.height))
+        for crop in crops:
+            if len(regions[crop.camera, crop.width, crop.height]) == 1:
+                sizes.setdefault((crop.camera, crop.region), set()).add((crop.width, crop.height))
         routes: Dict[Tuple[str, int, int], ImageRoute] = {}
         self.crop_frames: List[Tuple[str, str, Pose]] = []
         for crop in crops:

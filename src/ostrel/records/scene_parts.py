@@ -11,22 +11,16 @@ from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Sequence, Tu
 from google.protobuf import descriptor_pb2, descriptor_pool, message_factory, timestamp_pb2
 from google.protobuf.message import Message
 
-from ostrel import kinematics
+from ostrel import extras, kinematics
 from ostrel.api import camera_pb2, dynamics_pb2, execution_pb2, project_pb2, shape_pb2, task_pb2
 from ostrel.kinematics import Pose
 
-ERR_NO_SCHEMAS = ('the viewer messages need the visualisation schemas (foxglove-schemas-protobuf): '
-                  'pip install "ostrel[mcap]"')
-
 WORLD_FRAME = "world"
 
-# The classes of the visualisation schemas, by the name the scene uses.
-SCHEMA_MODULES = {
-    "Color": "Color", "CompressedImage": "CompressedImage", "FrameTransforms": "FrameTransforms",
-    "ImageAnnotations": "ImageAnnotations", "Log": "Log", "Point2": "Point2", "Point3": "Point3",
-    "PointsAnnotation": "PointsAnnotation", "RawImage": "RawImage", "CameraCalibration": "CameraCalibration",
-    "SceneUpdate": "SceneUpdate", "SceneEntity": "SceneEntity",
-}
+# The visualisation schemas' package and the message classes the scene uses, each in a module of its name.
+SCHEMA_PACKAGE = "foxglove_schemas_protobuf"
+SCHEMA_CLASSES = ("Color", "CompressedImage", "FrameTransforms", "ImageAnnotations", "Log", "Point2", "Point3",
+                  "PointsAnnotation", "RawImage", "CameraCalibration", "SceneUpdate", "SceneEntity")
 
 # Our own joint message, for the schema packages that have none (before 0.4).
 JOINTS_FILE = "ostrel/viewer/joints.proto"
@@ -68,10 +62,7 @@ def schemas() -> Any:
     """The visualisation message classes by name, `JointStates` the schema
     package's joint message where it has one (foxglove.JointStates, 0.4 and
     later), else ours; ImportError naming the extra without the package."""
-    try:
-        import foxglove_schemas_protobuf  # noqa: F401  (looked up each time: a test may take it away)
-    except ImportError as error:
-        raise ImportError(ERR_NO_SCHEMAS) from error
+    extras.require(SCHEMA_PACKAGE, "mcap")  # each time: taking the package away (a test does) is seen
     return _schemas()
 
 
@@ -79,14 +70,10 @@ def schemas() -> Any:
 def _schemas() -> Any:
     import importlib
 
-    classes: Dict[str, Any] = {}
+    classes: Dict[str, Any] = {name: getattr(extras.require("%s.%s_pb2" % (SCHEMA_PACKAGE, name), "mcap"), name)
+                               for name in SCHEMA_CLASSES}
     try:
-        for name, module in SCHEMA_MODULES.items():
-            classes[name] = getattr(importlib.import_module("foxglove_schemas_protobuf.%s_pb2" % module), name)
-    except ImportError as error:
-        raise ImportError(ERR_NO_SCHEMAS) from error
-    try:
-        joints = importlib.import_module("foxglove_schemas_protobuf.JointStates_pb2")
+        joints = importlib.import_module("%s.JointStates_pb2" % SCHEMA_PACKAGE)
         classes["JointStates"], classes["own_joints"] = joints.JointStates, False
     except ImportError:
         classes["JointStates"], classes["own_joints"] = joint_positions_class(), True

@@ -8,7 +8,7 @@ from typing import Any, Dict, List, NamedTuple, Optional, Sequence, Tuple
 from ostrel import kinematics
 from ostrel.api import dynamics_pb2, project_pb2, robot_pb2, workspace_pb2
 from ostrel.kinematics import Pose
-from ostrel.records import view
+from ostrel.records import joint_rows, set_events
 from ostrel.records import scene_parts as parts
 from ostrel.records.scene_parts import WORLD_FRAME
 
@@ -46,7 +46,7 @@ def _state_pose(states: Any, key: str) -> Pose:
 
 
 class Robots:
-    def __init__(self, project: project_pb2.ProjectSnapshot, warn: view.Warn) -> None:
+    def __init__(self, project: project_pb2.ProjectSnapshot, warn: set_events.Warn) -> None:
         self.project = project
         self.warn = warn
         config = project.workspace.config
@@ -72,7 +72,7 @@ class Robots:
         return owners + [(key, EFFECTOR_SIDES) for key in sorted(self.config.effectors)]
 
     def joint_names(self, owner: str, count: int) -> List[str]:
-        return view.joint_names(self.project, owner, count)
+        return joint_rows.joint_names(self.project, owner, count)
 
     # Frames ---------------------------------------------------------------------------
 

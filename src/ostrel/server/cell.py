@@ -13,7 +13,7 @@ The steps themselves are the table in `ostrel.server.steps`.
 import math
 import random
 import threading
-from typing import Dict, Iterable, List, Optional, Tuple, TypedDict, Union
+from typing import Dict, Iterable, List, Optional, Set, Tuple, TypedDict, Union
 
 from google.protobuf.internal import containers
 
@@ -292,7 +292,7 @@ class Cell:
         member drawn, followed down nested mixtures (in a loop, so that any
         depth of nesting is followed)."""
         path: List[str] = []
-        seen = set()
+        seen: Set[str] = set()
         while True:
             if key in seen:
                 raise StepFailed(ERR_CYCLE % (key, " -> ".join(path + [key])))

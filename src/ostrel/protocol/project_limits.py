@@ -2,13 +2,17 @@
 allocate without bound, and behavior trees nested deeper than a client can
 read back from the records."""
 
-from typing import Any, List, Optional
+from typing import Any, List, Optional, Tuple
 
 from google.protobuf import message as _message
 
 from ostrel.api import project_pb2
-from ostrel.catalog import MIN_PREVIEW_WIDTH, PREVIEW_DIVISOR, preview_size  # noqa: F401  (their home before)
 
+# Recorded images are previews at 1/20 of the camera's size, but at least
+# MIN_PREVIEW_WIDTH pixels wide (or the camera's width), so that what a small
+# camera sees (markers a few dozen pixels wide) stays visible.
+PREVIEW_DIVISOR = 20
+MIN_PREVIEW_WIDTH = 160
 MAX_CAMERA_SIDE = 16384  # pixels of a camera's width or height
 MAX_PREVIEW_BYTES = 16 * 1024 * 1024  # all cameras' previews of one record_images step
 # Deepest nesting of messages, the outermost one counted, that the protobuf
@@ -23,6 +27,14 @@ ERR_TOO_DEEP = ("behavior '%s' nests its messages %d levels deep in the records,
 ERR_CAMERA_TOO_LARGE = "camera '%s' has intrinsics of %d x %d pixels; at most %d x %d are supported"
 ERR_PREVIEWS_TOO_LARGE = ("the cameras' previews come to %d bytes per record_images step, more than %d "
                           "(from camera '%s' on)")
+
+
+def preview_size(intrinsics: Any) -> Tuple[int, int]:
+    width = intrinsics.width // PREVIEW_DIVISOR
+    if width >= MIN_PREVIEW_WIDTH or intrinsics.width <= 0:
+        return max(1, width), max(1, intrinsics.height // PREVIEW_DIVISOR)
+    width = min(intrinsics.width, MIN_PREVIEW_WIDTH)  # the same scale in both directions
+    return width, max(1, intrinsics.height * width // intrinsics.width)
 
 
 def message_levels(message: _message.Message) -> int:
