@@ -119,12 +119,20 @@ class Watch:
             self.ctrl_c.sleep(due - now)
 
     def poll(self) -> Any:
-        """The state; while waiting for the server, tries until it answers."""
-        request = self.client.api.requests.GenericRequest()
+        """The state, parsed."""
+        answer = self.call("pullSystemState")
+        try:
+            return self.parse(answer)
+        except Exception as error:  # DecodeError of the runtime
+            raise CliError(ERR_MALFORMED % error) from None
+
+    def call(self, method: str) -> bytes:
+        """The answer of `method` (which takes the empty request); while
+        waiting for the server, tries until it answers."""
         waiting = False
         while True:
             try:
-                answer = self.client.call_raw("pullSystemState", request, self.ctrl_c)
+                answer = self.client.call_raw(method, self.client.api.requests.GenericRequest(), self.ctrl_c)
                 break
             except Unreachable as error:
                 if not self.wait_for_server:
@@ -137,10 +145,7 @@ class Watch:
         if waiting:
             self.view.note(BACK)
         self.answered = True
-        try:
-            return self.parse(answer)
-        except Exception as error:  # DecodeError of the runtime
-            raise CliError(ERR_MALFORMED % error) from None
+        return answer
 
     def _reconnect(self) -> None:
         """A new channel: the runtime backs off longer and longer between its
@@ -165,7 +170,7 @@ class Watch:
         self.status = status
 
     def _update_scene(self) -> None:
-        project = self.client.call_raw("pullProjectSnapshot", self.client.api.requests.GenericRequest(), self.ctrl_c)
+        project = self.call("pullProjectSnapshot")
         if self.scene is not None and project == self.project:
             return
         from ostrel.records.scene import Scene
