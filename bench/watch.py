@@ -20,6 +20,7 @@ websockets.
 
 import argparse
 import asyncio
+import base64
 import json
 import os
 import pty
@@ -32,10 +33,10 @@ import tempfile
 import threading
 import time
 from pathlib import Path
-from typing import Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 import grpc
-from google.protobuf import json_format
+from google.protobuf import descriptor_pb2, descriptor_pool, json_format, message_factory
 
 from ostrel.api import common_pb2, project_pb2, service_pb2, service_pb2_grpc
 
@@ -89,6 +90,15 @@ class Cell:
         self.proc.wait(timeout=30)
 
 
+def message_class(channel: Dict[str, str]) -> Any:
+    """The class of a channel's messages, from the schema advertised for it
+    (the joint states' type differs between hosts)."""
+    pool: Any = descriptor_pool.DescriptorPool()
+    for file in descriptor_pb2.FileDescriptorSet.FromString(base64.b64decode(channel["schema"])).file:
+        pool.AddSerializedFile(file.SerializeToString())
+    return message_factory.GetMessageClass(pool.FindMessageTypeByName(channel["schemaName"]))
+
+
 class Viewer:
     """A viewer in a thread of its own: subscribes to every channel and
     notes when each joint vector of JOINTS_TOPIC first arrived."""
@@ -103,11 +113,11 @@ class Viewer:
 
     async def _read(self) -> None:
         import websockets
-        from foxglove_schemas_protobuf.JointStates_pb2 import JointStates
 
         async with websockets.connect("ws://127.0.0.1:%d" % self.port, subprotocols=SUBPROTOCOLS,
                                       max_size=None, close_timeout=0.2) as socket:
             topics: Dict[int, str] = {}
+            joints_class = None
             while not self.done.is_set():
                 try:
                     data = await asyncio.wait_for(socket.recv(), 0.2)
@@ -119,14 +129,16 @@ class Viewer:
                         subscriptions = []
                         for channel in message["channels"]:
                             topics[channel["id"]] = channel["topic"]
+                            if channel["topic"] == JOINTS_TOPIC:
+                                joints_class = message_class(channel)
                             subscriptions.append({"id": channel["id"], "channelId": channel["id"]})
                         await socket.send(json.dumps({"op": "subscribe", "subscriptions": subscriptions}))
                     continue
                 now = time.monotonic()
                 self.messages += 1
                 _, sid = struct.unpack_from("<BI", data)
-                if topics.get(sid) == JOINTS_TOPIC:
-                    joints = tuple(round(j.position, 9) for j in JointStates.FromString(data[13:]).joints)
+                if topics.get(sid) == JOINTS_TOPIC and joints_class is not None:
+                    joints = tuple(round(j.position, 9) for j in joints_class.FromString(data[13:]).joints)
                     self.arrived.setdefault(joints, now)
 
     def close(self) -> None:

@@ -71,7 +71,7 @@ class LiveView:
 
         self.title = title
         self.console = Console()
-        self.live = Live(console=self.console, auto_refresh=False, redirect_stdout=False, redirect_stderr=False)
+        self.live = Live(console=self.console, auto_refresh=False, redirect_stdout=False, redirect_stderr=True)
         self.rows: Rows = ()
         self.notes: List[str] = []
 
