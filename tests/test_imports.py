@@ -212,7 +212,8 @@ def test_connect_stays_the_function_once_the_connection_package_is_loaded(fresh)
 
 def test_connect_takes_the_settings_of_the_table_as_keywords():
     """Each overload of connect, and the function itself, takes the table's
-    settings after the target, and only the channel's own keywords beside."""
+    settings after the target, and only the channel's own keywords beside;
+    the checker takes just the table's."""
     from ostrel.connection import channel, settings
 
     wanted = [s.name for s in settings.SETTINGS if s.name != "target"] + ["aio", "options"]
@@ -222,6 +223,8 @@ def test_connect_takes_the_settings_of_the_table_as_keywords():
     for node in overloads:
         assert [a.arg for a in node.args.args] == ["target"]
         assert sorted(a.arg for a in node.args.kwonlyargs) == sorted(wanted)
+    checked = inspect.signature(settings.check).parameters.values()
+    assert sorted(p.name for p in checked if p.kind is p.KEYWORD_ONLY) == sorted(wanted[:-2])
 
 
 # Facts that one module states and the others import: (name, the module).
