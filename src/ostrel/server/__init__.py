@@ -111,7 +111,7 @@ class OstrelServer:
                  max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE, reflection: bool = True,
                  tls: "Optional[TlsFiles]" = None, token_file: Optional[str] = None,
                  insecure: bool = False) -> None:
-        from ostrel.client import quiet_grpc_logs
+        from ostrel.runtime_logs import quiet_grpc_logs
 
         quiet_grpc_logs()
         import grpc

@@ -21,7 +21,8 @@ if TYPE_CHECKING:
     Handler: TypeAlias = "grpc.RpcMethodHandler[Any, Any]"
 
 from ostrel import pem
-from ostrel.client import BEARER, TOKEN_HEADER, is_loopback_host
+from ostrel.protocol.addresses import is_loopback_host
+from ostrel.protocol.metadata import BEARER, TOKEN_HEADER
 
 log = logging.getLogger("ostrel.server")
 
