@@ -29,7 +29,7 @@ from ostrel.records import mcap as writer  # noqa: E402
 from ostrel.records import mcap_viewer as viewer  # noqa: E402
 from ostrel.records import set_events  # noqa: E402
 import test_export_report  # noqa: E402
-from test_export_report import BAD_IMAGES, spawn  # noqa: E402
+from test_export_report import BAD_IMAGES  # noqa: E402
 
 # The recordings of the export tests: the sample program and one with a failed step.
 cell = test_export_report.cell
@@ -547,19 +547,6 @@ def test_command_writes_the_servers_records_with_the_chosen_compression(cell, re
     assert {c.compression for c in read.summary.chunk_indexes} == {"lz4"}
     [metadata] = read.metadata
     assert metadata.metadata["server"] == cell.target and metadata.metadata["description"] == "pick_and_place"
-
-
-def test_command_without_the_mcap_libraries_says_what_to_install_before_connecting(tmp_path):
-    code = """if True:
-        import sys
-        sys.modules["mcap"] = None
-        from ostrel import cli
-        sys.exit(cli.main(["--target", "127.0.0.1:9", "records", "--mcap", %r]))""" % str(tmp_path / "x.mcap")
-    proc = spawn(sys.executable, "-c", code)
-    assert proc.returncode == errors.EXIT_ERROR and proc.stdout == b""
-    assert proc.stderr.decode().startswith("ostrel: error: MCAP files (ostrel records --mcap) need the extra 'mcap'")
-    assert proc.stderr.decode().endswith('pip install "ostrel[mcap]"\n')
-    assert not os.listdir(tmp_path)
 
 
 def test_command_reports_a_malformed_answer_in_one_line(tmp_path, capsys, monkeypatch):
