@@ -13,7 +13,8 @@ from typing import Any, Callable, NamedTuple, Optional, Tuple
 
 from ostrel.cli.arguments import Argument, arg
 from ostrel.cli.calls import Client, CtrlC
-from ostrel.cli.errors import CliError, Interrupted, Unreachable, one_line
+from ostrel.cli.errors import CliError, Interrupted, Unreachable
+from ostrel.terminal import one_line
 from ostrel.cli.output import state_rows
 
 DEFAULT_HZ = 10.0
@@ -203,11 +204,12 @@ class Watch:
 
 def status_log(scene: Any, api: Any, status: Any, t_ns: int) -> Tuple[str, Any]:
     """The status as a line of the scene's log: an error for FAILURE."""
+    from ostrel.protocol.statuses import status_name
     from ostrel.records.scene import LOG_TOPIC
     from ostrel.records.scene_parts import timestamp
 
     log = scene.s.Log
-    level = log.Level.Value(STATUS_LOG_LEVELS.get(api.code_name(status.code), "INFO"))
+    level = log.Level.Value(STATUS_LOG_LEVELS.get(status_name(status.code), "INFO"))
     return LOG_TOPIC, log(timestamp=timestamp(t_ns), level=level, name=LOG_NAME, message=api.status_line(status))
 
 

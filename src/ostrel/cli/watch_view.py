@@ -6,7 +6,8 @@ import sys
 import time
 from typing import IO, Any, Dict, List, Optional, Sequence, Tuple
 
-from ostrel.cli.errors import PROG, shown
+from ostrel.cli.errors import PROG
+from ostrel.terminal import shown
 
 Rows = Sequence[Tuple[str, str]]
 

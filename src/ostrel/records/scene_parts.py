@@ -6,7 +6,7 @@ task regions."""
 
 from functools import lru_cache
 from types import SimpleNamespace
-from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Any, Dict, List, NamedTuple, Optional, Sequence, Tuple
 
 from google.protobuf import descriptor_pb2, descriptor_pool, message_factory, timestamp_pb2
 from google.protobuf.message import Message
@@ -19,8 +19,9 @@ WORLD_FRAME = "world"
 
 # The visualisation schemas' package and the message classes the scene uses, each in a module of its name.
 SCHEMA_PACKAGE = "foxglove_schemas_protobuf"
-SCHEMA_CLASSES = ("Color", "CompressedImage", "FrameTransforms", "ImageAnnotations", "Log", "Point2", "Point3",
-                  "PointsAnnotation", "RawImage", "CameraCalibration", "SceneUpdate", "SceneEntity")
+SCHEMA_CLASSES = ("Color", "CompressedImage", "FrameTransforms", "ImageAnnotations", "Log", "Point2",
+                  "PointsAnnotation", "RawImage", "CameraCalibration", "SceneUpdate", "LinePrimitive",
+                  "SceneEntityDeletion")
 
 # Our own joint message, for the schema packages that have none (before 0.4).
 JOINTS_FILE = "ostrel/viewer/joints.proto"
@@ -321,7 +322,7 @@ def marker_entity(update: Any, entity_id: str, frame: str, length_m: float, labe
     add_label(entity, label)
 
 
-def link_lines(update: Any, entity_id: str, robot: str, chain: dynamics_pb2.Chain, t_ns: int) -> Iterator[Any]:
+def link_lines(update: Any, entity_id: str, robot: str, chain: dynamics_pb2.Chain, t_ns: int) -> None:
     """The arm as lines from each body's origin to its children's joints, one entity per body, in its frame."""
     children: Dict[str, List[Tuple[float, float, float]]] = {}
     for joint in chain.joints:
@@ -330,8 +331,7 @@ def link_lines(update: Any, entity_id: str, robot: str, chain: dynamics_pb2.Chai
     for body, ends in children.items():
         entity = new_entity(update, "%s/%s" % (entity_id, body), link_frame(robot, body), t_ns)
         for end in ends:
-            line = entity.lines.add(type=0, thickness=LINK_LINE_PX, scale_invariant=True, color=_color(LINK_COLOR))
+            line = entity.lines.add(type=schemas().LinePrimitive.LINE_STRIP, thickness=LINK_LINE_PX, scale_invariant=True, color=_color(LINK_COLOR))
             line.pose.orientation.w = 1.0
             line.points.add(x=0.0, y=0.0, z=0.0)
             line.points.add(x=end[0], y=end[1], z=end[2])
-        yield entity

@@ -159,8 +159,7 @@ class Robots:
     def entities(self, update: Any, t_ns: int) -> None:
         """Each arm as lines joint to joint, and its bodies' obstacle shapes."""
         for key, arm in self.arms.items():
-            for _ in parts.link_lines(update, "robot/%s" % key, key, arm.chain, t_ns):
-                pass
+            parts.link_lines(update, "robot/%s" % key, key, arm.chain, t_ns)
             for body in arm.chain.bodies:
                 parts.body_entity(update, "robot/%s/%s/shape" % (key, body.name), parts.link_frame(key, body.name),
                                   body, body.name, t_ns, False)

@@ -22,6 +22,7 @@ if TYPE_CHECKING:
 
 from ostrel import pem
 from ostrel.protocol.addresses import is_loopback_host
+from ostrel.protocol import tokens
 from ostrel.protocol.metadata import BEARER, TOKEN_HEADER
 
 log = logging.getLogger("ostrel.server")
@@ -31,11 +32,7 @@ ERR_NEEDS_TLS = ("refusing to serve %s without TLS: anyone on the network could 
 ERR_TOKENS_NEED_TLS = ("refusing to take tokens on %s without TLS: they would travel in clear; give "
                         "--tls-cert and --tls-key")
 INSECURE_WARNING = "serving %s without TLS (--insecure): anyone who reaches it may use the service"
-ERR_CERT_WITHOUT_KEY = "--tls-cert and --tls-key go together"
-ERR_CLIENT_CA_WITHOUT_TLS = "--tls-client-ca needs --tls-cert and --tls-key"
 ERR_TOKENS_READ = "cannot read the token file %s: %s"
-ERR_TOKENS_EMPTY = "the token file %s holds no token"
-ERR_TOKENS_LINE = "line %d of the token file %s is not a token (spaces, control or non-ASCII characters)"
 TOKENS_RELOADED = "read %d tokens from %s"
 TOKENS_KEPT = "%s; keeping the %d tokens read before"
 TOKEN_NEEDED = "this server needs a bearer token in the authorization header"
@@ -98,21 +95,14 @@ def read_tokens(path: str) -> Tuple[bytes, ...]:
     comments skipped; ValueError naming the file (never a token)."""
     try:
         with open(path, encoding="utf-8") as handle:
-            lines = handle.read().splitlines()
+            text = handle.read()
     except OSError as error:
         raise ValueError(ERR_TOKENS_READ % (path, error.strerror or error)) from None
     except UnicodeDecodeError:
         raise ValueError(ERR_TOKENS_READ % (path, "not UTF-8 text")) from None
-    digests: List[bytes] = []
-    for number, line in enumerate(lines, 1):
-        token = line.strip()
-        if not token or token.startswith("#"):
-            continue
-        if not (token.isascii() and token.isprintable()) or any(c.isspace() for c in token):
-            raise ValueError(ERR_TOKENS_LINE % (number, path))
-        digests.append(_digest(token.encode("ascii")))
+    digests = [_digest(token.encode("ascii")) for _, token in tokens.token_lines(text, path)]
     if not digests:
-        raise ValueError(ERR_TOKENS_EMPTY % path)
+        raise ValueError(tokens.ERR_NO_TOKEN % ("the token file %s" % path))
     return tuple(digests)
 
 
