@@ -125,6 +125,14 @@ def test_piped_watch_prints_one_line_per_change_from_running_to_success(server):
     assert (code, err) == (errors.EXIT_INTERRUPTED, "ostrel: stopped watching\n")
 
 
+def test_a_reader_that_goes_away_ends_the_watch_though_nothing_changes(server):
+    proc = start_watch(server.target, "--hz", "20")
+    read_until(proc.stdout, r" status: ")
+    proc.stdout.close()  # as `grep -m1` does once it has its line
+    code, _, err = ended(proc, timeout=5)
+    assert code == errors.EXIT_ERROR and "Traceback" not in err, err
+
+
 @pytest.mark.parametrize("wait", [False, True], ids=["ends", "waits"])
 def test_a_server_that_goes_away_ends_the_watch_in_one_line_or_is_waited_for(tmp_path, wait):
     first = Server(tmp_path, time_scale=0.05)

@@ -2,6 +2,7 @@
 place (rich's live display, extra `live`); elsewhere, or without rich, one
 line per row that changed, so that the output can be piped and grepped."""
 
+import select
 import sys
 import time
 from typing import IO, Any, Dict, List, Optional, Sequence, Tuple
@@ -35,12 +36,26 @@ def changed_rows(last: Dict[str, str], rows: Rows) -> List[Tuple[str, str]]:
     return changed
 
 
+def pipe_watcher(out: IO[str]) -> Optional[Any]:
+    """A poll object on `out` when it can tell that the reader of a pipe has
+    gone (POLLERR on the write end), None where it cannot."""
+    try:
+        poller = select.poll()
+        poller.register(out.fileno(), select.POLLOUT)
+    except (AttributeError, OSError, ValueError):  # no poll() on the platform, no descriptor
+        return None
+    return poller
+
+
 class Lines:
-    """One line per change: `13:02:07.412 status: SUCCESS: program 'pick' finished ...`."""
+    """One line per change: `13:02:07.412 status: SUCCESS: program 'pick' finished ...`.
+    When the reader of the pipe has gone (`ostrel watch | grep -m1 ...`),
+    the next poll ends the watch (BrokenPipeError), changes or not."""
 
     def __init__(self, out: IO[str]) -> None:
         self.out = out
         self.last: Dict[str, str] = {}
+        self.pipe = pipe_watcher(out)
 
     def __enter__(self) -> "Lines":
         return self
@@ -49,6 +64,8 @@ class Lines:
         pass
 
     def show(self, rows: Rows) -> None:
+        if self.pipe is not None and any(event & select.POLLERR for _, event in self.pipe.poll(0)):
+            raise BrokenPipeError
         now = clock()
         lines = ["%s %s: %s\n" % (now, key, text) for key, text in changed_rows(self.last, rows)]
         if lines:
