@@ -3,8 +3,8 @@ changes (`watch_view`), and with --viewer the cell's scene served live to
 robotics viewers (`viewer`).
 
 Every poll is one `pullSystemState`; with --viewer the project is pulled
-when the watch starts and again when a program starts, and the scene is
-built anew when it changed. A server that stops answering ends the watch in
+when the watch starts and again when the status changes (a program started
+or ended), and the scene is built anew when it changed. A server that stops answering ends the watch in
 one line (exit 2), or with --wait-for-server is waited for, saying so."""
 
 import argparse
@@ -160,8 +160,8 @@ class Watch:
         if self.serve is None:
             return
         status = (state.status.code, state.status.message)
-        if self.scene is None or (status != self.status and state.status.code == self.client.api.common.RUNNING):
-            self._update_scene()  # a program started: maybe of another project
+        if status != self.status:
+            self._update_scene()  # a program started or ended: maybe of another project
         if self.scene is not None:
             t_ns = time.time_ns()
             messages = self.scene.from_state(state, t_ns)
