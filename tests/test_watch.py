@@ -243,6 +243,7 @@ class ViewerClient:
         self.channels = {}  # id -> the advertised channel
         self.classes = {}  # subscription id -> (topic, message class)
         self.messages = {}  # topic -> decoded messages, in order
+        self.statuses = []  # the server's status messages (a subscription refused, ...)
         self.subprotocol = None
 
     @staticmethod
@@ -275,7 +276,7 @@ class ViewerClient:
 
         loop = asyncio.get_running_loop()
         deadline = loop.time() + timeout
-        async with websockets.connect("ws://127.0.0.1:%d" % self.port, subprotocols=SUBPROTOCOLS, close_timeout=0.2,
+        async with websockets.connect("ws://127.0.0.1:%d" % self.port, subprotocols=SUBPROTOCOLS, close_timeout=0.2, compression=None,
                                       max_size=None) as socket:
             self.subprotocol = socket.subprotocol
             while not done(self):
@@ -287,6 +288,11 @@ class ViewerClient:
                     message = json.loads(data)
                     if message["op"] == "advertise":
                         await self._advertised(socket, message["channels"])
+                    elif message["op"] == "unadvertise":
+                        for channel in message["channelIds"]:
+                            self.channels.pop(channel, None)
+                    elif message["op"] == "status":
+                        self.statuses.append(message["message"])
                 else:
                     self._received(data)
         return True
@@ -317,15 +323,14 @@ def test_a_viewer_decodes_every_channel_of_a_run_and_one_that_comes_mid_run_gets
     from ostrel.records.scene import Scene
 
     server = Server(tmp_path, time_scale=0.15)  # a run of about 2 s
-    server.push()
-    proc, port = start_viewer(server.target)
+    proc, port = start_viewer(server.target)  # before the project: its channels come while viewers are there
     first, late = ViewerClient(port), ViewerClient(port)
 
     async def session():
         whole = asyncio.ensure_future(first.collect(lambda c: any("finished" in m for m in c.logged()), 20))
         while not first.classes and not whole.done():
             await asyncio.sleep(0.02)
-        server.run()  # once the first viewer subscribed: it sees the whole run
+        server.push_and_run()  # once the first viewer subscribed: it sees the whole run
         while not any(m.startswith("RUNNING") for m in first.logged()) and not whole.done():
             await asyncio.sleep(0.05)
         await asyncio.sleep(0.3)
@@ -340,7 +345,12 @@ def test_a_viewer_decodes_every_channel_of_a_run_and_one_that_comes_mid_run_gets
         server.stop()
     assert whole and came, (sorted(first.messages), sorted(late.messages))
     assert code == errors.EXIT_INTERRUPTED and "Traceback" not in err, err
-    assert first.subprotocol in SUBPROTOCOLS
+    assert first.subprotocol in SUBPROTOCOLS and late.statuses == []
+    # No subscription to a channel that stays was refused (the server makes and
+    # drops a channel of its own to take the refusal a viewer may get for the
+    # first channel that comes while it is connected).
+    refused = {int(n) for status in first.statuses for n in re.findall(r"\d+", status)}
+    assert not refused & set(first.channels), first.statuses
     # The channels and schemas of the scene that the MCAP export writes.
     scene = Scene(sample_project())
     assert first.topics() == {channel.topic: channel.schema_name for channel in scene.channels()}

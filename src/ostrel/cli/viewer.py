@@ -25,6 +25,11 @@ SERVING_NOTE = "serving the scene to viewers at ws://%s:%d"
 # The SDK, its server (absent from some builds) and the schemas of the scene.
 SDK_MODULES = ("foxglove", "foxglove.websocket", "foxglove_schemas_protobuf")
 LIVE_EXTRA = "live"
+# A channel made and closed around the channels a new project adds while
+# viewers are connected: a viewer that subscribes to the first channel of
+# such a burst the moment it is advertised is told it is unknown (SDK 0.30),
+# so that first one is this.
+HERALD_TOPIC = "/ostrel/advertising"
 SERVER_NAME = "ostrel watch"
 STAMP_NAME = "timestamp"
 
@@ -102,12 +107,14 @@ class LiveViewer:
         # The first scene's channels are made before anyone can connect: a
         # viewer that subscribes to a channel as soon as it is advertised may
         # be told it is unknown while the server is still taking it in.
+        self.listening = False
         self.set_scene(scene, t_ns)
         try:
             self.server: Any = self.sdk.start_server(name=SERVER_NAME, host=host, port=port, context=self.context,
                                                      server_listener=_listener_class(self.sdk)(self))
         except Exception as error:  # the SDK raises its own errors for a port in use, an unknown host, ...
             raise OSError(ERR_LISTEN % (host, port, error)) from None
+        self.listening = True
         self.host = host
         self.port = int(self.server.port)
 
@@ -119,7 +126,11 @@ class LiveViewer:
             kept = {topic: channel for topic, channel in self._channels.items() if topic in wanted}
             gone = [channel for topic, channel in self._channels.items() if topic not in wanted]
         # Made without the lock: the SDK's threads take it in `subscribed`.
-        added = {topic: self._channel(channel) for topic, channel in wanted.items() if topic not in kept}
+        new = [channel for topic, channel in wanted.items() if topic not in kept]
+        herald = self._channel(new[0]._replace(topic=HERALD_TOPIC)) if new and self.listening else None
+        added = {channel.topic: self._channel(channel) for channel in new}
+        if herald is not None:
+            herald.close()
         with self._lock:
             self._channels = {**kept, **added}
             self._latest.clear()
