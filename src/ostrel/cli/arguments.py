@@ -24,14 +24,20 @@ AGO_UNITS = {"s": 1, "m": 60, "h": 3600, "d": 86400, "w": 7 * 86400}
 _AGO = re.compile(r"(\d+(?:\.\d*)?)([%s])" % "".join(AGO_UNITS))
 
 
-def parse_seconds(text: str) -> float:
+def bounded_number(text: str, low: float, high: float, error: str) -> float:
+    """`text` as a number from `low` to `high`; `error` (with the bounds and
+    the text) as the argument's error otherwise."""
     try:
         value = float(text)
     except ValueError:
         value = float("nan")
-    if not MIN_SECONDS <= value <= MAX_SECONDS:  # also refuses nan
-        raise argparse.ArgumentTypeError(ERR_SECONDS % (MIN_SECONDS, MAX_SECONDS, text))
+    if not low <= value <= high:  # also refuses nan
+        raise argparse.ArgumentTypeError(error % (low, high, text))
     return value
+
+
+def parse_seconds(text: str) -> float:
+    return bounded_number(text, MIN_SECONDS, MAX_SECONDS, ERR_SECONDS)
 
 
 def since_ns(text: str, now_ns: int) -> int:

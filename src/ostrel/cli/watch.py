@@ -4,18 +4,19 @@ robotics viewers (`viewer`).
 
 Every poll is one `pullSystemState`; with --viewer the project is pulled
 when the watch starts and again when the status changes (a program started
-or ended), and the scene is built anew when it changed. A server that stops answering ends the watch in
-one line (exit 2), or with --wait-for-server is waited for, saying so."""
+or ended), and the scene is built anew when it changed. A server that stops
+answering ends the watch in one line (exit 2), or with --wait-for-server is
+waited for, saying so."""
 
 import argparse
 import time
 from typing import Any, Callable, NamedTuple, Optional, Tuple
 
-from ostrel.cli.arguments import Argument, arg
+from ostrel.cli.arguments import Argument, arg, bounded_number
 from ostrel.cli.calls import Client, CtrlC
 from ostrel.cli.errors import CliError, Interrupted, Unreachable
-from ostrel.terminal import one_line
 from ostrel.cli.output import state_rows
+from ostrel.terminal import one_line
 
 DEFAULT_HZ = 10.0
 MIN_HZ = 0.2
@@ -36,13 +37,7 @@ STATUS_LOG_LEVELS = {"FAILURE": "ERROR"}  # others: INFO
 
 
 def parse_hz(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        value = float("nan")
-    if not MIN_HZ <= value <= MAX_HZ:  # also refuses nan
-        raise argparse.ArgumentTypeError(ERR_HZ % (MIN_HZ, MAX_HZ, text))
-    return value
+    return bounded_number(text, MIN_HZ, MAX_HZ, ERR_HZ)
 
 
 def parse_port(text: str) -> int:
