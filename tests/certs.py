@@ -60,5 +60,6 @@ def make(folder):
         cert_path.write_bytes(cert.public_bytes(serialization.Encoding.PEM))
         key_path.write_bytes(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
                                                serialization.NoEncryption()))
+        key_path.chmod(0o600)  # a server refuses a key others may read
         paths[name] = (str(cert_path), str(key_path))
     return paths
