@@ -211,8 +211,9 @@ class Gate(grpc.ServerInterceptor):
     def _admitted(self, handler: "Handler", lane: Lane, method: str) -> "Handler":
         """`handler` on its lane's pool, leaving the lane when done; a single
         request read by the handler itself within the lane's time bound."""
-        behavior: Callable[..., Any] = (handler.unary_unary or handler.unary_stream or handler.stream_unary
-                                        or handler.stream_stream)
+        behavior: Optional[Callable[..., Any]] = (handler.unary_unary or handler.unary_stream
+                                                  or handler.stream_unary or handler.stream_stream)
+        assert behavior is not None, "a handler has a behavior of its kind"
         single = not handler.request_streaming
         non_blocking = getattr(behavior, "experimental_non_blocking", False)
 

@@ -10,7 +10,7 @@ import hashlib
 import hmac
 import logging
 import os
-from typing import TYPE_CHECKING, Any, Callable, List, NamedTuple, Optional, Tuple
+from typing import TYPE_CHECKING, Any, List, NamedTuple, Optional, Tuple
 
 
 import grpc
@@ -20,7 +20,6 @@ if TYPE_CHECKING:
 
     Handler: TypeAlias = "grpc.RpcMethodHandler[Any, Any]"
 
-from ostrel import pem
 from ostrel.client import BEARER, TOKEN_HEADER, is_loopback_host
 
 log = logging.getLogger("ostrel.server")

@@ -61,7 +61,7 @@ def _element(der: bytes, at: int) -> Tuple[int, int, int]:
 
 
 def _children(der: bytes, start: int, end: int) -> List[Tuple[int, int, int]]:
-    found = []
+    found: List[Tuple[int, int, int]] = []
     while start < end:
         element = _element(der, start)
         found.append(element)
