@@ -5,11 +5,9 @@ signals at any moment, TLS files read again, files and sockets for their
 owner only."""
 
 import ctypes
-import logging
 import os
 import signal
 import socket
-import stat
 import subprocess
 import sys
 import threading
@@ -17,13 +15,10 @@ import time
 
 import grpc
 import pytest
-from google.protobuf import json_format
 from grpc_health.v1 import health_pb2, health_pb2_grpc
 
-from ostrel.api import project_pb2
-from ostrel.server import OstrelServer, RecordStore, TlsFiles
+from ostrel.server import OstrelServer
 from ostrel.server.gate import LOG_BURST, RateLimitedLog
-from ostrel.server.logs import MAX_LINE, QueuedLogging, clip
 
 SERVICE = "/ostrel.api.service.Ostrel/"
 TOKEN = "trust-T0ken-never-logged"
