@@ -101,8 +101,7 @@ class RecordStore:
                 Path(self.path).parent.mkdir(FOLDER_MODE, parents=True, exist_ok=True)
                 file = self.path
                 self._lock = ProcessLock(self.path + ".lock", self.path)
-                # SQLite gives its journal and shared-memory files the mode of the database.
-                os.close(os.open(file, os.O_RDWR | os.O_CREAT, FILE_MODE))
+                os.close(os.open(file, os.O_RDWR | os.O_CREAT, FILE_MODE))  # SQLite's -wal, -shm take its mode
             self._uri = Path(os.path.abspath(file)).as_uri()
             self.blob_dir = file + ".blobs"
             self._files = BlobFiles(self.blob_dir, self.path)
