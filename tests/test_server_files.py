@@ -156,8 +156,9 @@ def test_the_store_is_made_for_its_owner_only_whatever_the_umask(tmp_path, umask
     assert {name: mode for name, mode in modes.items() if mode not in (0o600, 0o700)} == {}
 
 
-def test_the_socket_is_never_reachable_by_others_even_under_umask_0(tmp_path, umask, monkeypatch):
-    public = tmp_path / "public"
+@pytest.mark.parametrize("length", [40, 104], ids=["short path", "path with no room for a folder"])
+def test_the_socket_is_never_reachable_by_others_even_under_umask_0(tmp_path, umask, monkeypatch, length):
+    public = tmp_path / ("p" * max(1, length - len(str(tmp_path)) - len("/o.sock")))
     public.mkdir()
     public.chmod(0o755)
     seen = []

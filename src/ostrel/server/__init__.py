@@ -45,6 +45,7 @@ ERR_MAX_CALLS = "max_calls must be at least 1, got %d"
 ERR_READ_TIMEOUT = "read_timeout must be a positive number of seconds, got %r"
 NOTHING_TO_RELOAD = "SIGHUP: this server reads no token or TLS file; nothing to read again"
 UNIX_MODE = 0o600  # a local socket: for this user only
+SOCKET_PATH_MAX = 107  # bytes in a socket address's path, as Linux and macOS allow at least
 
 # gRPC and the API modules are imported on first use, so that `ostrel-server
 # --help` (which imports this package before its __main__) starts fast.
@@ -180,13 +181,18 @@ class OstrelServer:
             raise OSError(ERR_LISTEN % (address, _bind_failure(self.host, port)))
         return bound
 
-    def _add_port(self, address: str, credentials: Any) -> int:
+    def _add_port(self, address: str, credentials: Any, private_umask: bool = False) -> int:
+        # The umask is the process's: changed only for a socket's bind, and only for a moment.
+        previous = os.umask(0o177) if private_umask else None
         try:
             if credentials is None:
                 return self._server.add_insecure_port(address)
             return self._server.add_secure_port(address, credentials)
         except RuntimeError:  # grpc raises this when it cannot bind
             return 0
+        finally:
+            if previous is not None:
+                os.umask(previous)
 
     def _bind_socket(self, credentials: Any) -> int:
         """Binds the socket in a folder of this user's only, sets its mode and
@@ -204,7 +210,9 @@ class OstrelServer:
             raise OSError(ERR_LISTEN % (self.host, error.strerror or error)) from None
         private = os.path.join(folder, "s")
         try:
-            bound = self._add_port("unix:" + private, credentials)
+            if len(os.fsencode(private)) > SOCKET_PATH_MAX:
+                private = self.socket_path  # no room for the folder: bound in place, private from the start
+            bound = self._add_port("unix:" + private, credentials, private_umask=private == self.socket_path)
             if bound == 0:
                 raise OSError(ERR_LISTEN % (self.host, "the path cannot be bound"))
             try:
