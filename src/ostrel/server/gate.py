@@ -48,9 +48,8 @@ ERR_ONE_REQUEST = "%s takes exactly one request message"
 REFUSED_LINE = "refused %s from %s: %s"
 UNLOGGED = " (%d more refusals not logged)"
 
-DEFAULT_READ_TIMEOUT = 30.0
 HEALTH_READ_TIMEOUT = 2.0
-HEALTH_WORKERS = 2
+HEALTH_WORKERS = 4
 HEALTH_CALLS = 16
 REFUSAL_WORKERS = 2
 # Refusal log lines: a burst of this many, then this many a second.
@@ -171,8 +170,7 @@ class Gate(grpc.ServerInterceptor):
     `read_timeout`: seconds an admitted call's request may take to arrive.
     """
 
-    def __init__(self, tokens: Optional[TokenFile], max_calls: int,
-                 read_timeout: float = DEFAULT_READ_TIMEOUT) -> None:
+    def __init__(self, tokens: Optional[TokenFile], max_calls: int, read_timeout: float) -> None:
         self.tokens = tokens
         self.watchdog = Watchdog()
         self.refusals = RateLimitedLog()
@@ -191,8 +189,8 @@ class Gate(grpc.ServerInterceptor):
         if self.tokens is not None and not is_open:
             token = bearer_token(handler_call_details.invocation_metadata)
             if token is None or not self.tokens.accepts(token):
-                return self._refusal(grpc.StatusCode.UNAUTHENTICATED, TOKEN_NEEDED if token is None else TOKEN_REFUSED,
-                                     method)
+                reason = TOKEN_NEEDED if token is None else TOKEN_REFUSED
+                return self._refusal(grpc.StatusCode.UNAUTHENTICATED, reason, method)
         lane = self.health if is_open else self.service
         if not lane.enter():
             return self._refusal(grpc.StatusCode.RESOURCE_EXHAUSTED, ERR_BUSY % (lane.limit, lane.name), method)
