@@ -196,7 +196,7 @@ class Client:
     def __init__(self, port):
         import grpc
         from ostrel.api import ostrel_service_pb2, service_pb2, service_pb2_grpc
-        from ostrel.server import projectcheck
+        from ostrel.protocol import project_names as projectcheck
 
         records = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"].methods_by_name["pullDataRecords"]
         self.records_path = "/%s/%s" % (records.containing_service.full_name, records.name)

@@ -115,6 +115,6 @@ def test_the_datalink_steps_are_not_the_cells():
 
 
 def test_status_codes_of_the_records_are_named_from_the_schema():
-    from ostrel.records import view
+    from ostrel.protocol import statuses as view
 
     assert [view.status_name(c) for c in (common_pb2.RUNNING, common_pb2.FAILURE, 9)] == ["RUNNING", "FAILURE", "9"]

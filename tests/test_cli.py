@@ -21,11 +21,11 @@ from google.protobuf import json_format
 
 from ostrel import cli, outfile, protojson, wire
 from ostrel.cli import errors, files
-from ostrel.cli import client as cli_client
+from ostrel.cli import calls as cli_client
 from ostrel.cli import arguments, commands
 from ostrel.cli import records as cli_records
 from ostrel.api import common_pb2 as C
-from ostrel.client import transport
+from ostrel.connection.settings import check as transport
 from ostrel.api import data_pb2, perception_pb2, system_pb2
 
 

@@ -29,8 +29,8 @@ from ostrel.api import common_pb2 as C
 from ostrel.api import data_pb2, image_pb2, perception_pb2, workspace_pb2
 from ostrel.catalog import INTERRUPTED_EVENT, INTERRUPTED_TEXT, interrupted_event
 from ostrel.cli import records as records_cli
-from ostrel.cli.client import Api
-from ostrel.server import camera as drawing
+from ostrel.cli.calls import Api
+from ostrel.server import drawing
 from test_server_cli import PERCEPTION, START, Cell, sequence, with_behavior
 
 FAILING = {"name": "bad_calibration", "calibrate_camera_from_markers": {"camera": "d435i",
@@ -544,7 +544,8 @@ def test_report_without_matplotlib_says_what_to_install():
         sys.exit(cli.main(["--target", "127.0.0.1:9", "report"]))"""
     proc = spawn(sys.executable, "-c", code)
     assert proc.returncode == errors.EXIT_ERROR and proc.stdout == b""
-    assert proc.stderr == b'ostrel: error: ostrel report needs matplotlib: pip install "ostrel[report]"\n'
+    assert proc.stderr == (b"ostrel: error: the report's plots (ostrel report) need the extra 'report', which is not "
+                           b'installed (no module matplotlib): pip install "ostrel[report]"\n')
 
 
 # Browser -----------------------------------------------------------------------------------

@@ -11,7 +11,7 @@ from ostrel.cli import commands as cli
 from ostrel.api import common_pb2 as C
 from ostrel.api import project_pb2
 from ostrel.api import service_pb2 as S
-from ostrel.server import projectcheck
+from ostrel.protocol import project_names as projectcheck
 from test_server_cli import (CONTROLLER, OPEN, PERCEPTION, SAMPLE, START, Cell, goto, ostrel, sample_project, sequence,
                              with_behavior)
 

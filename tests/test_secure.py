@@ -18,7 +18,10 @@ import pytest
 from grpc_health.v1 import health_pb2, health_pb2_grpc
 
 import ostrel
-from ostrel import client, pem
+from ostrel import pem
+from ostrel.connection import explain, profiles, targets
+from ostrel.connection import settings as connection_settings
+from ostrel.connection import headers as header_texts
 from ostrel.api import common_pb2 as C
 from ostrel.api import service_pb2 as S
 from ostrel.api import service_pb2_grpc
@@ -45,6 +48,10 @@ def servers(tmp_path_factory, request):
     }
     started = {kind: OstrelServer(db=str(folder / ("%s.sqlite3" % kind)), port=0, time_scale=0, **extra).start()
                for kind, extra in settings.items()}
+    # Servers our own would refuse to start: a certificate that has expired
+    # since, and a certificate for another name on a local socket.
+    started["expired"] = RawTls(paths["expired"], "127.0.0.1:0")
+    started["socket-other-name"] = RawTls(paths["other"], "unix:%s" % (folder / "other.sock"))
     yield started
     for server in started.values():
         server.stop(grace=0)
@@ -57,15 +64,32 @@ def call(target, **settings):
         try:
             return C.Code.Name(stub.connect(HELLO, timeout=5).code)
         except grpc.RpcError as error:
-            plaintext = settings.get("plaintext")
-            transport = client.transport(target, **{k: v for k, v in settings.items() if k != "plaintext"},
-                                         plaintext=plaintext)
-            return client.explain(error.code().name, error.details(), transport, bool(plaintext))
+            return explain.explain(error.code().name, error.details(), connection_settings.check(target, **settings))
 
 
 # name, server, connect settings (files named by certificate), what the answer must hold
+class RawTls:
+    """A TLS server of Echo on certificate files taken as they are."""
+
+    def __init__(self, files, address):
+        cert, key = (open(path, "rb").read() for path in files)
+        self.server = grpc.server(futures.ThreadPoolExecutor(2))
+        service_pb2_grpc.add_OstrelServicer_to_server(Echo(), self.server)
+        self.port = self.server.add_secure_port(address, grpc.ssl_server_credentials([(key, cert)]))
+        self.target = address if address.startswith("unix:") else "127.0.0.1:%d" % self.port
+        self.server.start()
+
+    def stop(self, grace):
+        self.server.stop(grace)
+
+
 ROWS = [
     ("TLS ok", "tls", {"cacert": "ca"}, "SUCCESS"),
+    ("certificate expired since the server started", "expired", {"cacert": "ca"},
+     "the server's certificate is out of its validity period (certificate has expired); the server needs a "
+     "renewed certificate"),
+    ("a local socket checks the name localhost", "socket-other-name", {"cacert": "ca"},
+     "does not carry the name 'localhost'"),
     ("untrusted CA", "tls", {"cacert": "rogue-ca"}, "not trusted (unable to get local issuer certificate)"),
     ("system roots", "tls", {"plaintext": False}, "give the CA that signed it with --cacert"),
     ("wrong name", "other-name", {"cacert": "ca"}, "does not carry the name '127.0.0.1'; give the name"),
@@ -93,7 +117,7 @@ def test_handshakes_and_tokens_answer_or_explain_in_one_line(servers, certs, nam
             files["cert"], files["key"] = certs[value]
         else:
             files[option] = value
-    answer = call("127.0.0.1:%d" % servers[kind].port, **files)
+    answer = call(servers[kind].target, **files)
     assert expected in answer and "\n" not in answer and TOKEN not in answer, answer
 
 
@@ -141,7 +165,7 @@ def echo():
 
 
 def test_headers_reach_every_call_sync_and_asyncio(echo):
-    headers = [client.parse_header("X-Site: lab 7"), ("x-run", "42")]
+    headers = [header_texts.parse_header("X-Site: lab 7"), ("x-run", "42")]
     with ostrel.connect(echo, headers=headers) as stub:
         assert stub.connect(HELLO, timeout=5).message == "x-run=42;x-site=lab 7"
 
@@ -156,44 +180,75 @@ def test_headers_reach_every_call_sync_and_asyncio(echo):
     ("no colon", "as 'name: value'"),
     (": value", "as 'name: value'"),
     ("grpc-status: 0", "reserves names starting with 'grpc-'"),
-    ("x site: 1", "is not allowed"),
+    ("x site: 1", "the header text is not a header"),  # never echoed: it may be a value without its colon
     ("te: trailers", "set by gRPC itself"),
     ("x-a: caf\u00e9", "printable ASCII"),
     ("x-a: line\nbreak", "printable ASCII"),
 ])
 def test_headers_grpc_would_refuse_are_refused_up_front(text, fragment):
     with pytest.raises(ValueError) as refused:
-        client.parse_header(text)
+        header_texts.parse_header(text)
     assert fragment in str(refused.value)
 
 
 @pytest.mark.parametrize("settings, fragment", [
-    ({"plaintext": True, "cacert": "ca.pem"}, "--cacert cannot be used with plaintext"),
-    ({"plaintext": True, "authority": "x"}, "--authority cannot be used with plaintext"),
-    ({"cert": "client.pem"}, "needs its key"),
-    ({"token": "two words"}, "characters a header cannot carry"),
-    ({"token": TOKEN, "headers": [("authorization", "Basic x")]}, "together with a token"),
+    ({"plaintext": True, "cacert": "ca.pem"}, "cacert cannot be used with plaintext: it sets up TLS"),
+    ({"plaintext": True, "authority": "x"}, "authority cannot be used with plaintext"),
+    ({"cert": "pem"}, "cert needs key"),
+    ({"key": "pem"}, "key needs cert"),
+    ({"token": "two words"}, "token is not a token: it holds spaces"),
+    ({"token": " "}, "token is empty"),
+    ({"token": TOKEN, "token_file": "t"}, "token and token_file cannot be used together"),
+    ({"token": TOKEN, "headers": [("authorization", "Basic x")]}, "cannot be given together with token"),
+    ({"authority": ""}, "authority is empty: give the name that the server's certificate carries"),
+    ({"plaintext": 1}, "plaintext must be True, False or None"),
+    # A token in clear to a target off this machine, asked for or chosen for its first address.
+    ({"plaintext": True, "token": TOKEN}, "token would travel in clear over plaintext to cell:1"),
+    ({"target": "ipv4:127.0.0.1:5,192.0.2.7:5", "plaintext": True, "token": TOKEN}, "give plaintext_token"),
+    ({"headers": [("x-trace-bin", "not base64!")]}, "header 'x-trace-bin' must be base64"),
+    ({"headers": [("x-site", b"bytes")]}, "header 'x-site' must be printable ASCII text"),
 ])
 def test_settings_that_cannot_work_are_refused_before_any_channel(settings, fragment):
+    settings = dict(settings)
     with pytest.raises(ValueError) as refused:
-        client.transport("cell:1", **settings)
+        connection_settings.check(settings.pop("target", "cell:1"), **settings)
     assert fragment in str(refused.value) and TOKEN not in str(refused.value)
+
+
+@pytest.mark.parametrize("target, settings, metadata", [
+    ("cell:1", {"plaintext": True, "token": TOKEN, "plaintext_token": True}, [("authorization", "Bearer " + TOKEN)]),
+    ("localhost:1", {"plaintext": True, "token": TOKEN}, [("authorization", "Bearer " + TOKEN)]),
+    ("unix:/run/o.sock", {"token": TOKEN}, [("authorization", "Bearer " + TOKEN)]),
+    ("cell:1", {"headers": [("x-trace-bin", "AAEC")]}, [("x-trace-bin", b"\0\1\2")]),
+    ("cell:1", {"headers": [("x-trace-bin", "AAECAw")]}, [("x-trace-bin", b"\0\1\2\3")]),  # unpadded, as gRPC writes it
+    ("cell:1", {"headers": [("x-trace-bin", b"\xff")]}, [("x-trace-bin", b"\xff")]),
+])
+def test_settings_that_can_work_make_their_metadata(target, settings, metadata):
+    checked = connection_settings.check(target, **settings)
+    assert list(checked.metadata) == metadata
+    assert TOKEN not in repr(checked) and "x-trace-bin" in repr(checked) or not settings.get("headers")
 
 
 @pytest.mark.parametrize("target, loopback", [
     ("localhost:1", True), ("127.8.9.10:1", True), ("[::1]:1", True), ("unix:/run/o.sock", True),
     ("unix:///run/o.sock", True), ("ipv4:127.0.0.1:5", True), ("dns:///localhost:5", True),
     ("cell.lab:1", False), ("10.0.0.1:1", False), ("[fe80::1]:1", False), ("localhost.evil.example:1", False),
+    # Every address of a list counts, not the first only.
+    ("ipv4:127.0.0.1:50051,192.0.2.7:50051", False), ("ipv4:127.0.0.1:1,127.0.0.2:1", True),
+    ("ipv6:[::1]:1,[2001:db8::7]:1", False), ("ipv6:[::1]:1,[::1]:2", True),
+    # A DNS server named in the target resolves names as it likes; only a literal address is trusted.
+    ("dns://192.0.2.53/localhost:5", False), ("dns://127.0.0.1/localhost:5", False),
+    ("dns://192.0.2.53/127.0.0.1:5", True), ("unix-abstract:ostrel", True),
 ])
 def test_plaintext_is_the_default_for_loopback_targets_only(target, loopback):
-    assert client.is_loopback(target) is loopback
-    assert client.transport(target).plaintext is loopback
+    assert targets.is_loopback(target) is loopback
+    assert connection_settings.check(target).plaintext is loopback
 
 
 @pytest.mark.parametrize("target", ["127.0.0.1:99999", "localhost:0", "[::1]:x", "cell:65536"])
 def test_a_port_out_of_range_is_refused_rather_than_wrapped(target):
     with pytest.raises(ValueError, match="must be 1 to 65535"):
-        client.transport(target)
+        connection_settings.check(target)
 
 
 def test_certificate_files_are_checked_naming_file_and_fault(tmp_path, certs):
@@ -210,7 +265,7 @@ def test_certificate_files_are_checked_naming_file_and_fault(tmp_path, certs):
     ]
     for settings, text in cases:
         with pytest.raises(pem.PemError) as refused:
-            client.transport("cell:1", **settings)
+            connection_settings.check("cell:1", **settings)
         assert text in str(refused.value)
     start, end = pem.validity(pem.certificates(certs["expired"][0], "x")[1][0])
     assert (end - start).days == 9
@@ -372,8 +427,26 @@ CLI_ROWS = [
     ("headers", "echo", ["-H", "X-Site: lab 7", "--header", "x-run: 42", "connect"], {}, 0,
      "SUCCESS: x-run=42;x-site=lab 7"),
     ("bad header", "echo", ["-H", "grpc-x: 1", "connect"], {}, 2, "reserves names starting with 'grpc-'"),
+    ("header without its colon", "echo", ["-H", "x-a: 1", "-H", "authorization Bearer " + TOKEN, "connect"], {}, 2,
+     "-H number 2 is not a header: give it as 'name: value'"),
+    ("binary header", "echo", ["-H", "x-trace-bin: AAEC", "connect"], {}, 0, "SUCCESS: x-trace-bin=b'\\x00\\x01\\x02'"),
+    ("binary header not base64", "echo", ["-H", "x-trace-bin: ???", "connect"], {}, 2,
+     "the value of header 'x-trace-bin' must be base64"),
+    ("empty --authority", "tls", ["--cacert", "{ca}", "--authority", "", "connect"], {}, 2,
+     "--authority is empty: give the name that the server's certificate carries"),
+    ("a server's token file", "tokens", ["--cacert", "{ca}", "--token-file", "{server_tokens}", "connect"], {}, 0,
+     "SUCCESS"),
+    ("a server's list of tokens", "tokens", ["--cacert", "{ca}", "--token-file", "{two_tokens}", "connect"], {}, 2,
+     "holds 2 tokens (lines 2, 3), as a server's list of tokens does; a client sends one"),
+    ("token in clear off this machine", None, ["--target", "192.0.2.7:50051", "--plaintext", "--token-file",
+                                               "{token}", "connect"], {}, 2,
+     "--token-file would travel in clear over plaintext to 192.0.2.7:50051, which is not on this machine: use TLS, "
+     "or give --plaintext-token"),
+    ("token in clear to a list with another host", None,
+     ["--target", "ipv4:127.0.0.1:1,192.0.2.7:1", "--plaintext", "connect"], {"OSTREL_TOKEN": TOKEN}, 2,
+     "$OSTREL_TOKEN would travel in clear"),
     ("TLS option with --plaintext", "tls", ["--plaintext", "--cacert", "{ca}", "connect"], {}, 2,
-     "--cacert cannot be used with plaintext"),
+     "--cacert cannot be used with --plaintext: it sets up TLS"),
     ("port out of range", None, ["--target", "127.0.0.1:99999", "connect"], {}, 2, "must be 1 to 65535"),
     ("name does not resolve", None, ["--target", "host.invalid:50051", "--plaintext", "connect"], {}, 2,
      "the host name 'host.invalid' does not resolve"),
@@ -403,7 +476,10 @@ def cli_servers(servers, tmp_path_factory):
 def test_command_line_rows(cli_servers, certs, tmp_path, name, kind, argv, env, code, text):
     token = tmp_path / "token"
     token.write_text(TOKEN + "\n")
-    files = {"token": str(token), "tmp": str(tmp_path / "export")}
+    (tmp_path / "server_tokens").write_text("# the lab's token\n\n%s\n" % TOKEN)
+    (tmp_path / "two_tokens").write_text("# two\nfirst\n%s\n" % TOKEN)
+    files = {"token": str(token), "tmp": str(tmp_path / "export"), "server_tokens": str(tmp_path / "server_tokens"),
+             "two_tokens": str(tmp_path / "two_tokens")}
     for cert_name, (cert, key) in certs.items():
         files.update({cert_name: cert, cert_name + "_key": key})
     target = "127.0.0.1:%d" % cli_servers[kind] if kind else None
@@ -417,7 +493,7 @@ def test_command_line_rows(cli_servers, certs, tmp_path, name, kind, argv, env, 
     # The runtime's log is asked for, to show that the command line keeps it off stderr.
     environment = dict(os.environ, GRPC_VERBOSITY="DEBUG", OSTREL_CONFIG=str(config), **env)
     environment.pop("OSTREL_TARGET", None)
-    if name not in ("token from $OSTREL_TOKEN", "token wrong"):
+    if "OSTREL_TOKEN" not in env:
         environment.pop("OSTREL_TOKEN", None)
     proc = subprocess.run([sys.executable, "-m", "ostrel.cli", "--timeout", "5", *argv], capture_output=True,
                           text=True, timeout=30, env=environment)
@@ -435,21 +511,41 @@ def test_command_line_version():
     assert proc.returncode == 0 and proc.stdout.startswith("ostrel %s, protobuf" % ostrel.__version__)
 
 
-@pytest.mark.parametrize("text, fragment", [
-    ('[profile.lab]\nport = 1\n', "unknown setting 'port'"),
-    ('[profile.lab]\nplaintext = "yes"\n', "'plaintext' must be true or false"),
-    ('[profile.lab]\nheaders = "x: 1"\n', "'headers' must be a list"),
-    ('[profile.other]\n', "no profile 'lab' (profiles: other)"),
-    ('profile = 3\n', "'profile' must be a table of profiles"),
-    ('[profile.lab\n', "not valid TOML"),
+PROFILE = "'%s' of profile 'lab' in {config}"
+
+
+@pytest.mark.parametrize("text, argv, fragment", [
+    ('[profile.lab]\nport = 1\n', [], "{config}: profile 'lab': unknown setting 'port'"),
+    ('[profile.lab]\nplaintext = "yes"\n', [], "'plaintext' must be true or false"),
+    ('[profile.lab]\nheaders = "x: 1"\n', [], "'headers' must be a list"),
+    ('[profile.other]\n', [], "no profile 'lab' (profiles: other)"),
+    ('profile = 3\n', [], "'profile' must be a table of profiles"),
+    ('[profile.lab\n', [], "not valid TOML"),
+    ("[profile.lab]\nx = " + "[" * 5000 + "]" * 5000 + "\n", [], "{config}: nested too deeply to read"),
+    # Conflicts name the profile's keys and its file, or the flag that was given.
+    ('[profile.lab]\nplaintext = true\ncacert = "ca.pem"\n', [],
+     (PROFILE % "cacert") + " cannot be used with " + (PROFILE % "plaintext")),
+    ('[profile.lab]\ntoken = "t"\ntoken-file = "t"\n', [],
+     (PROFILE % "token") + " and " + (PROFILE % "token-file") + " cannot be used together"),
+    ('[profile.lab]\ncert = "c.pem"\n', [], (PROFILE % "cert") + " needs --key"),
+    ('[profile.lab]\ncacert = "ca.pem"\n', ["--plaintext", "--authority", "x"],  # the profile's CA set aside
+     "--authority cannot be used with --plaintext"),
+    ('[profile.lab]\ntoken = " "\n', [], (PROFILE % "token") + " is empty"),
+    ('[profile.lab]\nheaders = ["x-a: 1", "authorization %s"]\n' % TOKEN, [],
+     "entry 2 of " + (PROFILE % "headers") + " is not a header"),
 ])
-def test_configuration_faults_name_the_file_and_the_setting(tmp_path, monkeypatch, text, fragment):
+def test_configuration_faults_name_the_file_and_the_setting(tmp_path, monkeypatch, text, argv, fragment):
+    from ostrel.cli.commands import build_parser
+    from ostrel.connection import sources
+
     config = tmp_path / "config.toml"
     config.write_text(text)
     monkeypatch.setenv("OSTREL_CONFIG", str(config))
-    with pytest.raises(client.ConfigError) as refused:
-        client.load_profile("lab", None)
-    assert str(refused.value).startswith(str(config)) and fragment in str(refused.value)
+    monkeypatch.delenv("OSTREL_TOKEN", raising=False)
+    args = build_parser().parse_args(["--profile", "lab", "--target", "cell:1", *argv, "connect"])
+    with pytest.raises(ValueError) as refused:
+        sources.command_line_transport(args)
+    assert fragment.format(config=config) in str(refused.value) and TOKEN not in str(refused.value)
 
 
 def test_profiles_apply_by_name_target_or_default_with_paths_from_their_folder(tmp_path, monkeypatch):
@@ -457,10 +553,10 @@ def test_profiles_apply_by_name_target_or_default_with_paths_from_their_folder(t
     config.write_text('default = "home"\n[profile.home]\ntarget = "localhost:1"\n'
                       '[profile.lab]\ntarget = "cell:1"\ncacert = "ca.pem"\n')
     monkeypatch.setenv("OSTREL_CONFIG", str(config))
-    assert client.load_profile(None, None)["target"] == "localhost:1"
-    assert client.load_profile(None, "cell:1")["cacert"] == str(tmp_path / "ca.pem")
-    assert client.load_profile(None, "elsewhere:1") == {}  # a given target never takes the default
+    assert profiles.load_profile(None, None).values["target"] == "localhost:1"
+    assert profiles.load_profile(None, "cell:1").values["cacert"] == str(tmp_path / "ca.pem")
+    assert profiles.load_profile(None, "elsewhere:1") is None  # a given target never takes the default
     monkeypatch.setenv("OSTREL_CONFIG", str(tmp_path / "none.toml"))
-    assert client.load_profile(None, None) == {}
-    with pytest.raises(client.ConfigError, match="no configuration file for --profile 'lab'"):
-        client.load_profile("lab", None)
+    assert profiles.load_profile(None, None) is None
+    with pytest.raises(profiles.ConfigError, match="no configuration file for --profile 'lab'"):
+        profiles.load_profile("lab", None)

@@ -26,10 +26,10 @@ from ostrel.api import service_pb2 as S
 from ostrel.api import service_pb2_grpc
 from ostrel.server import DEFAULT_MAX_MESSAGE_SIZE, OstrelServer
 from ostrel.server import __main__ as server_main
-from ostrel.server import projectcheck
-from ostrel.server.checks import MAX_BEHAVIOR_LEVELS, MAX_CAMERA_SIDE, MAX_READABLE_LEVELS, MIN_PREVIEW_WIDTH, message_levels
+from ostrel.protocol import project_names as projectcheck
+from ostrel.protocol.project_limits import MAX_BEHAVIOR_LEVELS, MAX_CAMERA_SIDE, MAX_READABLE_LEVELS, MIN_PREVIEW_WIDTH, message_levels
 from ostrel.catalog import INTERRUPTED_EVENT, INTERRUPTED_TEXT, interruption
-from ostrel.server import camera as drawing
+from ostrel.server import drawing
 from test_server_cli import CONTROLLER, OPEN, PERCEPTION, START, Cell, sample_project, sequence, with_behavior
 
 GENERIC = S.GenericRequest()

@@ -6,21 +6,17 @@ command line sets up its own (TLS, tokens, headers); see `ostrel.connection`.
 
 from typing import TYPE_CHECKING, Any, Optional
 
-from ostrel import _moved
-
 if TYPE_CHECKING:
-    from ostrel.connection import OstrelAsyncConnection, OstrelConnection, connect
+    from ostrel.connection.channel import OstrelAsyncConnection, OstrelConnection, connect
 
 __all__ = ["OstrelAsyncConnection", "OstrelConnection", "__version__", "connect", "version_action", "versions"]
 
 # The one place of the package version: pyproject.toml reads it from here.
 __version__ = "0.1.0"
 
-_moved.install()
-
 # Loaded on first use, so that importing ostrel (and `ostrel --help`) does not import gRPC.
-_LAZY = {"connect": "ostrel.connection", "OstrelConnection": "ostrel.connection",
-         "OstrelAsyncConnection": "ostrel.connection"}
+_LAZY = {"connect": "ostrel.connection.channel", "OstrelConnection": "ostrel.connection.channel",
+         "OstrelAsyncConnection": "ostrel.connection.channel"}
 
 
 def __getattr__(name: str) -> Any:

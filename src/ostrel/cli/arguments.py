@@ -11,12 +11,10 @@ import time
 from typing import Any, Dict, NoReturn, Optional, Sequence, Tuple
 
 from ostrel.cli.errors import EXIT_ERROR, one_line
-from ostrel.cli.transport import CONNECTION_OPTIONS, DEFAULT_TARGET
-from ostrel.client import check_target
+from ostrel.connection.sources import connection_options
 
 MIN_SECONDS = 0.01
 MAX_SECONDS = 1e6
-MAX_TARGET_CHARS = 1024
 
 ERR_SECONDS = "must be a number of seconds from %g to %g, got %r"
 ERR_SINCE = ("must be a time: ISO 8601 (2026-05-04T12:30:00Z; no zone is UTC), a time ago (30s, 15m, 1h, 2d, "
@@ -24,9 +22,6 @@ ERR_SINCE = ("must be a time: ISO 8601 (2026-05-04T12:30:00Z; no zone is UTC), a
 # Seconds per unit of a time ago given to --since.
 AGO_UNITS = {"s": 1, "m": 60, "h": 3600, "d": 86400, "w": 7 * 86400}
 _AGO = re.compile(r"(\d+(?:\.\d*)?)([%s])" % "".join(AGO_UNITS))
-ERR_TARGET_EMPTY = "must name the server as host:port, got an empty text"
-ERR_TARGET_CHARS = "must name the server as host:port, without spaces or control characters, got %r"
-ERR_TARGET_LONG = "must name the server as host:port, in at most %d characters" % MAX_TARGET_CHARS
 
 
 def parse_seconds(text: str) -> float:
@@ -77,20 +72,6 @@ def parse_since(text: str) -> int:
         raise argparse.ArgumentTypeError(ERR_SINCE % text) from None
 
 
-def parse_target(text: str) -> str:
-    if not text:
-        raise argparse.ArgumentTypeError(ERR_TARGET_EMPTY)
-    if len(text) > MAX_TARGET_CHARS:
-        raise argparse.ArgumentTypeError(ERR_TARGET_LONG)
-    if not text.isprintable() or any(c.isspace() for c in text):
-        raise argparse.ArgumentTypeError(ERR_TARGET_CHARS % text)
-    try:
-        check_target(text)
-    except ValueError as error:
-        raise argparse.ArgumentTypeError(str(error)) from None
-    return text
-
-
 def _help_width() -> int:
     """The terminal's width as argparse would take it, without importing
     shutil while the parser is being built."""
@@ -127,16 +108,11 @@ def arg(*flags: str, **options: Any) -> Argument:
 
 
 def common_options() -> Tuple[Argument, ...]:
-    """Options of every command; $OSTREL_TARGET is read (and checked as
-    --target) when the parser is built. Without either, the target comes
-    from a profile or is DEFAULT_TARGET."""
+    """Options of every command: those of the connection, and how to answer."""
     return (
-        arg("--target", type=parse_target, default=os.environ.get("OSTREL_TARGET"),
-            help="server address host:port or unix:PATH (default: $OSTREL_TARGET, the profile's, or %s)"
-                 % DEFAULT_TARGET),
+        *connection_options(),
         arg("--json", action="store_true", default=False, help="print protobuf JSON instead of text"),
         arg("--timeout", type=parse_seconds, default=10.0, metavar="SECONDS", help="seconds per call (default: 10)"),
-        *CONNECTION_OPTIONS,
     )
 
 

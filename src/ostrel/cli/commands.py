@@ -8,10 +8,10 @@ import sys
 from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence, Tuple
 
 from ostrel.cli.arguments import Argument, Parser, add_arguments, arg, common_options, parse_seconds, parse_since
-from ostrel.cli.client import Api, Client, CtrlC, FIRST_POLL_S, wait_for_end
+from ostrel.cli.calls import Api, Client, CtrlC, FIRST_POLL_S, wait_for_end
 from ostrel.cli.errors import (EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, Interrupted,
                                exit_codes_text, one_line)
-from ostrel.client import Transport
+from ostrel.connection.settings import Transport
 from ostrel.cli.files import read_project, write_file
 from ostrel.cli.output import describe_project, describe_state
 from ostrel.protojson import write_json
@@ -19,7 +19,6 @@ from ostrel.cli.records import check_mcap, check_report, cmd_records, cmd_report
 from ostrel.records import MCAP_COMPRESSIONS
 
 ERR_NO_JSON = "%s has no JSON output; leave out --json"
-ERR_MISSING_COMPLETION = 'ostrel completion needs shtab: pip install "ostrel[completion]"'
 COMPLETION_SHELLS = ("bash", "zsh", "fish")
 ERR_INTERRUPTED = "interrupted"
 ERR_INTERRUPTED_WAIT = "interrupted; program '%s' goes on running on the server (see `ostrel state`)"
@@ -44,7 +43,7 @@ def cmd_connect(args: argparse.Namespace, client: Client) -> int:
 
 
 def cmd_push(args: argparse.Namespace, client: Client) -> int:
-    from ostrel.server.projectcheck import ALLOW_EMPTY_METADATA
+    from ostrel.protocol.project_names import ALLOW_EMPTY_METADATA
 
     project = read_project(args.project, client.api.project.ProjectSnapshot())
     metadata = [(ALLOW_EMPTY_METADATA, "1")] if args.allow_empty else []
@@ -54,10 +53,10 @@ def cmd_push(args: argparse.Namespace, client: Client) -> int:
 def cmd_check(args: argparse.Namespace) -> int:
     """The checks of a push, offline: one line per problem, exit 1 if any."""
     from ostrel.api import project_pb2
-    from ostrel.server import projectcheck
+    from ostrel.protocol import project_names
 
     project = read_project(args.project, project_pb2.ProjectSnapshot())
-    found = projectcheck.problems(project, args.allow_empty)
+    found = project_names.problems(project, args.allow_empty)
     if args.json:
         import json
 
@@ -101,10 +100,12 @@ def cmd_run(args: argparse.Namespace, client: Client) -> int:
 
 def cmd_completion(args: argparse.Namespace) -> int:
     """Prints the shell's completion script, generated from the parser."""
+    from ostrel import extras
+
     try:
-        import shtab
-    except ImportError:
-        raise CliError(ERR_MISSING_COMPLETION) from None
+        shtab: Any = extras.require("shtab", "completion")
+    except ImportError as error:
+        raise CliError(str(error)) from None
     # Arguments that name files complete as file names, by their metavar.
     parser = build_parser(completions={"FILE": shtab.FILE, "PROJECT.json": shtab.FILE, "DIR": shtab.DIRECTORY})
     sys.stdout.write(shtab.complete(parser, shell=args.shell))
@@ -233,10 +234,10 @@ def build_parser(commands: Sequence[Command] = COMMANDS,
 
 def connection_settings(args: argparse.Namespace) -> Transport:
     """The connection's settings; CliError when they cannot work."""
-    from ostrel.cli import transport
+    from ostrel.connection import sources
 
     try:
-        return transport.transport(args)
+        return sources.command_line_transport(args)
     except ValueError as error:  # a file, a header, a token or a profile that cannot be used
         raise CliError(str(error)) from None
 
@@ -253,7 +254,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             return int(args.offline(args))
         settings = connection_settings(args)
         args.target = settings.target
-        client = Client(settings, args.timeout, explicit_plaintext=bool(args.plaintext))
+        client = Client(settings, args.timeout)
         return int(args.handler(args, client))
     except CliError as error:
         print("%s: error: %s" % (PROG, one_line(str(error))), file=sys.stderr)

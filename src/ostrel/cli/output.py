@@ -3,13 +3,13 @@ time stamp. Their JSON is written by ostrel.protojson."""
 
 from typing import Any
 
-from ostrel.cli.client import Api
+from ostrel.cli.calls import Api
 from ostrel.cli.errors import shown
 
 
 def ns_time(ns: int) -> str:
     """UTC with its zone named, as the report shows times."""
-    from ostrel.records.view import utc_time
+    from ostrel.records.texts import utc_time
 
     return utc_time(ns)
 

@@ -11,13 +11,12 @@ import os
 import sys
 from typing import Any, Dict, Iterable, Iterator, List, Optional
 
-from ostrel.cli.client import ERR_MALFORMED, Api, Client
+from ostrel.cli.calls import ERR_MALFORMED, Api, Client
 from ostrel.cli.errors import PROG, CliError, one_line, shown
 from ostrel.cli.files import write_file
 from ostrel.cli.output import ns_time
 
 METHOD = "pullDataRecords"
-ERR_MISSING_MCAP = 'ostrel records --mcap needs the MCAP libraries: pip install "ostrel[mcap]"'
 
 
 def describe_record_set(api: Api, record: Any, kinds: Dict[str, int]) -> str:
@@ -152,12 +151,12 @@ def export(args: argparse.Namespace, client: Client, answer: Optional[bytes] = N
 def check_mcap(args: argparse.Namespace) -> None:
     """CliError naming the extra to install when --mcap is asked for without the MCAP libraries."""
     if args.mcap:
-        import importlib
+        from ostrel import extras
 
         try:
-            importlib.import_module("ostrel.records.mcap")
-        except ImportError:
-            raise CliError(ERR_MISSING_MCAP) from None
+            extras.require("mcap.writer", "mcap")
+        except ImportError as error:
+            raise CliError(str(error)) from None
 
 
 def write_mcap(args: argparse.Namespace, client: Client) -> int:
@@ -189,8 +188,8 @@ def check_report(args: argparse.Namespace) -> None:
 
     try:
         plots.load_plotting()
-    except ImportError:
-        raise CliError(plots.ERR_MISSING_PLOTTING) from None
+    except ImportError as error:
+        raise CliError(str(error)) from None
 
 
 def cmd_report(args: argparse.Namespace, client: Client) -> int:

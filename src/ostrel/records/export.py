@@ -32,7 +32,7 @@ from typing import Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Op
 
 from ostrel import protojson
 from ostrel.outfile import OutputFile, write_atomic, write_bytes, write_text
-from ostrel.records import png, view
+from ostrel.records import image_files, joint_rows, png, set_events, texts
 from ostrel.api import data_pb2, project_pb2
 from ostrel.catalog import interruption
 from ostrel.records.sets import LazySet, record_sets
@@ -65,7 +65,7 @@ class SetSummary(NamedTuple):
 
 
 def folder_name(index: int, header: data_pb2.RecordSet) -> str:
-    return "%02d_%s_%d" % (index, view.safe_name(header.description, "record"),
+    return "%02d_%s_%d" % (index, image_files.safe_name(header.description, "record"),
                            header.start_timestamp_ns)
 
 
@@ -79,7 +79,7 @@ def text_cell(text: str) -> str:
 
 
 def write_events(path: str, header: data_pb2.RecordSet) -> int:
-    rows = view.events(header)
+    rows = set_events.events(header)
     with OutputFile(path) as handle:
         writer = csv.writer(handle)
         writer.writerow(EVENT_COLUMNS)
@@ -93,7 +93,7 @@ Columns = List[Tuple[str, str, int]]  # (owner, quantity, joint index)
 
 
 def joint_columns(project: project_pb2.ProjectSnapshot, owners: Iterable[str],
-                  rows: Iterable[view.JointRow], quantities: Sequence[str]) -> Tuple[Columns, List[str]]:
+                  rows: Iterable[joint_rows.JointRow], quantities: Sequence[str]) -> Tuple[Columns, List[str]]:
     """The joint columns of a CSV file: the given owners (robots of the
     project), then any other owner in the data in order of appearance; as many
     joints as the project names or the data holds, whichever is more."""
@@ -105,8 +105,8 @@ def joint_columns(project: project_pb2.ProjectSnapshot, owners: Iterable[str],
     columns: Columns = []
     names: List[str] = []
     for owner, count in counts.items():
-        count = max(count, len(view.known_joints(project, owner)))
-        joints = view.joint_names(project, owner, count)
+        count = max(count, len(joint_rows.known_joints(project, owner)))
+        joints = joint_rows.joint_names(project, owner, count)
         for quantity in quantities:
             for i, joint in enumerate(joints):
                 columns.append((owner, quantity, i))
@@ -115,7 +115,7 @@ def joint_columns(project: project_pb2.ProjectSnapshot, owners: Iterable[str],
 
 
 def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot, owners: Iterable[str],
-                 rows: Callable[[], Iterator[view.JointRow]], scalars: Sequence[str],
+                 rows: Callable[[], Iterator[joint_rows.JointRow]], scalars: Sequence[str],
                  quantities: Sequence[str]) -> int:
     """A CSV file with one row per product; `rows` is called twice (columns, then values)."""
     columns, names = joint_columns(project, owners, rows(), quantities)
@@ -124,7 +124,7 @@ def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot
         writer = csv.writer(handle)
         writer.writerow(["timestamp_ns", "time_s", *scalars, *names])
         for row in rows():
-            cells: List[str] = [str(row.timestamp_ns), _fmt(view.seconds(row.timestamp_ns, origin_ns))]
+            cells: List[str] = [str(row.timestamp_ns), _fmt(set_events.seconds(row.timestamp_ns, origin_ns))]
             cells.extend(text_cell(row.scalars.get(s, "")) for s in scalars)
             for owner, quantity, i in columns:
                 values = row.joints.get(owner, {}).get(quantity, ())
@@ -134,18 +134,18 @@ def write_joints(path: str, origin_ns: int, project: project_pb2.ProjectSnapshot
     return count
 
 
-def write_images(folder: str, label: str, records: LazySet, warn: view.Warn) -> Tuple[List[Dict[str, Any]], int]:
+def write_images(folder: str, label: str, records: LazySet, warn: set_events.Warn) -> Tuple[List[Dict[str, Any]], int]:
     """Every image as a file; (what the manifest says of each, images written
     as is because unreadable)."""
     written: List[Dict[str, Any]] = []
     problems = 0
-    for image in view.images(records):
+    for image in image_files.images(records):
         try:
-            converted = view.image_file(image)
+            converted = image_files.image_file(image)
             data, name = converted.data, image.name + converted.suffix
         except png.ImageError as error:
             data, name = image.message.data, image.name + ".bin"
-            warn(ERR_IMAGE % (label, view.image_label(image), error, name))
+            warn(ERR_IMAGE % (label, image_files.image_label(image), error, name))
             problems += 1
         write_bytes(os.path.join(folder, name), data)
         written.append({"file": name, "camera": image.camera, "timestamp_ns": image.timestamp_ns,
@@ -153,10 +153,10 @@ def write_images(folder: str, label: str, records: LazySet, warn: view.Warn) -> 
     return written, problems
 
 
-def export_set(out_dir: str, index: int, records: LazySet, warn: view.Warn,
+def export_set(out_dir: str, index: int, records: LazySet, warn: set_events.Warn,
                manifest: Optional[List[Dict[str, Any]]] = None) -> SetSummary:
     header = records.header
-    label = view.describe_set(header, index)
+    label = texts.describe_set(header, index)
     name = folder_name(index, header)
     folder = os.path.join(out_dir, name)
     os.makedirs(folder, exist_ok=True)
@@ -165,16 +165,16 @@ def export_set(out_dir: str, index: int, records: LazySet, warn: view.Warn,
     if not records.refs:
         warn(ERR_NO_PRODUCTS % label)
         problems += 1
-    origin = view.set_origin_ns(header)
+    origin = set_events.set_origin_ns(header)
     config = header.project.workspace.config
     controller = write_joints(os.path.join(folder, "controller.csv"), origin, header.project, sorted(config.robots),
-                              lambda: view.controller_rows(records), view.CONTROLLER_SCALARS,
-                              view.CONTROLLER_QUANTITIES)
+                              lambda: joint_rows.controller_rows(records), joint_rows.CONTROLLER_SCALARS,
+                              joint_rows.CONTROLLER_QUANTITIES)
     simulator = 0
     if records.count("simulator"):
         owners = [*sorted(config.robots), *sorted(config.effectors)]
         simulator = write_joints(os.path.join(folder, "simulator.csv"), origin, header.project, owners,
-                                 lambda: view.simulator_rows(records), (), view.SIMULATOR_QUANTITIES)
+                                 lambda: joint_rows.simulator_rows(records), (), joint_rows.SIMULATOR_QUANTITIES)
     images, bad = write_images(folder, label, records, warn)
     problems += bad
     if header.HasField("project"):
@@ -188,12 +188,12 @@ def export_set(out_dir: str, index: int, records: LazySet, warn: view.Warn,
             "folder": name, "description": header.description,
             "start_timestamp_ns": header.start_timestamp_ns, "stop_timestamp_ns": header.stop_timestamp_ns,
             "interrupted": interrupted is not None, "events": events,
-            "failed_events": sum(1 for e in view.events(header) if e.failed),
+            "failed_events": sum(1 for e in set_events.events(header) if e.failed),
             "controller_rows": controller, "simulator_rows": simulator, "images": images, "problems": problems})
     return SetSummary(folder, events, controller, simulator, len(images), problems, interrupted)
 
 
-def export(answer: bytes, out_dir: str, warn: view.Warn) -> List[SetSummary]:
+def export(answer: bytes, out_dir: str, warn: set_events.Warn) -> List[SetSummary]:
     """Writes every record set of a serialized DataRecords under out_dir, in
     full or not at all; each set is dropped before the next one is read."""
     staging = _staging_folder(out_dir)

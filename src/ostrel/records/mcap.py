@@ -41,7 +41,7 @@ from mcap.writer import LIBRARY_IDENTIFIER, CompressionType, Writer
 from ostrel import protojson, wire
 from ostrel.api import data_pb2, project_pb2
 from ostrel.outfile import OutputFile
-from ostrel.records import MCAP_COMPRESSIONS, export, view
+from ostrel.records import MCAP_COMPRESSIONS, export, set_events, texts
 from ostrel.records.mcap_viewer import Viewer, Warn
 from ostrel.records.sets import PROJECT_FIELD, RECORDS_FIELD, LazySet, RawProduct, image_heads, parse, raw_product
 
@@ -185,8 +185,8 @@ class SetWriter:
     def write(self, index: int, data: memoryview, start: int, end: int) -> None:
         records = LazySet(data, (start, end))
         header = records.header
-        origin = view.set_origin_ns(header)
-        label = view.describe_set(header, index)
+        origin = set_events.set_origin_ns(header)
+        label = texts.describe_set(header, index)
         self._write_project(index, header, list(wire.field_spans(data, PROJECT_FIELD, start, end)), origin, label)
         self.writer.add_metadata(SET_METADATA, {
             "index": str(index), "description": header.description,
@@ -194,7 +194,7 @@ class SetWriter:
             "project_version": header.project.version, "server": self.server, "ostrel_version": package_version(),
             "events": str(len(header.events)), "products": str(len(records.refs)),
         })
-        events = view.events(header)
+        events = set_events.events(header)
         encoded_events = list(wire.field_spans(data, _EVENTS, start, end))
         streams = [self._events(events, encoded_events, origin), self._products(data, records, origin, label)]
         if self.viewer is not None:
@@ -218,13 +218,13 @@ class SetWriter:
         if self.viewer is not None:
             self.viewer.workspace_poses(origin, header.project.workspace.state)
 
-    def _events(self, events: List[view.Event], encoded: List[memoryview], origin: int) -> Iterator[Item]:
+    def _events(self, events: List[set_events.Event], encoded: List[memoryview], origin: int) -> Iterator[Item]:
         for event, data in zip(events, encoded):
             time_ns = event.start_ns or origin
             yield Item(time_ns, partial(self.channels.add, EVENTS_TOPIC, data_pb2.EventRecord, _buffer([data]),
                                         time_ns))
 
-    def _logs(self, events: List[view.Event], origin: int) -> Iterator[Item]:
+    def _logs(self, events: List[set_events.Event], origin: int) -> Iterator[Item]:
         viewer = self.viewer
         assert viewer is not None
         for event in events:

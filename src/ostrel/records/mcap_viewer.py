@@ -20,7 +20,7 @@ from google.protobuf.message import Message as ProtoMessage
 
 from ostrel import wire
 from ostrel.api import math_pb2, perception_pb2, project_pb2, workspace_pb2
-from ostrel.records import png, view
+from ostrel.records import joint_rows, png, set_events
 from ostrel.records.sets import ImageHead
 
 Warn = Callable[[str], None]
@@ -183,7 +183,7 @@ class Viewer:
         for side, state in (("reference", products.reference), ("feedback", products.feedback)):
             positions = list(state.joint.positions.data)
             if positions:
-                names = view.joint_names(project, products.robot, len(positions))
+                names = joint_rows.joint_names(project, products.robot, len(positions))
                 self.joint_positions("/viz/joints/%s/%s" % (products.robot, side), time_ns, products.robot, names,
                                      positions, list(state.joint.velocities.data))
 
@@ -194,10 +194,10 @@ class Viewer:
                 positions = list(owners[key].joint_positions.data)
                 if positions:
                     self.joint_positions("/viz/joints/%s/simulated" % key, time_ns, key,
-                                         view.joint_names(project, key, len(positions)), positions)
+                                         joint_rows.joint_names(project, key, len(positions)), positions)
         self.workspace_poses(time_ns, state)
 
-    def log(self, time_ns: int, event: view.Event) -> None:
+    def log(self, time_ns: int, event: set_events.Event) -> None:
         level = self.log_class.Level.Value(LOG_LEVELS.get(event.status, "WARNING"))
         text = "%s %s" % (event.status, event.step or event.action_type or "(no action)")
         message = self.log_class(timestamp=timestamp(time_ns), level=level, name=event.name,

@@ -9,10 +9,10 @@ with the optional extra `report` and is imported only when a figure is drawn.
 import io
 from typing import Any, Callable, Dict, List, Mapping, NamedTuple, Optional, Sequence, Tuple
 
+from ostrel import extras
 from ostrel.api import camera_pb2
-from ostrel.records import png, view
+from ostrel.records import image_files, png, set_events, texts
 
-ERR_MISSING_PLOTTING = 'ostrel report needs matplotlib: pip install "ostrel[report]"'
 PLOT_WIDTH_IN = 13.0  # drawn to the page's width; fonts grow by about 1230 px / (13 * 72)
 PLOT_ROW_IN = 1.1
 MARKER_PLOT_IN = (7.0, 5.4)  # per camera
@@ -35,17 +35,14 @@ class CameraView(NamedTuple):
 
     outlines: List[Outline]
     first_ns: int  # the first detection's time
-    image: Optional[view.ImageFile] = None  # the camera's image nearest in time to first_ns
+    image: Optional[image_files.ImageFile] = None  # the camera's image nearest in time to first_ns
 
 
 def load_plotting() -> Any:
-    """matplotlib's Figure class with the SVG backend; ImportError without the extra."""
-    import matplotlib
-
+    """matplotlib's Figure class with the SVG backend; extras.MissingExtra without the extra."""
+    matplotlib = extras.require("matplotlib", "report")
     matplotlib.use("Agg")
-    from matplotlib.figure import Figure
-
-    return Figure
+    return extras.require("matplotlib.figure", "report").Figure
 
 
 def svg(figure_class: Any, size: Tuple[float, float], draw: Callable[[Any], None], kind: str = "") -> str:
@@ -90,7 +87,7 @@ def joint_figure(figure_class: Any, title: str, names: Sequence[str], lines: Seq
     return svg(figure_class, (PLOT_WIDTH_IN, 0.6 + PLOT_ROW_IN * len(names)), draw)
 
 
-def image_pixels(image: view.ImageFile) -> Optional[Tuple[Any, Dict[str, Any]]]:
+def image_pixels(image: image_files.ImageFile) -> Optional[Tuple[Any, Dict[str, Any]]]:
     """(pixel array, imshow options) of a raw or PNG image; None for what
     cannot be drawn (JPEG data, or pixels that do not fit the size)."""
     import numpy as typed_numpy
@@ -137,8 +134,8 @@ def marker_figure(figure_class: Any, cameras: Dict[str, CameraView],
                 size = size or (seen.image.width, seen.image.height)
                 pixels, options = shown
                 ax.imshow(pixels, extent=(0, size[0], size[1], 0), interpolation="nearest", **options)
-                title = "%s, over its image at %s" % (camera, view.duration_text(
-                    view.seconds(seen.image.timestamp_ns, origin)))
+                title = "%s, over its image at %s" % (camera, texts.duration_text(
+                    set_events.seconds(seen.image.timestamp_ns, origin)))
             for marker_id, corners in seen.outlines:
                 if corners:
                     xs = [c[0] for c in corners] + [corners[0][0]]

@@ -18,7 +18,7 @@ import html
 import time
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
-from ostrel.records import plots, png, view
+from ostrel.records import image_files, joint_rows, plots, png, set_events, texts
 from ostrel.api import data_pb2
 from ostrel.catalog import interruption
 from ostrel.records.sets import LazySet, record_sets
@@ -80,8 +80,8 @@ def _esc(text: object) -> str:
     return html.escape(str(text), quote=True)
 
 
-_clock = view.utc_time
-_duration = view.duration_text
+_clock = texts.utc_time
+_duration = texts.duration_text
 
 
 def default_title(target: str) -> str:
@@ -91,7 +91,7 @@ def default_title(target: str) -> str:
 class Page:
     """Collects the sections of the page and the problems found on the way."""
 
-    def __init__(self, figure_class: Any, warn: view.Warn) -> None:
+    def __init__(self, figure_class: Any, warn: set_events.Warn) -> None:
         self.figure_class = figure_class
         self.warn = warn
         self.parts: List[str] = []
@@ -105,7 +105,7 @@ class Page:
 
 # Timeline -------------------------------------------------------------------
 
-def timeline(events: Sequence[view.Event], span_s: float) -> str:
+def timeline(events: Sequence[set_events.Event], span_s: float) -> str:
     span = max(span_s, max((e.stop_s for e in events), default=0.0), 1e-9)
     ticks = "".join("<span>%s</span>" % _esc(_duration(span * i / 4)) for i in range(5))
     rows: List[str] = []
@@ -131,8 +131,8 @@ Series = Dict[str, plots.Samples]  # quantity -> (time, values)
 
 def joint_plots(page: Page, records: LazySet, origin: int) -> None:
     series: Dict[str, Series] = {}
-    for row in view.controller_rows(records):
-        t = view.seconds(row.timestamp_ns, origin)
+    for row in joint_rows.controller_rows(records):
+        t = set_events.seconds(row.timestamp_ns, origin)
         for robot, values in row.joints.items():
             for quantity in ("reference_position", "feedback_position"):
                 series.setdefault(robot, {}).setdefault(quantity, []).append((t, values[quantity]))
@@ -141,7 +141,7 @@ def joint_plots(page: Page, records: LazySet, origin: int) -> None:
         return
     for robot, by_quantity in series.items():
         count = max(len(v) for samples in by_quantity.values() for _, v in samples)
-        names = view.joint_names(records.header.project, robot, count)
+        names = joint_rows.joint_names(records.header.project, robot, count)
         if not names:
             continue
         page.parts.append("<h3>Joint positions of %s (rad or m)</h3>" % _esc(robot))
@@ -157,7 +157,7 @@ def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
     rows: List[str] = []
     for product in records.products("planner"):
         p = product.planner
-        start = view.seconds(product.timestamp_ns, origin)
+        start = set_events.seconds(product.timestamp_ns, origin)
         samples: plots.Samples = [(float(t), list(state.joint.positions.data))
                                   for t, state in zip(p.trajectory.time_s, p.trajectory.reference)]
         reachable = sum(1 for target in p.target_proposals if target.reachable)
@@ -174,7 +174,7 @@ def trajectory_plots(page: Page, records: LazySet, origin: int) -> None:
                       % "".join(rows))
     for robot, trajectories in plans.items():
         count = max(len(v) for _, samples in trajectories for _, v in samples)
-        names = view.joint_names(records.header.project, robot, count)
+        names = joint_rows.joint_names(records.header.project, robot, count)
         page.parts.append("<h3>Planned trajectories of %s</h3>" % _esc(robot))
         page.parts.append(plots.joint_figure(
             page.figure_class, "%s: %d planned trajectories" % (robot, len(trajectories)), names,
@@ -189,7 +189,7 @@ def marker_section(page: Page, records: LazySet, origin: int) -> None:
     poses: List[str] = []
     cameras: Dict[str, plots.CameraView] = {}
     for product in records.products("perception"):
-        at = _duration(view.seconds(product.timestamp_ns, origin))
+        at = _duration(set_events.seconds(product.timestamp_ns, origin))
         for marker in product.perception.detected_markers:
             corners = [(c.x, c.y) for c in marker.corners]
             seen = cameras.setdefault(marker.camera, plots.CameraView([], int(product.timestamp_ns)))
@@ -217,7 +217,7 @@ def marker_section(page: Page, records: LazySet, origin: int) -> None:
 
 def _with_images(records: LazySet, cameras: Dict[str, plots.CameraView]) -> Dict[str, plots.CameraView]:
     """Each camera's view with the image of that camera nearest in time to its first detection."""
-    for image in view.images(records):
+    for image in image_files.images(records):
         seen = cameras.get(image.camera)
         if seen is None:
             continue
@@ -259,18 +259,18 @@ def _shot(anchor: str, back: str, caption: str, full_uri: str, thumb_uri: Option
 
 def image_section(page: Page, records: LazySet, index: int, label: str, origin: int) -> None:
     shots: List[str] = []
-    for image in view.images(records):
+    for image in image_files.images(records):
         page.image_count += 1
         anchor = "image-%d" % page.image_count
-        caption = "%s, %s, %dx%d %s" % (image.camera, _duration(view.seconds(image.timestamp_ns, origin)),
+        caption = "%s, %s, %dx%d %s" % (image.camera, _duration(set_events.seconds(image.timestamp_ns, origin)),
                                       image.width, image.height, image.encoding)
         try:
-            full = view.image_file(image)
+            full = image_files.image_file(image)
             stride = png.thumbnail_stride(image.width, image.height, THUMBNAIL_BOX)
-            thumb = view.image_file(image, stride) if stride > 1 and full.suffix == ".png" \
+            thumb = image_files.image_file(image, stride) if stride > 1 and full.suffix == ".png" \
                 and image.encoding in png.LAYOUTS else full
         except png.ImageError as error:
-            page.problem(ERR_IMAGE % (label, view.image_label(image), error))
+            page.problem(ERR_IMAGE % (label, image_files.image_label(image), error))
             continue
         shots.append(_shot(anchor, "#set-%d-images" % index, caption, _data_uri(full.mime, full.data),
                            None if thumb is full else _data_uri(thumb.mime, thumb.data),
@@ -281,14 +281,14 @@ def image_section(page: Page, records: LazySet, index: int, label: str, origin: 
 
 # Page -----------------------------------------------------------------------------
 
-def set_section(page: Page, index: int, records: LazySet) -> List[view.Event]:
+def set_section(page: Page, index: int, records: LazySet) -> List[set_events.Event]:
     """Adds the record set's section; returns its events."""
     header = records.header
-    label = view.describe_set(header, index)
-    origin = view.set_origin_ns(header)
-    events = view.events(header)
+    label = texts.describe_set(header, index)
+    origin = set_events.set_origin_ns(header)
+    events = set_events.events(header)
     failed = sum(1 for e in events if e.failed)
-    span = view.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
+    span = set_events.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
     interrupted = interruption(header)
     page.parts.append('<section class="set" id="set-%d"><h2>%d. %s%s</h2>' % (index, index, _esc(
         header.description or "(no description)"), _badge(interrupted)))
@@ -319,11 +319,11 @@ def _badge(interrupted: Optional[str]) -> str:
     return '<span class="badge" title="%s">%s</span>' % (_esc(interrupted), INTERRUPTED)
 
 
-def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[view.Event], products: int) -> str:
+def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[set_events.Event], products: int) -> str:
     """One line of the table of contents, with the failed steps and their messages."""
     failed = [e for e in events if e.failed]
-    origin = view.set_origin_ns(header)
-    span = view.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
+    origin = set_events.set_origin_ns(header)
+    span = set_events.seconds(header.stop_timestamp_ns, origin) if header.stop_timestamp_ns else 0.0
     why = "<br>".join("<b>%s</b>: %s" % (_esc(e.name), _esc(e.message)) for e in failed)
     interrupted = interruption(header)
     return ('<tr class="%s"><td><a href="#set-%d">%d. %s</a>%s</td><td>%s</td><td>%s</td><td>%d</td><td>%d</td>'
@@ -334,7 +334,7 @@ def summary_row(index: int, header: data_pb2.RecordSet, events: Sequence[view.Ev
                why or "-"))
 
 
-def render(answer: bytes, title: str, warn: view.Warn, figure_class: Optional[Any] = None) -> str:
+def render(answer: bytes, title: str, warn: set_events.Warn, figure_class: Optional[Any] = None) -> str:
     """The whole HTML page for a serialized DataRecords; each record set is
     rendered and dropped before the next one is read."""
     page = Page(figure_class if figure_class is not None else plots.load_plotting(), warn)

@@ -128,7 +128,7 @@ class OstrelServer:
                  tls: "Optional[TlsFiles]" = None, token_file: Optional[str] = None,
                  insecure: bool = False, max_calls: Optional[int] = None,
                  read_timeout: float = DEFAULT_READ_TIMEOUT, allow_shared_secret_files: bool = False) -> None:
-        from ostrel.client import quiet_grpc_logs
+        from ostrel.runtime_logs import quiet_grpc_logs
 
         quiet_grpc_logs()
         import grpc

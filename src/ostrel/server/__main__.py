@@ -207,7 +207,7 @@ def main(argv: Optional[List[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     _check(parser, args)
-    from ostrel.client import quiet_grpc_logs
+    from ostrel.runtime_logs import quiet_grpc_logs
     from ostrel.server.logs import QueuedLogging
 
     quiet_grpc_logs(force=True)  # stderr carries our one-line errors and our log only

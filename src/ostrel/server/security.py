@@ -10,7 +10,7 @@ import hashlib
 import hmac
 import logging
 import os
-from typing import TYPE_CHECKING, Any, List, NamedTuple, Optional, Tuple
+from typing import TYPE_CHECKING, Any, NamedTuple, Optional, Tuple
 
 
 import grpc
@@ -20,7 +20,9 @@ if TYPE_CHECKING:
 
     Handler: TypeAlias = "grpc.RpcMethodHandler[Any, Any]"
 
-from ostrel.client import BEARER, TOKEN_HEADER, is_loopback_host
+from ostrel.protocol.addresses import is_loopback_host
+from ostrel.protocol import tokens as token_syntax
+from ostrel.protocol.metadata import BEARER, TOKEN_HEADER
 
 log = logging.getLogger("ostrel.server")
 
@@ -32,8 +34,6 @@ INSECURE_WARNING = "serving %s without TLS (--insecure): anyone who reaches it m
 ERR_CERT_WITHOUT_KEY = "--tls-cert and --tls-key go together"
 ERR_CLIENT_CA_WITHOUT_TLS = "--tls-client-ca needs --tls-cert and --tls-key"
 ERR_TOKENS_READ = "cannot read the token file %s: %s"
-ERR_TOKENS_EMPTY = "the token file %s holds no token"
-ERR_TOKENS_LINE = "line %d of the token file %s is not a token (spaces, control or non-ASCII characters)"
 TOKENS_RELOADED = "read %d tokens from %s"
 TOKENS_KEPT = "%s; keeping the %d tokens read before"
 ERR_SHARED_SECRET = ("the %s file %s may be read by others (mode %04o): make it its owner's only (chmod 600), "
@@ -99,21 +99,14 @@ def read_tokens(path: str, allow_shared: bool = False) -> Tuple[bytes, ...]:
     check_private(path, "token", allow_shared)
     try:
         with open(path, encoding="utf-8") as handle:
-            lines = handle.read().splitlines()
+            text = handle.read()
     except OSError as error:
         raise ValueError(ERR_TOKENS_READ % (path, error.strerror or error)) from None
     except UnicodeDecodeError:
         raise ValueError(ERR_TOKENS_READ % (path, "not UTF-8 text")) from None
-    digests: List[bytes] = []
-    for number, line in enumerate(lines, 1):
-        token = line.strip()
-        if not token or token.startswith("#"):
-            continue
-        if not (token.isascii() and token.isprintable()) or any(c.isspace() for c in token):
-            raise ValueError(ERR_TOKENS_LINE % (number, path))
-        digests.append(_digest(token.encode("ascii")))
+    digests = [_digest(token.encode("ascii")) for _, token in token_syntax.token_lines(text, path)]
     if not digests:
-        raise ValueError(ERR_TOKENS_EMPTY % path)
+        raise ValueError(token_syntax.ERR_NO_TOKEN % ("the token file " + path))
     return tuple(digests)
 
 

@@ -20,9 +20,9 @@ from google.protobuf.message import DecodeError
 
 from ostrel.api import common_pb2, data_pb2, ostrel_service_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
 from ostrel import wire
-from ostrel.server import projectcheck
+from ostrel.protocol import project_names
 from ostrel.server.cell import Cell
-from ostrel.server.checks import check_project
+from ostrel.protocol.project_limits import check_project
 from ostrel.server.logs import MAX_LINE, clip
 from ostrel.server.runner import ProgramRun, now_ns
 from ostrel.server.store import DamagedRecords, RecordStore, StoreError, TooLarge
@@ -149,7 +149,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         commit, so that what one push decides cannot be undone by another.
         The call metadata `ostrel-allow-empty: 1` lets an empty project in.
         """
-        allow_empty = context is not None and projectcheck.allows_empty(context.invocation_metadata() or ())
+        allow_empty = context is not None and project_names.allows_empty(context.invocation_metadata() or ())
         with self._push_lock:
             return self._push(data, allow_empty)
 
@@ -169,9 +169,9 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
                     parsed = project_pb2.ProjectSnapshot.FromString(data)
                 except DecodeError as error:
                     return self._refused_push(ERR_UNPARSED % error)
-            found = projectcheck.problems(parsed, allow_empty)
+            found = project_names.problems(parsed, allow_empty)
             if found:
-                return self._refused_push(projectcheck.refusal(found))
+                return self._refused_push(project_names.refusal(found))
             project = _Project(data, parsed, None)
             with self._lock:
                 running = self._running if self._is_running() else ""

@@ -26,9 +26,9 @@ from ostrel.api import (
     simulation_pb2,
     trajectory_pb2,
 )
-from ostrel.server import camera as drawing
+from ostrel.server import drawing
 from ostrel.server.cell import Cell, StepFailed
-from ostrel.server.checks import preview_size
+from ostrel.protocol.project_limits import preview_size
 from ostrel.server.geometry import compose, inverse_point, translation, vec, vector
 
 Product = Union[perception_pb2.ImagesProducts, perception_pb2.PerceptionProducts,

@@ -16,7 +16,7 @@ from typing import Callable, Dict, Iterable, List, Mapping, Sequence, Tuple
 from google.protobuf import message as _message
 
 from ostrel.api import execution_pb2, project_pb2
-from ostrel.server.checks import check_project as check_limits
+from ostrel.protocol.project_limits import check_project as check_limits
 
 # Call metadata with which a client asks the server to take an empty project.
 ALLOW_EMPTY_METADATA = "ostrel-allow-empty"

@@ -1,5 +1,5 @@
 """`ostrel.connect`: a stub on a channel set up from the checked settings of
-`ostrel.client` (credentials, the name checked in the server's certificate,
+`ostrel.connection.settings` (credentials, the name checked in the server's certificate,
 the call metadata added to every call), which closes its channel.
 
     with ostrel.connect("cell-7.lab:50051", cacert="lab-ca.pem", token=token) as stub:
@@ -10,7 +10,9 @@ first used."""
 
 from typing import TYPE_CHECKING, Any, Callable, Iterable, List, Literal, Optional, Sequence, Tuple, TypeVar, Union, overload
 
-from ostrel.client import Header, PathOrData, Transport, quiet_grpc_logs, transport
+from ostrel.connection.headers import Header
+from ostrel.connection.settings import PathOrData, Transport, check
+from ostrel.runtime_logs import quiet_grpc_logs
 
 quiet_grpc_logs()  # before gRPC's first import; a setting of the caller's is kept
 import grpc  # noqa: E402
@@ -153,21 +155,24 @@ def open_connection(settings: Transport, aio: bool = False, options: Sequence[Tu
 
 @overload
 def connect(target: str, *, cacert: Optional[PathOrData] = ..., cert: Optional[PathOrData] = ...,
-            key: Optional[PathOrData] = ..., token: Optional[str] = ..., authority: Optional[str] = ...,
-            plaintext: Optional[bool] = ..., headers: Iterable[Header] = ..., aio: Literal[False] = ...,
+            key: Optional[PathOrData] = ..., token: Optional[str] = ..., token_file: Optional[str] = ...,
+            authority: Optional[str] = ..., plaintext: Optional[bool] = ..., plaintext_token: bool = ...,
+            headers: Iterable[Header] = ..., aio: Literal[False] = ...,
             options: Sequence[Tuple[str, Any]] = ...) -> OstrelConnection: ...
 
 
 @overload
 def connect(target: str, *, cacert: Optional[PathOrData] = ..., cert: Optional[PathOrData] = ...,
-            key: Optional[PathOrData] = ..., token: Optional[str] = ..., authority: Optional[str] = ...,
-            plaintext: Optional[bool] = ..., headers: Iterable[Header] = ..., aio: Literal[True],
+            key: Optional[PathOrData] = ..., token: Optional[str] = ..., token_file: Optional[str] = ...,
+            authority: Optional[str] = ..., plaintext: Optional[bool] = ..., plaintext_token: bool = ...,
+            headers: Iterable[Header] = ..., aio: Literal[True],
             options: Sequence[Tuple[str, Any]] = ...) -> OstrelAsyncConnection: ...
 
 
 def connect(target: str, *, cacert: Optional[PathOrData] = None, cert: Optional[PathOrData] = None,
-            key: Optional[PathOrData] = None, token: Optional[str] = None, authority: Optional[str] = None,
-            plaintext: Optional[bool] = None, headers: Iterable[Header] = (), aio: bool = False,
+            key: Optional[PathOrData] = None, token: Optional[str] = None, token_file: Optional[str] = None,
+            authority: Optional[str] = None, plaintext: Optional[bool] = None, plaintext_token: bool = False,
+            headers: Iterable[Header] = (), aio: bool = False,
             options: Sequence[Tuple[str, Any]] = ()) -> Union[OstrelConnection, OstrelAsyncConnection]:
     """An OstrelStub on a new channel to `target`, closed by `close()` or at
     the end of a `with` (`async with` for `aio=True`) block.
@@ -175,17 +180,22 @@ def connect(target: str, *, cacert: Optional[PathOrData] = None, cert: Optional[
     cacert: PEM roots to trust (path or bytes; default: the system's roots).
     cert, key: the client certificate and its key, for mutual TLS.
     token: sent as `authorization: Bearer <token>` on every call.
+    token_file: a file holding the token (blank lines, `#` comments skipped).
     authority: the name to check in the server's certificate, for a target
         given by address.
-    plaintext: None picks plaintext for loopback targets without TLS
-        options and TLS otherwise; True or False decides.
-    headers: (name, value) pairs added to every call's metadata.
+    plaintext: None picks plaintext when every address of the target is on
+        this machine and no TLS setting is given, TLS otherwise; True or
+        False decides.
+    plaintext_token: send the token over plaintext to a target off this
+        machine too (refused otherwise: anyone on the way could read it).
+    headers: (name, value) pairs added to every call's metadata; a `-bin`
+        header's value is bytes, or text read as base64.
     options: further gRPC channel options.
 
-    ValueError with a one-line text when the settings cannot work (a file
-    that is missing or not PEM, a key that does not match, a header gRPC
-    refuses, TLS options with plaintext).
+    ValueError with a one-line text that names the settings at fault by
+    their keywords (settings.SettingError) or the file (pem.PemError), and
+    never a token, a key or a header's value.
     """
-    settings = transport(target, cacert=cacert, cert=cert, key=key, token=token, authority=authority,
-                         plaintext=plaintext, headers=headers)
+    settings = check(target, cacert=cacert, cert=cert, key=key, token=token, token_file=token_file,
+                     authority=authority, plaintext=plaintext, plaintext_token=plaintext_token, headers=headers)
     return open_connection(settings, aio=aio, options=options)

@@ -13,7 +13,9 @@ from typing import Any, Callable, Iterator, Optional, Sequence, Tuple
 
 from ostrel import wire
 from ostrel.cli.errors import CliError, StillRunning, shown
-from ostrel.client import Transport, explain, quiet_grpc_logs
+from ostrel.connection.explain import explain
+from ostrel.connection.settings import Transport
+from ostrel.runtime_logs import quiet_grpc_logs
 
 FIRST_POLL_S = 0.02  # run --wait: the first pause; it doubles up to --poll
 # Longest a wait blocks before Python runs pending signal handlers: a signal
@@ -67,12 +69,11 @@ class Client:
     """The server's methods on a channel set up as `settings` say (the
     channel of `ostrel.connect`)."""
 
-    def __init__(self, settings: Transport, timeout: float, explicit_plaintext: bool = False) -> None:
+    def __init__(self, settings: Transport, timeout: float) -> None:
         self.api = Api()
-        from ostrel.connection import open_connection
+        from ostrel.connection.channel import open_connection
 
         self.settings = settings
-        self.explicit_plaintext = explicit_plaintext
         self.target = settings.target
         self.timeout = timeout
         self.stub: Any = open_connection(settings)
@@ -100,7 +101,7 @@ class Client:
         except grpc.RpcError as error:
             code = error.code() if hasattr(error, "code") else None
             details = str(error.details() if hasattr(error, "details") else error)
-            explained = explain(code.name, details, self.settings, self.explicit_plaintext) if code else None
+            explained = explain(code.name, details, self.settings) if code else None
             if explained is not None:  # handshake faults, refused connections and tokens, ...
                 raise CliError(explained) from None
             if code == grpc.StatusCode.DEADLINE_EXCEEDED:
