@@ -90,6 +90,23 @@ bool bind(PyObject* ns, PyObject* name, PyObject* value);
   enum Name : size_t { LIST(OSTREL_NAME_ID) kNameCount };             \
   constexpr const char* kNameTexts[kNameCount] = {LIST(OSTREL_NAME_TEXT)};
 
+// What every module declares to the hosts that ask. The frame keeps one
+// module object per process (State) and refuses a second interpreter, so no
+// module can be loaded into a sub-interpreter, isolated or not. The tables'
+// constants and the frame's State are plain statics that only the GIL guards,
+// so the modules need the GIL where a build can run without it.
+#if PY_VERSION_HEX >= 0x030C0000
+#define OSTREL_INTERPRETERS_SLOT \
+  {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#else
+#define OSTREL_INTERPRETERS_SLOT
+#endif
+#if PY_VERSION_HEX >= 0x030D0000
+#define OSTREL_GIL_SLOT {Py_mod_gil, Py_MOD_GIL_USED},
+#else
+#define OSTREL_GIL_SLOT
+#endif
+
 // Defines the module definition of `leaf` around a frame Definition and
 // exports PyInit_<leaf>, the module's only exported symbol.
 #define OSTREL_DEFINE_MODULE(leaf, definition)                                 \
@@ -104,7 +121,7 @@ bool bind(PyObject* ns, PyObject* name, PyObject* value);
   PyModuleDef_Slot module_slots[] = {                                          \
       {Py_mod_create, reinterpret_cast<void*>(module_create)},                 \
       {Py_mod_exec, reinterpret_cast<void*>(module_exec)},                     \
-      {0, nullptr}};                                                           \
+      OSTREL_INTERPRETERS_SLOT OSTREL_GIL_SLOT {0, nullptr}};                  \
   PyModuleDef module_def = {PyModuleDef_HEAD_INIT, #leaf, nullptr, 0,          \
                             nullptr, module_slots, nullptr, nullptr, nullptr}; \
   }                                                                            \

@@ -273,7 +273,7 @@ class Body {
 bool make_constants(const Table& table) {
   if (!frame::intern_all(kNameTexts, names, kNameCount)) return false;
   if (map_entry_options == nullptr) {
-    map_entry_options = PyBytes_FromStringAndSize(kMapEntryOptions, 2);
+    map_entry_options = PyBytes_FromStringAndSize(kMapEntryOptions, sizeof kMapEntryOptions - 1);
     if (map_entry_options == nullptr) return false;
   }
   if (!frame::intern_all(table.strings, table.string_objects, table.string_count)) return false;

@@ -9,6 +9,8 @@
 // namespace when it runs, and the serializers from the classes, so a caller
 // that rebinds one of those names changes what later calls use.
 
+#include <iterator>
+
 #include "frame.h"
 #include "function.h"
 #include "generated/service_pb2_grpc_table.h"
@@ -103,16 +105,29 @@ enum OneShotArgument : size_t {
   aInsecure, aCompression, aWaitForReady, aTimeout, aMetadata,
 };
 
+// The defaults of the one-shot parameters from `options` on, in order:
+// options=(), then None for all but insecure=False.
+enum Default { kEmptyTuple, kNoneDefault, kFalseDefault };
+constexpr Default kOneShotDefaults[] = {
+    kEmptyTuple,   kNoneDefault, kNoneDefault, kFalseDefault,
+    kNoneDefault,  kNoneDefault, kNoneDefault, kNoneDefault};
+static_assert(std::size(kOneShotDefaults) == std::size(kOneShotParameters) - aOptions,
+              "a default for every one-shot parameter after request and target");
+
 struct ShapeDef {
   const Name* parameters;
   size_t count;
   bool has_defaults;  // the one-shot defaults for all but the first two
 };
+template <size_t N>
+constexpr ShapeDef shape(const Name (&parameters)[N], bool has_defaults) {
+  return {parameters, N, has_defaults};
+}
 constexpr ShapeDef kShapes[kShapeCount] = {
-    {kStubParameters, 2, false},
-    {kServicerParameters, 3, false},
-    {kRegisterParameters, 2, false},
-    {kOneShotParameters, 10, true},
+    shape(kStubParameters, false),
+    shape(kServicerParameters, false),
+    shape(kRegisterParameters, false),
+    shape(kOneShotParameters, true),
 };
 
 // Process-wide constants, made once by make_constants and never freed.
@@ -120,7 +135,7 @@ PyObject* names[kNameCount];
 PyObject* paths[kMethodCount];           // "/ostrel.api.service.Ostrel/<method>"
 PyObject* shape_parameters[kShapeCount];  // tuples of parameter names
 PyObject* not_implemented_text;
-PyObject* one_shot_defaults;  // ((), None, None, False, None, None, None, None)
+PyObject* one_shot_defaults;  // from kOneShotDefaults
 PyObject* client_keywords;    // ("request_serializer", "response_deserializer")
 PyObject* server_keywords;    // ("request_deserializer", "response_serializer")
 PyObject* source_name;
@@ -247,7 +262,7 @@ PyObject* one_shot(PyObject* ns, Py_ssize_t row, PyObject* const* args) {
       args[aChannelCredentials], args[aInsecure], args[aCallCredentials],
       args[aCompression],   args[aWaitForReady], args[aTimeout],
       args[aMetadata]};
-  return PyObject_Vectorcall(unary_unary.get(), call_args, 13, nullptr);
+  return PyObject_Vectorcall(unary_unary.get(), call_args, std::size(call_args), nullptr);
 }
 
 // The module's fifteen functions, in the order in which their classes (and
@@ -288,6 +303,26 @@ PyObject* new_tuple_of_names(const Name* ids, size_t count) {
   return tuple;
 }
 
+template <size_t N>
+PyObject* new_tuple_of_names(const Name (&ids)[N]) {
+  return new_tuple_of_names(ids, N);
+}
+
+// The tuple of the one-shot defaults, made from kOneShotDefaults.
+PyObject* new_one_shot_defaults() {
+  Ref defaults(PyTuple_New(static_cast<Py_ssize_t>(std::size(kOneShotDefaults))));
+  if (!defaults) return nullptr;
+  for (size_t i = 0; i < std::size(kOneShotDefaults); ++i) {
+    PyObject* value = kOneShotDefaults[i] == kEmptyTuple ? PyTuple_New(0)
+                      : kOneShotDefaults[i] == kFalseDefault ? Py_False
+                                                             : Py_None;
+    if (kOneShotDefaults[i] != kEmptyTuple) Py_INCREF(value);
+    if (value == nullptr) return nullptr;
+    PyTuple_SET_ITEM(defaults.get(), static_cast<Py_ssize_t>(i), value);
+  }
+  return defaults.release();
+}
+
 bool make_constants() {
   if (!ostrel::frame::intern_all(kNameTexts, names, kNameCount)) return false;
   for (size_t i = 0; i < kMethodCount; ++i) {
@@ -307,9 +342,9 @@ bool make_constants() {
   constexpr Name kClientKeywords[] = {kRequestSerializer, kResponseDeserializer};
   constexpr Name kServerKeywords[] = {kRequestDeserializer, kResponseSerializer};
   if ((client_keywords == nullptr &&
-       (client_keywords = new_tuple_of_names(kClientKeywords, 2)) == nullptr) ||
+       (client_keywords = new_tuple_of_names(kClientKeywords)) == nullptr) ||
       (server_keywords == nullptr &&
-       (server_keywords = new_tuple_of_names(kServerKeywords, 2)) == nullptr)) {
+       (server_keywords = new_tuple_of_names(kServerKeywords)) == nullptr)) {
     return false;
   }
   if (not_implemented_text == nullptr &&
@@ -319,12 +354,9 @@ bool make_constants() {
   if (source_name == nullptr && (source_name = PyUnicode_FromString(kSource)) == nullptr) {
     return false;
   }
-  if (one_shot_defaults == nullptr) {
-    Ref empty(PyTuple_New(0));
-    if (!empty) return false;
-    one_shot_defaults = PyTuple_Pack(8, empty.get(), Py_None, Py_None, Py_False, Py_None,
-                                     Py_None, Py_None, Py_None);
-    if (one_shot_defaults == nullptr) return false;
+  if (one_shot_defaults == nullptr &&
+      (one_shot_defaults = new_one_shot_defaults()) == nullptr) {
+    return false;
   }
   if (functions[0].impl == nullptr) lay_out_functions();
   for (FunctionDef& f : functions) {

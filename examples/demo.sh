@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # One-command demo for a fresh clone:
 #   bash examples/demo.sh
-# Sets up .venv (Python 3.9) with the package, starts ostrel-server on a free
-# port with a throwaway database, pushes the sample project, runs its
-# pick-and-place program, shows the state and the records, and stops the
-# server again. Set OSTREL_PYTHON to pick the interpreter, TIME_SCALE to run
-# the simulated cell slower or faster (default 0.05).
+#   bash examples/demo.sh --which-python     # only print the interpreter it would use
+# Sets up .venv with the package, on the first supported CPython it finds
+# (3.9 if there is one, else the newest of 3.10 to 3.13; pyenv's, then those
+# on PATH), starts ostrel-server on a free port with a throwaway database,
+# pushes the sample project, runs its pick-and-place program, shows the state
+# and the records, and stops the server again. Set OSTREL_PYTHON to pick the
+# interpreter yourself, TIME_SCALE to run the simulated cell slower or faster
+# (default 0.05).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,16 +24,39 @@ as_root() {
     die "need root to run: $*"; fi
 }
 
+# The supported versions in the order they are preferred: the oldest, on
+# which the package is most often installed, then the newest first.
+PREFERRED=(3.9 3.13 3.12 3.11 3.10)
+
+# True when <python> runs, is a CPython of a supported version and can make a
+# venv with pip (Debian's python3.X needs its python3.X-venv package for that).
+usable_python() {
+  "$1" -c 'import platform, sys, ensurepip, venv
+sys.exit(not (platform.python_implementation() == "CPython" and (3, 9) <= sys.version_info[:2] <= (3, 13)))' \
+    >/dev/null 2>&1
+}
+
+candidates_of() {  # <major.minor>: pyenv's builds of it (newest first), then the one on PATH
+  local root=${PYENV_ROOT:-}
+  [ -n "$root" ] || ! command -v pyenv >/dev/null || root=$(pyenv root)
+  if [ -n "$root" ]; then ls -d "$root"/versions/"$1".*/bin/python"$1" 2>/dev/null | sort -rV || true; fi
+  command -v "python$1" || true
+}
+
 find_python() {
   if [ -n "${OSTREL_PYTHON:-}" ]; then echo "$OSTREL_PYTHON"; return; fi
-  if command -v pyenv >/dev/null; then
-    local candidate
-    for candidate in "$(pyenv root)"/versions/3.9.*/bin/python; do
-      [ -x "$candidate" ] && { echo "$candidate"; return; }
-    done
-  fi
-  command -v python3.9 || die "no Python 3.9 found (install one with pyenv, or set OSTREL_PYTHON)"
+  local version candidate
+  for version in "${PREFERRED[@]}"; do
+    while read -r candidate; do
+      [ -n "$candidate" ] && usable_python "$candidate" && { echo "$candidate"; return; }
+    done < <(candidates_of "$version")
+  done
+  candidate=$(command -v python3 || true)
+  [ -n "$candidate" ] && usable_python "$candidate" && { echo "$candidate"; return; }
+  die "no CPython 3.9 to 3.13 with venv found (install one, for example with pyenv, or set OSTREL_PYTHON)"
 }
+
+if [ "${1:-}" = "--which-python" ]; then find_python; exit 0; fi
 
 # 1. Build tools and the environment ------------------------------------------
 missing=()

@@ -23,7 +23,7 @@ from grpc_reflection.v1alpha import reflection_pb2, reflection_pb2_grpc
 from packaging.requirements import Requirement
 
 from ostrel.api import ostrel_service_pb2, project_pb2, service_pb2, service_pb2_grpc
-from ostrel.server import OstrelServer, discovery
+from ostrel.server import OstrelServer, TlsFiles, discovery
 from ostrel.server.__main__ import build_parser
 
 HERE = Path(__file__).resolve().parent
@@ -101,15 +101,19 @@ def health_of(target, *services):
 
 # Reflection ---------------------------------------------------------------------
 
-def test_client_without_our_modules_or_schema_discovers_and_calls_the_service(server, client_libraries,
-                                                                                tmp_path):
-    env = {"PATH": os.environ.get("PATH", ""), "GRPC_ENABLE_FORK_SUPPORT": "0"}
+def run_client(libraries, cwd, *argv, **variables):
+    """The reflection client run with nothing but its libraries importable."""
+    env = {"PATH": os.environ.get("PATH", ""), "GRPC_ENABLE_FORK_SUPPORT": "0", **variables}
     implementation = os.environ.get("PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION")
     if implementation:
         env["PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION"] = implementation
-    proc = subprocess.run([sys.executable, "-I", "-S", "-c", ISOLATED_START, str(client_libraries), str(CLIENT),
-                           server.target, str(SAMPLE)],
-                          capture_output=True, text=True, env=env, cwd=tmp_path, timeout=60)
+    return subprocess.run([sys.executable, "-I", "-S", "-c", ISOLATED_START, str(libraries), str(CLIENT),
+                           *argv], capture_output=True, text=True, env=env, cwd=cwd, timeout=60)
+
+
+def test_client_without_our_modules_or_schema_discovers_and_calls_the_service(server, client_libraries,
+                                                                                tmp_path):
+    proc = run_client(client_libraries, tmp_path, server.target, str(SAMPLE))
     assert proc.returncode == 0, proc.stdout + proc.stderr
     lines = proc.stdout.splitlines()
     project = sample_project()
@@ -132,6 +136,58 @@ def test_client_without_our_modules_or_schema_discovers_and_calls_the_service(se
         stored = service_pb2_grpc.OstrelStub(channel).pullProjectSnapshot(service_pb2.GenericRequest(),
                                                                          timeout=TIMEOUT_S)
     assert stored == project
+
+
+TOKEN = "reflection-T0ken-never-shown"
+
+
+@pytest.fixture(scope="module")
+def secure_servers(tmp_path_factory, certs):
+    """A TLS server, and a TLS server that asks for a token."""
+    folder = tmp_path_factory.mktemp("secure")
+    (folder / "tokens").write_text("# the client's\n%s\n" % TOKEN)
+    settings = {"tls": {}, "tokens": {"token_file": str(folder / "tokens")}}
+    started = {kind: OstrelServer(db=str(folder / ("%s.sqlite3" % kind)), port=0, time_scale=0,
+                                  tls=TlsFiles(*certs["server"]), **extra).start()
+               for kind, extra in settings.items()}
+    yield started
+    for running in started.values():
+        running.stop(grace=0)
+
+
+# Each row: the server (None: no arguments at all), the options, $OSTREL_TOKEN,
+# the exit code and what the output must hold (stdout on success, else the last
+# line of stderr: an argument error comes after the usage, any other alone).
+@pytest.mark.parametrize("kind,options,token,code,expected", [
+    (None, [], None, 2, "error: the following arguments are required: TARGET, PROJECT.json"),
+    ("tls", [], None, 2, "answered UNAVAILABLE"),
+    ("tls", ["--cacert", "rogue-ca"], None, 2, "--cacert"),
+    ("tls", ["--cacert", "ca"], None, 0, "pullSystemState: SUCCESS"),
+    ("tls", ["--plaintext", "--cacert", "ca"], None, 2, "--plaintext cannot be used with --cacert"),
+    ("tokens", ["--cacert", "ca"], None, 2, "answered UNAUTHENTICATED"),
+    ("tokens", ["--cacert", "ca", "--token-file", "token"], None, 0, "pullSystemState: SUCCESS"),
+    ("tokens", ["--cacert", "ca"], TOKEN, 0, "pullSystemState: SUCCESS"),
+    ("tokens", ["--cacert", "ca", "--token-file", "two-tokens"], None, 2, "must hold one token"),
+    ("remote", ["--plaintext"], TOKEN, 2, "refusing to send the token in clear to 192.0.2.7:50051"),
+], ids=["no-arguments", "tls-in-clear", "untrusted", "tls", "plaintext-and-cacert", "no-token",
+        "token-file", "token-variable", "token-file-of-two", "token-off-loopback-in-clear"])
+def test_client_speaks_tls_and_tokens_and_fails_in_one_line(secure_servers, certs, client_libraries, tmp_path,
+                                                             kind, options, token, code, expected):
+    (tmp_path / "token").write_text("# mine\n%s\n" % TOKEN)
+    (tmp_path / "two-tokens").write_text("%s\nsecond\n" % TOKEN)
+    files = {"ca": certs["ca"][0], "rogue-ca": certs["rogue-ca"][0]}
+    argv = [files.get(option, option) for option in options]
+    if kind is not None:
+        argv += ["192.0.2.7:50051" if kind == "remote" else secure_servers[kind].target, str(SAMPLE)]
+    proc = run_client(client_libraries, tmp_path, *argv, **({"OSTREL_TOKEN": token} if token else {}))
+    assert proc.returncode == code, proc.stdout + proc.stderr
+    assert "Traceback" not in proc.stderr and TOKEN not in proc.stdout + proc.stderr
+    if code == 0:
+        assert expected in proc.stdout
+        return
+    lines = proc.stderr.splitlines()
+    assert expected in lines[-1]
+    assert lines[0].startswith("usage: reflection_client.py [-h]") or len(lines) == 1, proc.stderr
 
 
 def closure(file):

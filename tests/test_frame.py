@@ -210,26 +210,76 @@ assert grown < 64 * 1024, grown
 """.format(module=module))
 
 
-def test_second_interpreter_is_refused_and_first_keeps_working(fresh):
-    if sys.version_info >= (3, 12):
-        pytest.skip("subinterpreter module differs on this host")
-    out = fresh("""
-import json, _xxsubinterpreters as interpreters
+# Imports a module in a new sub-interpreter of the given kind while the main
+# interpreter holds common_pb2, and prints the failure (None when the import
+# worked) and a message that the main interpreter serializes afterwards.
+# "legacy" shares the GIL and loads any module; "isolated" has its own GIL;
+# "checked" shares the GIL but honours what modules declare (3.12 and later).
+# The sub-interpreter writes its outcome to a file: the same on every host.
+SUBINTERPRETER_IMPORT = """
+import json, os, sys, tempfile
 import ostrel.api.common_pb2 as common
-sub = interpreters.create()
-try:
-    interpreters.run_string(sub, "import ostrel.api.common_pb2")
-    error = None
-except Exception as exc:
-    error = str(exc)
-finally:
-    interpreters.destroy(sub)
-print(json.dumps([error, common.Status(code=2).SerializeToString().hex()]))
-""").stdout
-    error, still = json.loads(out)
-    assert "ImportError" in error and error.endswith(
-        ": Interpreter change detected - this module can only be loaded into one "
-        "interpreter per process.")
+ATTEMPT = (
+    "try:\\n    import {module}\\n    result = None\\n"
+    "except Exception as exc:\\n    result = type(exc).__name__ + ': ' + str(exc)\\n"
+    "with open(%r, 'w') as out:\\n    out.write(repr(result))\\n")
+def run_in(kind, code):
+    try:
+        import _interpreters as low
+    except ImportError:
+        import _xxsubinterpreters as low
+        if sys.version_info < (3, 12):
+            low.run_string(low.create(), code)
+        elif kind == "checked":
+            import _testcapi
+            _testcapi.run_in_subinterp_with_config(
+                code, use_main_obmalloc=True, allow_fork=True, allow_exec=True,
+                allow_threads=True, allow_daemon_threads=True,
+                check_multi_interp_extensions=True, gil=1)
+        else:
+            low.run_string(low.create(isolated=kind == "isolated"), code)
+        return
+    config = low.new_config("legacy" if kind == "checked" else kind)
+    config.check_multi_interp_extensions = kind != "legacy"
+    low.run_string(low.create(config), code)
+path = os.path.join(tempfile.mkdtemp(), "result")
+run_in({kind!r}, ATTEMPT % path)
+with open(path) as result:
+    print(json.dumps([eval(result.read()), common.Status(code=2).SerializeToString().hex()]))
+"""
+ERR_ONE_INTERPRETER = ("ImportError: Interpreter change detected - this module can only be "
+                       "loaded into one interpreter per process.")
+
+
+def err_no_subinterpreters(module):
+    return "ImportError: module %s does not support loading in subinterpreters" % module
+
+
+@pytest.mark.parametrize("kind,module,since,expected", [
+    ("legacy", "ostrel.api.common_pb2", (3, 9), ERR_ONE_INTERPRETER),
+    ("legacy", "ostrel.api.service_pb2_grpc", (3, 9), ERR_ONE_INTERPRETER),
+    ("isolated", "ostrel.api.common_pb2", (3, 12),
+     err_no_subinterpreters("ostrel.api.common_pb2")),
+    ("isolated", "ostrel.api.service_pb2_grpc", (3, 12),
+     err_no_subinterpreters("ostrel.api.service_pb2_grpc")),
+    ("checked", "ostrel.api.common_pb2", (3, 12),
+     err_no_subinterpreters("ostrel.api.common_pb2")),
+    ("checked", "ostrel.api.service_pb2_grpc", (3, 12),
+     err_no_subinterpreters("ostrel.api.service_pb2_grpc")),
+], ids=["legacy-message", "legacy-service", "isolated-message", "isolated-service",
+        "checked-message", "checked-service"])
+def test_subinterpreter_import_is_refused_and_main_keeps_working(fresh, kind, module, since,
+                                                                  expected):
+    if sys.version_info < since:
+        pytest.skip("no %s sub-interpreters before %d.%d" % ((kind,) + since))
+    needed = ("_testcapi",) if kind == "checked" and sys.version_info < (3, 13) else ()
+    probe = fresh("import importlib.util as u; print(any(u.find_spec(m) for m in "
+                  "('_interpreters', '_xxsubinterpreters')) and all(u.find_spec(m) for m in "
+                  "%r))" % (needed,)).stdout
+    if probe.strip() != "True":
+        pytest.skip("this host has no sub-interpreter module")
+    error, still = json.loads(fresh(SUBINTERPRETER_IMPORT.format(kind=kind, module=module)).stdout)
+    assert error == expected
     assert still == "0802"
 
 

@@ -87,6 +87,23 @@ BROKEN = [  # name, project, the problem's path, words of the problem
      ["robot 'ur10e' has a state but no configuration"]),
     ("grasped", changed(workspace={"linkages": {"grasped_items": {"cup": {"effector": "gripper"}}}}),
      "workspace.linkages.grasped_items.cup", ["item 'cup'"]),
+    # Numbers the cell cannot simulate: every NaN or infinity, wherever it stands.
+    ("NaN joint target", edited(lambda p: p.variables.target_generators["home"].joint_position_target
+                                .joint_positions.deterministic.data.__setitem__(2, float("nan"))),
+     "variables.target_generators.home.joint_position_target.joint_positions.deterministic.data[2]",
+     ["nan is not a finite number"]),
+    ("infinite weight", changed(variables={"target_generators": {"place": {"mixture_target": {
+        "weights": ["Infinity"]}}}}), "variables.target_generators.place.mixture_target.weights[0]", ["inf"]),
+    ("NaN pose", changed(workspace={"state": {"items": {"part": {"base_pose": {"qw": "NaN"}}}}}),
+     "workspace.state.items.part.base_pose.qw", ["nan is not a finite number"]),
+    ("infinite tool frame", changed(workspace={"config": {"robots": {"ur5e": {"tool_frames": {"gripper_tcp": {
+        "flange_to_tool": {"position": {"z": "-Infinity"}}}}}}}}),
+     "workspace.config.robots.ur5e.tool_frames.gripper_tcp.flange_to_tool.position.z", ["-inf"]),
+    ("infinite sleep", steps({"sleep_routine": {"duration_s": "Infinity"}}),
+     PROBE % 1 + "sleep_routine.duration_s", ["inf is not a finite number"]),
+    ("NaN uniform bound", edited(lambda p: p.variables.target_generators["place_left"].joint_position_target
+                                 .joint_positions.uniform.upper.data.__setitem__(0, float("nan"))),
+     "variables.target_generators.place_left.joint_position_target.joint_positions.uniform.upper.data[0]", ["nan"]),
     ("not a marker", changed(workspace={"config": {"fiducials": {"plain": {}}}},
                              behaviors={"probe": {"calibrate_camera_from_markers": {"camera": "d435i",
                                                                                     "markers": ["plain"]}}}),
@@ -144,6 +161,16 @@ def test_check_passes_the_sample_offline_and_lists_every_problem(capsys, tmp_pat
     assert check(capsys, str(tmp_path / "empty.json"), "--allow-empty")[0] == 0
     code, out, err = check(capsys, str(tmp_path / "missing.json"))
     assert code == cli.EXIT_ERROR and out == "" and "cannot read" in err
+
+
+def test_numbers_that_are_not_finite_are_named_up_to_a_bound_then_counted():
+    project = sample_project()
+    project.variables.target_generators["home"].joint_position_target.joint_positions.deterministic.data[:] = [
+        float("nan")] * (projectcheck.MAX_NOT_FINITE + 7)
+    found = projectcheck.problems(project)
+    base = "variables.target_generators.home.joint_position_target.joint_positions.deterministic.data"
+    assert [p.split(": ")[0] for p in found] == ["%s[%d]" % (base, i) for i in range(projectcheck.MAX_NOT_FINITE + 1)]
+    assert found[-1].endswith("this and 6 more numbers after it are not finite")
 
 
 def test_many_problems_are_listed_up_to_a_few_then_counted(cell):

@@ -1,7 +1,8 @@
 """What a project must hold before the server takes it: every name that a
 step, a robot, an item, a linkage or a target generator holds names
-something the project has, the sizes stay within what the cell and a
-client can handle, and an empty project is taken only when asked for.
+something the project has, every number is finite, the sizes stay within
+what the cell and a client can handle, and an empty project is taken only
+when asked for.
 
 Each problem is one line that starts with the JSON path of the field at
 fault, as the project file spells it (field names as in the schema).
@@ -10,9 +11,11 @@ imports no gRPC.
 """
 
 import json
+import math
 import re
-from typing import Callable, Dict, Iterable, List, Mapping, Sequence, Tuple
+from typing import Any, Callable, Dict, Iterable, List, Mapping, Sequence, Tuple
 
+from google.protobuf import descriptor as _descriptor
 from google.protobuf import message as _message
 
 from ostrel.api import execution_pb2, project_pb2
@@ -32,6 +35,10 @@ ERR_NOT_A_MARKER = "fiducial '%s' in %s is not a visual marker"
 ERR_NO_CONFIG = "%s '%s' has a state but no configuration in %s"
 ERR_REFUSED = "the project has %d problem%s: %s"
 ERR_MORE = "and %d more"
+ERR_NOT_FINITE = "%r is not a finite number"
+ERR_MORE_NOT_FINITE = "%s: this and %d more numbers after it are not finite"
+MAX_NOT_FINITE = 20  # numbers named one by one; the rest are counted
+_FLOATS = (_descriptor.FieldDescriptor.TYPE_FLOAT, _descriptor.FieldDescriptor.TYPE_DOUBLE)
 
 _PLAIN_KEY = re.compile(r"[A-Za-z_][A-Za-z0-9_\-]*\Z")
 
@@ -104,7 +111,46 @@ def problems(project: Project, allow_empty: bool = False) -> List[str]:
         return [ERR_EMPTY]
     limit = check_limits(project)
     found = [limit] if limit is not None else []
-    return found + _Names(project).problems()
+    return found + _Names(project).problems() + not_finite(project)
+
+
+def _children(path: str, field: _descriptor.FieldDescriptor, value: Any) -> List[Tuple[str, Any]]:
+    """The (JSON path, value) of each element of a field: itself, each of a
+    repeated field's elements, each of a map's values by key."""
+    if field.message_type is None and field.type not in _FLOATS:
+        return []
+    if field.message_type is not None and field.message_type.GetOptions().map_entry:
+        return [(key_path(path, str(key)), value[key]) for key in sorted(value)]
+    if isinstance(value, (_message.Message, float)):
+        return [(path, value)]
+    return [("%s[%d]" % (path, i), v) for i, v in enumerate(value)]
+
+
+def not_finite(project: Project) -> List[str]:
+    """A line for each NaN or infinite number of the project, by its JSON path.
+
+    The walk keeps its own stack: a behavior tree may nest deeper than
+    Python's recursion allows."""
+    found: List[str] = []
+    more: List[str] = []  # the first path not named, and one entry per number counted
+    stack: List[Tuple[str, Any]] = [("", project)]
+    while stack:
+        path, message = stack.pop()
+        children: List[Tuple[str, Any]] = []
+        for field, value in message.ListFields():
+            where = "%s.%s" % (path, field.name) if path else field.name
+            for child_path, child in _children(where, field, value):
+                if isinstance(child, _message.Message):
+                    children.append((child_path, child))
+                elif isinstance(child, float) and not math.isfinite(child):
+                    if len(found) < MAX_NOT_FINITE:
+                        found.append("%s: %s" % (child_path, ERR_NOT_FINITE % child))
+                    else:
+                        more.append(child_path if not more else "")
+        stack.extend(reversed(children))
+    if more:
+        found.append(ERR_MORE_NOT_FINITE % (more[0], len(more) - 1))
+    return found
 
 
 def refusal(found: Sequence[str]) -> str:

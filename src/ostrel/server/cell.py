@@ -1,17 +1,19 @@
 """A simulated work cell: the state that the steps of a program change, and
 the lookups that name what a step refers to (or why it cannot be found).
 
-There is no physics and no kinematics here. Joint-space targets are drawn
-from the project's target generators and joined by smooth joint-space
-trajectories; pose targets are reported as proposals and never claimed
-reachable, since reaching a pose needs inverse kinematics. The steps
-themselves are the table in `ostrel.server.steps`.
+There is no physics and no inverse kinematics here. Joint-space targets
+are drawn from the project's target generators and joined by smooth
+joint-space trajectories; pose targets are reported as proposals and never
+claimed reachable. Forward kinematics places what a robot carries: its
+effector stands at its flange, and an item it holds at the effector's pose
+composed with the grasp offset of the item's linkage, from attach to detach.
+The steps themselves are the table in `ostrel.server.steps`.
 """
 
 import math
 import random
 import threading
-from typing import Dict, Iterable, List, Optional, Tuple, TypedDict, Union
+from typing import Dict, Iterable, List, Optional, Set, Tuple, TypedDict, Union
 
 from google.protobuf.internal import containers
 
@@ -28,9 +30,11 @@ from ostrel.api import (
     variable_pb2,
     workspace_pb2,
 )
+from ostrel import kinematics
 from ostrel.catalog import ROBOT_JOINTS
+from ostrel.kinematics import IDENTITY, Pose, compose, from_pose3, to_pose3
 from ostrel.server import geometry
-from ostrel.server.geometry import compose, translation, vec, vector
+from ostrel.server.geometry import vector
 
 DEFAULT_JOINT_VELOCITY = 1.0  # rad/s, where the project gives no motion limits
 DEFAULT_JOINT_ACCELERATION = 2.0  # rad/s^2
@@ -51,6 +55,7 @@ ERR_CYCLE = "target generator '%s' refers to itself (%s)"
 ERR_JOINT_COUNT = "%s gives %d %s positions for a robot of %d"
 ERR_NO_MIXTURE = "%s mixes no target generators"
 ERR_WEIGHTS = "%s has weights %s for %d target generators"
+ERR_NOT_FINITE = "%s gives a position that is not a finite number: %s"
 ERR_EMPTY_GENERATOR = "%s is empty"
 
 
@@ -89,6 +94,8 @@ class Cell:
         self.perception_on = False
         self.latest: Dict[str, bytes] = {}  # "images", "perception", ... -> the agent's last products, serialized
         self.lock = threading.RLock()
+        for key in sorted(self.config.robots):
+            self.follow(key)
 
     def snapshot(self) -> Tuple[bytes, Dict[str, bytes]]:
         """(serialized workspace state, serialized latest products by agent)."""
@@ -195,10 +202,46 @@ class Cell:
 
     @staticmethod
     def pose_of(states: Union["containers.MessageMap[str, camera_pb2.CameraState]",
-                              "containers.MessageMap[str, fiducial_pb2.FiducialState]"],
-                key: str) -> math_pb2.Pose3:
-        """The base pose of a camera or fiducial in the state, identity when it has none."""
-        return states[key].base_pose if key in states else math_pb2.Pose3(qw=1.0)
+                              "containers.MessageMap[str, fiducial_pb2.FiducialState]",
+                              "containers.MessageMap[str, task_pb2.TaskRegionState]"],
+                key: str) -> Pose:
+        """The base pose of a camera, fiducial or task region in the state,
+        identity when it has none."""
+        return from_pose3(states[key].base_pose) if key in states else IDENTITY
+
+    # Where a robot's effector and held items are ------------------------------
+
+    def active_tool(self, robot_key: str) -> str:
+        """The tool frame the robot's controller works with ("" is the flange)."""
+        controller = self.controllers.get(robot_key)
+        return controller["tool"] if controller is not None else ""
+
+    def tool_in_world(self, robot_key: str, tool: str) -> Optional[Pose]:
+        """The robot's tool frame (its flange for "") in the world, None when
+        the robot has no chain to place it on."""
+        base = self.state.robots[robot_key].base_pose if robot_key in self.state.robots else None
+        try:
+            local = kinematics.tool_pose(self.config.robots[robot_key],
+                                         self.joints(robot_key, self.dof(robot_key)), tool)
+        except (ValueError, StepFailed):
+            return None
+        return local if base is None else compose(from_pose3(base), local)
+
+    def follow(self, robot_key: str) -> None:
+        """Puts the robot's effector at its flange, and the items the
+        effector holds at the effector's pose composed with their grasp offsets."""
+        effector = self.config.robots[robot_key].effector
+        if not effector or self.owner(effector) != robot_key:
+            return
+        flange = self.tool_in_world(robot_key, "")
+        if flange is None:
+            return
+        if effector in self.config.effectors:
+            self.state.effectors[effector].base_pose.CopyFrom(to_pose3(flange))
+        for item, linkage in self.linkages.grasped_items.items():
+            if linkage.effector == effector:
+                pose = compose(flange, from_pose3(linkage.effector_to_item))
+                self.state.items[item].base_pose.CopyFrom(to_pose3(pose))
 
     # Target generators ------------------------------------------------------
 
@@ -221,18 +264,47 @@ class Cell:
     def _region_pose(self, generator: variable_pb2.PoseGenerator, rng: random.Random) -> math_pb2.Pose3:
         region = self.task_region(generator.task_region)
         lo, hi = region.min.linear, region.max.linear
+        bounds = zip((lo.x, lo.y, lo.z), (hi.x, hi.y, hi.z))
         if generator.sample:
-            local = [rng.uniform(a, b) for a, b in zip(vec(lo), vec(hi))]
+            local = [rng.uniform(a, b) for a, b in bounds]
         else:
-            local = [(a + b) / 2.0 for a, b in zip(vec(lo), vec(hi))]
-        pose = compose(region.pose, translation(local[0], local[1], local[2]))
-        return compose(pose, generator.offset_pose)
+            local = [(a + b) / 2.0 for a, b in bounds]
+        pose = compose(from_pose3(region.pose), Pose((local[0], local[1], local[2]), IDENTITY.q))
+        return to_pose3(compose(pose, from_pose3(generator.offset_pose)))
 
-    def _proposal(self, key: str, dof: int, q0: List[float], rng: random.Random,
-                  chain: Tuple[str, ...] = ()) -> planning_pb2.Target:
-        if key in chain:
-            raise StepFailed(ERR_CYCLE % (key, " -> ".join(chain + (key,))))
-        generator = self.generator(key)
+    def _mixed(self, key: str, mixture: variable_pb2.MixtureTarget, rng: random.Random) -> str:
+        """The member of a mixture drawn by its weights."""
+        what = "target generator '%s'" % key
+        names, weights = list(mixture.target_generators), list(mixture.weights)
+        if not names:
+            raise StepFailed(ERR_NO_MIXTURE % what)
+        for name in names:
+            self.generator(name)
+        if not weights:
+            weights = [1.0] * len(names)
+        total = sum(weights)
+        if len(weights) != len(names) or not math.isfinite(total) or total <= 0 or min(weights) < 0:
+            raise StepFailed(ERR_WEIGHTS % (what, weights, len(names)))
+        return rng.choices(names, weights=weights)[0]
+
+    def _resolved(self, key: str, rng: random.Random) -> Tuple[str, variable_pb2.TargetGenerator]:
+        """The generator that gives the target: `key`, or for a mixture the
+        member drawn, followed down nested mixtures (in a loop, so that any
+        depth of nesting is followed)."""
+        path: List[str] = []
+        seen: Set[str] = set()
+        while True:
+            if key in seen:
+                raise StepFailed(ERR_CYCLE % (key, " -> ".join(path + [key])))
+            seen.add(key)
+            path.append(key)
+            generator = self.generator(key)
+            if generator.WhichOneof("type") != "mixture_target":
+                return key, generator
+            key = self._mixed(key, generator.mixture_target, rng)
+
+    def _proposal(self, key: str, dof: int, q0: List[float], rng: random.Random) -> planning_pb2.Target:
+        key, generator = self._resolved(key, rng)
         kind = generator.WhichOneof("type")
         what = "target generator '%s'" % key
         if kind == "joint_position_target":
@@ -240,6 +312,8 @@ class Cell:
             q = self._draw(joint_target.joint_positions, what, rng)
             if len(q) != dof:
                 raise StepFailed(ERR_JOINT_COUNT % (what, len(q), "joint", dof))
+            if not all(math.isfinite(v) for v in q):
+                raise StepFailed(ERR_NOT_FINITE % (what, q))
             if joint_target.wrap_rotations:
                 q = [geometry.wrap(v) for v in q]
             travel = geometry.norm([b - a for a, b in zip(q0, q)])
@@ -254,19 +328,6 @@ class Cell:
                     raise StepFailed(ERR_JOINT_COUNT % (what, len(seed), "seed", dof))
             # Without inverse kinematics the seed stands in for the position.
             return planning_pb2.Target(position=vector(seed), pose=pose, reachable=False)
-        if kind == "mixture_target":
-            mixture = generator.mixture_target
-            names, weights = list(mixture.target_generators), list(mixture.weights)
-            if not names:
-                raise StepFailed(ERR_NO_MIXTURE % what)
-            for name in names:
-                self.generator(name)
-            if not weights:
-                weights = [1.0] * len(names)
-            if len(weights) != len(names) or sum(weights) <= 0 or min(weights) < 0:
-                raise StepFailed(ERR_WEIGHTS % (what, weights, len(names)))
-            chosen = rng.choices(names, weights=weights)[0]
-            return self._proposal(chosen, dof, q0, rng, chain + (key,))
         raise StepFailed(ERR_EMPTY_GENERATOR % what)
 
     def proposals(self, keys: List[str], count: int, dof: int, q0: List[float],

@@ -1,62 +1,14 @@
-"""Small geometry for the simulated cell: poses (Pose3) composed and
-inverted through unit quaternions, joint vectors, and the smooth joint-space
-trajectory that joins two joint positions."""
+"""Joint-space geometry for the simulated cell: joint vectors, and the
+smooth trajectory that joins two joint positions. Poses are
+`ostrel.kinematics`'."""
 
 import math
 from typing import Iterable, List, Sequence, Tuple
 
 from ostrel.api import math_pb2, motion_pb2, trajectory_pb2
 
-Quaternion = Tuple[float, float, float, float]
-Point = Tuple[float, float, float]
-
 TRAJECTORY_POINTS = 11
 MIN_DURATION_S = 0.1
-
-
-def quat(pose: math_pb2.Pose3) -> Quaternion:
-    w, x, y, z = pose.qw, pose.qx, pose.qy, pose.qz
-    n = math.sqrt(w * w + x * x + y * y + z * z)
-    return (1.0, 0.0, 0.0, 0.0) if n == 0.0 else (w / n, x / n, y / n, z / n)
-
-
-def qmul(a: Quaternion, b: Quaternion) -> Quaternion:
-    aw, ax, ay, az = a
-    bw, bx, by, bz = b
-    return (aw * bw - ax * bx - ay * by - az * bz,
-            aw * bx + ax * bw + ay * bz - az * by,
-            aw * by - ax * bz + ay * bw + az * bx,
-            aw * bz + ax * by - ay * bx + az * bw)
-
-
-def rotate(q: Quaternion, v: Sequence[float]) -> Point:
-    vx, vy, vz = v
-    _, x, y, z = qmul(qmul(q, (0.0, vx, vy, vz)), (q[0], -q[1], -q[2], -q[3]))
-    return (x, y, z)
-
-
-def vec(v: math_pb2.Vector3) -> Point:
-    return (v.x, v.y, v.z)
-
-
-def compose(a: math_pb2.Pose3, b: math_pb2.Pose3) -> math_pb2.Pose3:
-    """The pose b given in the frame of pose a, expressed in a's parent frame."""
-    qa = quat(a)
-    p = tuple(pa + pb for pa, pb in zip(vec(a.position), rotate(qa, vec(b.position))))
-    q = qmul(qa, quat(b))
-    return math_pb2.Pose3(position=math_pb2.Vector3(x=p[0], y=p[1], z=p[2]),
-                          qw=q[0], qx=q[1], qy=q[2], qz=q[3])
-
-
-def inverse_point(pose: math_pb2.Pose3, point: Point) -> Point:
-    """A point of pose's parent frame, expressed in the frame of pose."""
-    q = quat(pose)
-    d = tuple(c - p for c, p in zip(point, vec(pose.position)))
-    return rotate((q[0], -q[1], -q[2], -q[3]), d)
-
-
-def translation(x: float, y: float, z: float) -> math_pb2.Pose3:
-    return math_pb2.Pose3(position=math_pb2.Vector3(x=x, y=y, z=z), qw=1.0)
 
 
 def vector(values: Iterable[float]) -> math_pb2.VectorX:

@@ -20,6 +20,7 @@ from ostrel.server.store import EVENT_FIELD, PRODUCT_FIELD, RecordStore
 TIMESTAMP_FIELD = data_pb2.ProductRecord.DESCRIPTOR.fields_by_name["timestamp_ns"].number
 ANY_URL_PREFIX = "type.googleapis.com/"
 ERR_NOT_CLOSED = "%s; its recording was not closed: %s"
+ERR_STEP_BROKE = "%s broke down: %s"
 
 log = logging.getLogger(__name__)
 
@@ -53,7 +54,8 @@ class ProgramRun:
 
     Each leaf step leaves an event in the open recording, if there is one,
     and its products are kept as the agents' latest; both are stored as the
-    step ends. A recording that is still open when the program ends is
+    step ends. A step that fails leaves a failed event, whether the program
+    asked for something the cell cannot do or the server broke down. A recording that is still open when the program ends is
     closed then.
     """
 
@@ -165,6 +167,7 @@ class ProgramRun:
         self.steps += 1
         products: Products = []
         failure: Optional[StepFailed] = None
+        fault: Optional[Exception] = None
         stopped = False
         try:
             if agent == "datalink":
@@ -177,6 +180,9 @@ class ProgramRun:
         except Stopped:  # still leaves its event, then ends the program
             stopped = True
             failure = StepFailed("%s: stopped, the server is shutting down" % label)
+        except Exception as error:  # a fault of the server: recorded as the step's failure, then passed on
+            fault = error
+            failure = StepFailed(ERR_STEP_BROKE % (label, error))
         stop = now_ns()
         self._keep_products(products, stop, stop - start)
         if self.recording is not None:
@@ -194,6 +200,8 @@ class ProgramRun:
             self._close_recording(stop)
         if failure is not None:
             log.debug("%s", failure)
+            if fault is not None:
+                raise fault
             raise Stopped() if stopped else failure
         log.debug("%s done", label)
 

@@ -19,17 +19,18 @@ from ostrel.api import (
     execution_pb2,
     image_pb2,
     linkage_pb2,
-    math_pb2,
     motion_pb2,
     perception_pb2,
     planning_pb2,
     simulation_pb2,
     trajectory_pb2,
 )
-from ostrel.server import drawing
-from ostrel.server.cell import Cell, StepFailed
+from ostrel import kinematics
+from ostrel.kinematics import to_pose3
 from ostrel.protocol.project_limits import preview_size
-from ostrel.server.geometry import compose, inverse_point, translation, vec, vector
+from ostrel.server.cell import Cell, StepFailed
+from ostrel.server.geometry import vector
+from ostrel.server.sight import crop_pixels, preview_pixels, project_marker
 
 Product = Union[perception_pb2.ImagesProducts, perception_pb2.PerceptionProducts,
                 planning_pb2.PlannerProducts, control_pb2.ControllerProducts,
@@ -85,6 +86,7 @@ def _move(cell: Cell, robot_key: str, q1: List[float], duration: float) -> contr
     controller = cell.controllers[robot_key]
     controller["time_s"] += duration
     cell.state.robots[robot_key].joint_positions.CopyFrom(vector(q1))
+    cell.follow(robot_key)
     joint = motion_pb2.JointState(positions=vector(q1), velocities=vector([0.0] * len(q1)))
     return control_pb2.ControllerProducts(
         metrics=control_pb2.ControllerMetrics(), robot=robot_key, time_s=controller["time_s"],
@@ -215,8 +217,21 @@ def _holder(cell: Cell, robot_key: str) -> str:
 
 
 def align_item_to_tool(cell: Cell, step: execution_pb2.AlignItemToTool, rng: random.Random) -> Outcome:
+    """Puts the item at the tool frame; an item the robot holds keeps that
+    place as its grasp offset."""
     cell.item(step.item)
-    cell.tool(step.robot, step.tool)
+    robot = cell.tool(step.robot, step.tool)
+    held = cell.linkages.grasped_items
+    if step.item in held:
+        linkage = held[step.item]
+        if linkage.effector != robot.effector:
+            raise StepFailed(ERR_ALREADY_HELD % (step.item, linkage.effector))
+        linkage.effector_to_item.CopyFrom(to_pose3(kinematics.tool_offset(robot, step.tool)))
+        cell.follow(step.robot)
+    else:
+        pose = cell.tool_in_world(step.robot, step.tool)
+        if pose is not None:
+            cell.state.items[step.item].base_pose.CopyFrom(to_pose3(pose))
     return _simulated(cell), None
 
 
@@ -226,8 +241,11 @@ def attach_item_to_tool(cell: Cell, step: execution_pb2.AttachItemToTool, rng: r
     held = cell.linkages.grasped_items
     if step.item in held:
         raise StepFailed(ERR_ALREADY_HELD % (step.item, held[step.item].effector))
+    # The item is taken at the centre point of the tool the robot works with.
+    offset = kinematics.tool_offset(cell.robot(step.robot), cell.active_tool(step.robot))
     held[step.item].CopyFrom(linkage_pb2.GraspedItemLinkage(
-        effector=effector, item=step.item, effector_to_item=math_pb2.Pose3(qw=1.0)))
+        effector=effector, item=step.item, effector_to_item=to_pose3(offset)))
+    cell.follow(step.robot)
     return _simulated(cell), None
 
 
@@ -253,29 +271,6 @@ def shutdown_perception(cell: Cell, step: execution_pb2.ShutdownPerception, rng:
     return [], None
 
 
-def project_marker(cell: Cell, camera_key: str, marker_key: str) -> Optional[List[math_pb2.Vector2]]:
-    """Image corners of a marker seen by a pinhole camera (z forward), or None."""
-    k = cell.camera(camera_key).intrinsics
-    marker = cell.marker(marker_key)
-    if not (k.width and k.height and k.focal_length_x and k.focal_length_y):
-        return None
-    camera_pose = cell.pose_of(cell.state.cameras, camera_key)
-    marker_pose = cell.pose_of(cell.state.fiducials, marker_key)
-    h = marker.marker_length_m / 2.0
-    corners: List[math_pb2.Vector2] = []
-    for x, y in ((-h, h), (h, h), (h, -h), (-h, -h)):
-        world = vec(compose(marker_pose, translation(x, y, 0.0)).position)
-        cx, cy, cz = inverse_point(camera_pose, world)
-        if cz <= 0.0:
-            return None
-        u = k.focal_length_x * cx / cz + k.optical_center_x
-        v = k.focal_length_y * cy / cz + k.optical_center_y
-        if not (0.0 <= u < k.width and 0.0 <= v < k.height):
-            return None
-        corners.append(math_pb2.Vector2(x=u, y=v))
-    return corners
-
-
 def calibrate_camera_from_markers(cell: Cell, step: execution_pb2.CalibrateCameraFromMarkers,
                                   rng: random.Random) -> Outcome:
     cell.require_perception()
@@ -290,44 +285,9 @@ def calibrate_camera_from_markers(cell: Cell, step: execution_pb2.CalibrateCamer
             products.detected_markers.add(camera=step.camera, corners=corners, id=marker.tag_id)
     if not products.detected_markers:
         raise StepFailed(ERR_SEES_NONE % (step.camera, _quoted(k for k, _ in markers)))
-    products.camera_poses[step.camera].CopyFrom(cell.pose_of(cell.state.cameras, step.camera))
+    # The pose the corners were projected from: its quaternion of unit length.
+    products.camera_poses[step.camera].CopyFrom(to_pose3(cell.pose_of(cell.state.cameras, step.camera)))
     return [("perception", products)], None
-
-
-def visual_markers(cell: Cell) -> List[str]:
-    return [key for key in sorted(cell.config.fiducials) if cell.config.fiducials[key].HasField("visual_marker")]
-
-
-def preview_pixels(cell: Cell, camera_key: str, width: int, height: int) -> bytes:
-    """The camera's preview: every visual marker it sees, filled, where
-    marker detection would report its corners."""
-    k = cell.camera(camera_key).intrinsics
-    pixels = drawing.blank(width, height)
-    for key in visual_markers(cell):
-        corners = project_marker(cell, camera_key, key)
-        if corners is not None:
-            drawing.fill_polygon(pixels, width, height,
-                                 drawing.scaled([(c.x, c.y) for c in corners], width / k.width, height / k.height))
-    return bytes(pixels)
-
-
-def crop_pixels(cell: Cell, region_key: str, width: int, height: int) -> bytes:
-    """The task region seen square-on, its extent in x and y filling the
-    image (x to the right, y up), bordered, with the visual markers on it."""
-    region = cell.task_region(region_key)
-    low, high = region.min.linear, region.max.linear
-    pixels = drawing.blank(width, height)
-    if high.x > low.x and high.y > low.y:
-        for key in visual_markers(cell):
-            marker_pose = cell.pose_of(cell.state.fiducials, key)
-            h = cell.config.fiducials[key].visual_marker.marker_length_m / 2.0
-            corners: List[Tuple[float, float]] = []
-            for x, y in ((-h, h), (h, h), (h, -h), (-h, -h)):
-                rx, ry, _ = inverse_point(region.pose, vec(compose(marker_pose, translation(x, y, 0.0)).position))
-                corners.append(((rx - low.x) / (high.x - low.x) * width, (high.y - ry) / (high.y - low.y) * height))
-            drawing.fill_polygon(pixels, width, height, corners)
-    drawing.frame(pixels, width, height)
-    return bytes(pixels)
 
 
 def record_images(cell: Cell, step: execution_pb2.RecordImages, rng: random.Random) -> Outcome:
