@@ -97,7 +97,7 @@ def test_calls_without_a_valid_token_are_refused_from_their_headers(serve, tmp_p
     started = time.monotonic()
     hostile = [silent_call(channel, metadata, serve.release, body) for _ in range(6)]
     assert [code_of(call) for call in hostile] == [grpc.StatusCode.UNAUTHENTICATED] * 6
-    assert time.monotonic() - started < 2  # not a read of the body, not a wait for it
+    assert time.monotonic() - started < 3  # not a read of the body, not a wait for it
     connect(channel)  # the workers are free for a caller with the token
     assert healthy(channel)
 
@@ -183,7 +183,7 @@ def test_sighup_never_kills_and_a_stop_signal_is_acted_on_at_once(tmp_path, name
         time.sleep(0.3)
         assert proc.poll() is None
         proc.send_signal(signal.SIGTERM)
-    assert ends_within(proc, 2) == 0
+    assert ends_within(proc, 5) == 0
 
 
 def test_a_sighup_the_moment_the_port_listens_is_survived(tmp_path):
@@ -196,7 +196,7 @@ def test_a_sighup_the_moment_the_port_listens_is_survived(tmp_path):
     proc.send_signal(signal.SIGHUP)
     assert proc.stdout.readline().startswith("ostrel-server listening")
     proc.send_signal(signal.SIGTERM)
-    assert ends_within(proc, 2) == 0
+    assert ends_within(proc, 5) == 0
 
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="threads signalled by tgkill")
@@ -209,4 +209,4 @@ def test_a_sigterm_delivered_to_any_thread_stops_the_server(tmp_path):
         proc.kill()
         pytest.skip("this C library has no tgkill")
     assert tgkill(proc.pid, others[-1], signal.SIGTERM) == 0  # a runtime thread, not the main one
-    assert ends_within(proc, 2) == 0
+    assert ends_within(proc, 5) == 0
