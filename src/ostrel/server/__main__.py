@@ -120,7 +120,9 @@ def build_parser() -> argparse.ArgumentParser:
                              "the service without its schema files)")
     parser.add_argument("--log-level", default="INFO", choices=["DEBUG", "INFO", "WARNING", "ERROR"])
     security = parser.add_argument_group("security")
-    security.add_argument("--tls-cert", metavar="FILE", help="serve TLS with this PEM certificate (chain)")
+    security.add_argument("--tls-cert", metavar="FILE",
+                          help="serve TLS with this PEM certificate (chain); read again on SIGHUP, with the key "
+                               "and the client CA")
     security.add_argument("--tls-key", metavar="FILE", help="the PEM private key of --tls-cert")
     security.add_argument("--tls-client-ca", metavar="FILE",
                           help="require a client certificate signed by one of these PEM CA certificates")
@@ -130,10 +132,11 @@ def build_parser() -> argparse.ArgumentParser:
     security.add_argument("--insecure", action="store_true",
                           help="allow serving a non-loopback address without TLS")
     security.add_argument("--allow-shared-secret-files", action="store_true",
-                          help="accept a token file or key that its group or others may read")
-    security.add_argument("--max-calls", type=_positive_int, default=None,
+                          help="accept a token file or key that its group or others may read (refused "
+                               "by default)")
+    security.add_argument("--max-calls", metavar="N", type=_positive_int, default=None,
                           help="service calls in flight, more are refused as busy (default: 4 per worker, 32)")
-    security.add_argument("--read-timeout", type=_seconds, default=DEFAULT_READ_TIMEOUT,
+    security.add_argument("--read-timeout", metavar="SECONDS", type=_seconds, default=DEFAULT_READ_TIMEOUT,
                           help="seconds a call's request may take to arrive (default: %(default)g)")
     return parser
 
