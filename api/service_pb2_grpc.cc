@@ -13,122 +13,19 @@
 
 #include "frame.h"
 #include "function.h"
-#include "generated/service_pb2_grpc_table.h"
+#include "service_tables.h"
 
 namespace {
 
+using namespace ostrel::service;
 using ostrel::frame::bind;
 using ostrel::frame::import_as;
 using ostrel::frame::lookup;
 using ostrel::frame::Ref;
 using ostrel::function::Impl;
 
-// The names the module uses besides those of its method table.
-#define OSTREL_SERVICE_RUNTIME_NAMES(X)                                          \
-  X(kGrpc, "grpc")                                                               \
-  X(kInit, "__init__")                                                           \
-  X(kModuleKey, "__module__")                                                    \
-  X(kQualnameKey, "__qualname__")                                                \
-  X(kModuleName, "api.service_pb2_grpc")                                         \
-  X(kSerializeToString, "SerializeToString")                                     \
-  X(kFromString, "FromString")                                                   \
-  X(kUnaryUnary, "unary_unary")                                                  \
-  X(kRequestSerializer, "request_serializer")                                    \
-  X(kResponseDeserializer, "response_deserializer")                              \
-  X(kRequestDeserializer, "request_deserializer")                                \
-  X(kResponseSerializer, "response_serializer")                                  \
-  X(kHandlerFactory, "unary_unary_rpc_method_handler")                           \
-  X(kGenericHandlerFactory, "method_handlers_generic_handler")                   \
-  X(kAddGenericHandlers, "add_generic_rpc_handlers")                             \
-  X(kStatusCode, "StatusCode")                                                   \
-  X(kUnimplemented, "UNIMPLEMENTED")                                             \
-  X(kSetCode, "set_code")                                                        \
-  X(kSetDetails, "set_details")                                                  \
-  X(kExperimental, "experimental")                                               \
-  X(kSelf, "self")                                                               \
-  X(kChannel, "channel")                                                         \
-  X(kRequest, "request")                                                         \
-  X(kContext, "context")                                                         \
-  X(kServicer, "servicer")                                                       \
-  X(kServer, "server")                                                           \
-  X(kTarget, "target")                                                           \
-  X(kOptions, "options")                                                         \
-  X(kChannelCredentials, "channel_credentials")                                  \
-  X(kCallCredentials, "call_credentials")                                        \
-  X(kInsecure, "insecure")                                                       \
-  X(kCompression, "compression")                                                 \
-  X(kWaitForReady, "wait_for_ready")                                             \
-  X(kTimeout, "timeout")                                                         \
-  X(kMetadata, "metadata")
-
-#define OSTREL_SERVICE_NAMES(X) OSTREL_SERVICE_RUNTIME_NAMES(X) OSTREL_SERVICE_TABLE_NAMES(X)
-
-OSTREL_NAME_TABLE(OSTREL_SERVICE_NAMES)
-
 constexpr char kSource[] = "ostrel/api/service_pb2_grpc";
 constexpr char kNotImplemented[] = "Method not implemented!";
-
-// The message modules, imported from the package in this order after grpc.
-#define OSTREL_IMPORT_ROW(module, alias) {module, alias},
-constexpr Name kImports[][2] = {OSTREL_SERVICE_IMPORTS(OSTREL_IMPORT_ROW)};
-#undef OSTREL_IMPORT_ROW
-
-// A message class, reached through the alias of its module.
-struct MessageClass {
-  Name module_alias, name;
-};
-
-struct Method {
-  Name name;
-  MessageClass request, response;
-};
-
-// The service's methods. Their order is the order of the stub's attributes,
-// the servicer's methods, the registered handlers and the one-shot calls.
-#define OSTREL_METHOD_ROW(method, request_alias, request, response_alias, response) \
-  {method, {request_alias, request}, {response_alias, response}},
-constexpr Method kMethods[] = {OSTREL_SERVICE_METHODS(OSTREL_METHOD_ROW)};
-#undef OSTREL_METHOD_ROW
-constexpr size_t kMethodCount = sizeof kMethods / sizeof kMethods[0];
-
-// Parameter lists of the four kinds of function.
-enum Shape : size_t { kStubShape, kServicerShape, kRegisterShape, kOneShotShape, kShapeCount };
-constexpr Name kStubParameters[] = {kSelf, kChannel};
-constexpr Name kServicerParameters[] = {kSelf, kRequest, kContext};
-constexpr Name kRegisterParameters[] = {kServicer, kServer};
-constexpr Name kOneShotParameters[] = {
-    kRequest,  kTarget,      kOptions,      kChannelCredentials, kCallCredentials,
-    kInsecure, kCompression, kWaitForReady, kTimeout,            kMetadata};
-// Positions of the one-shot parameters in the argument array.
-enum OneShotArgument : size_t {
-  aRequest, aTarget, aOptions, aChannelCredentials, aCallCredentials,
-  aInsecure, aCompression, aWaitForReady, aTimeout, aMetadata,
-};
-
-// The defaults of the one-shot parameters from `options` on, in order:
-// options=(), then None for all but insecure=False.
-enum Default { kEmptyTuple, kNoneDefault, kFalseDefault };
-constexpr Default kOneShotDefaults[] = {
-    kEmptyTuple,   kNoneDefault, kNoneDefault, kFalseDefault,
-    kNoneDefault,  kNoneDefault, kNoneDefault, kNoneDefault};
-static_assert(std::size(kOneShotDefaults) == std::size(kOneShotParameters) - aOptions,
-              "a default for every one-shot parameter after request and target");
-
-struct ShapeDef {
-  const Name* parameters;
-  size_t count;
-  bool has_defaults;  // the one-shot defaults for all but the first two
-};
-template <size_t N>
-constexpr ShapeDef shape(const Name (&parameters)[N], bool has_defaults) {
-  return {parameters, N, has_defaults};
-}
-constexpr ShapeDef kShapes[kShapeCount] = {
-    shape(kStubParameters, false),
-    shape(kServicerParameters, false),
-    shape(kRegisterParameters, false),
-    shape(kOneShotParameters, true),
-};
 
 // Process-wide constants, made once by make_constants and never freed.
 PyObject* names[kNameCount];
@@ -303,20 +200,19 @@ PyObject* new_tuple_of_names(const Name* ids, size_t count) {
   return tuple;
 }
 
-template <size_t N>
-PyObject* new_tuple_of_names(const Name (&ids)[N]) {
-  return new_tuple_of_names(ids, N);
+PyObject* new_default(Default value) {
+  if (value == kEmptyTuple) return PyTuple_New(0);
+  PyObject* object = value == kFalseDefault ? Py_False : Py_None;
+  Py_INCREF(object);
+  return object;
 }
 
 // The tuple of the one-shot defaults, made from kOneShotDefaults.
 PyObject* new_one_shot_defaults() {
-  Ref defaults(PyTuple_New(static_cast<Py_ssize_t>(std::size(kOneShotDefaults))));
-  if (!defaults) return nullptr;
-  for (size_t i = 0; i < std::size(kOneShotDefaults); ++i) {
-    PyObject* value = kOneShotDefaults[i] == kEmptyTuple ? PyTuple_New(0)
-                      : kOneShotDefaults[i] == kFalseDefault ? Py_False
-                                                             : Py_None;
-    if (kOneShotDefaults[i] != kEmptyTuple) Py_INCREF(value);
+  constexpr size_t count = std::size(kOneShotDefaults) - kOneShotRequired;
+  Ref defaults(PyTuple_New(static_cast<Py_ssize_t>(count)));
+  for (size_t i = 0; defaults && i < count; ++i) {
+    PyObject* value = new_default(kOneShotDefaults[kOneShotRequired + i]);
     if (value == nullptr) return nullptr;
     PyTuple_SET_ITEM(defaults.get(), static_cast<Py_ssize_t>(i), value);
   }
@@ -342,9 +238,11 @@ bool make_constants() {
   constexpr Name kClientKeywords[] = {kRequestSerializer, kResponseDeserializer};
   constexpr Name kServerKeywords[] = {kRequestDeserializer, kResponseSerializer};
   if ((client_keywords == nullptr &&
-       (client_keywords = new_tuple_of_names(kClientKeywords)) == nullptr) ||
+       (client_keywords = new_tuple_of_names(kClientKeywords, std::size(kClientKeywords))) ==
+           nullptr) ||
       (server_keywords == nullptr &&
-       (server_keywords = new_tuple_of_names(kServerKeywords)) == nullptr)) {
+       (server_keywords = new_tuple_of_names(kServerKeywords, std::size(kServerKeywords))) ==
+           nullptr)) {
     return false;
   }
   if (not_implemented_text == nullptr &&
@@ -354,8 +252,7 @@ bool make_constants() {
   if (source_name == nullptr && (source_name = PyUnicode_FromString(kSource)) == nullptr) {
     return false;
   }
-  if (one_shot_defaults == nullptr &&
-      (one_shot_defaults = new_one_shot_defaults()) == nullptr) {
+  if (one_shot_defaults == nullptr && (one_shot_defaults = new_one_shot_defaults()) == nullptr) {
     return false;
   }
   if (functions[0].impl == nullptr) lay_out_functions();

@@ -196,11 +196,11 @@ class Client:
     def __init__(self, port):
         import grpc
         from ostrel.api import ostrel_service_pb2, service_pb2, service_pb2_grpc
-        from ostrel.protocol import project_names as projectcheck
+        from ostrel.protocol import metadata
 
         records = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"].methods_by_name["pullDataRecords"]
         self.records_path = "/%s/%s" % (records.containing_service.full_name, records.name)
-        self.allow_empty = ((projectcheck.ALLOW_EMPTY_METADATA, projectcheck.ALLOW_EMPTY_VALUES[0]),)
+        self.allow_empty = ((metadata.ALLOW_EMPTY_METADATA, metadata.ALLOW_EMPTY_VALUES[0]),)
         self.channel = grpc.insecure_channel("127.0.0.1:%d" % port, options=UNLIMITED)
         grpc.channel_ready_future(self.channel).result(timeout=30)
         self.stub = service_pb2_grpc.OstrelStub(self.channel)

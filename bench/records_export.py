@@ -51,6 +51,18 @@ def have_mcap() -> bool:
     return True
 
 
+def pull_answer(port: str, path: Path) -> int:
+    """The server's serialized DataRecords answer, as it sends it, written to path; its size."""
+    return int(subprocess.check_output([sys.executable, "-c", (
+        "import grpc\nfrom ostrel.api import ostrel_service_pb2 as O, service_pb2 as S\n"
+        "m = O.DESCRIPTOR.services_by_name['Ostrel'].methods_by_name['pullDataRecords']\n"
+        "c = grpc.insecure_channel('localhost:%s', options=[('grpc.max_receive_message_length', -1)])\n"
+        "f = c.unary_unary('/%%s/%%s' %% (m.containing_service.full_name, m.name), "
+        "request_serializer=S.RecordsRequest.SerializeToString)\n"
+        "a = f(S.RecordsRequest(), timeout=300)\nopen(%r, 'wb').write(a)\nprint(len(a))")
+        % (port, str(path))]))
+
+
 def measured(argv: list, out: "Path | None") -> tuple:
     proc = subprocess.run(["/usr/bin/time", "-f", "%e %M", *argv], capture_output=True, text=True, timeout=600)
     if proc.returncode:
@@ -82,14 +94,7 @@ def main() -> None:
             for step in (["push", str(work / "project.json")], ["run", behavior, "--wait", "--poll", "0.05"]):
                 subprocess.run(ostrel + step, check=True, stdout=subprocess.DEVNULL, timeout=600)
             answer_file = work / "answer.bin"
-            answer = int(subprocess.check_output([sys.executable, "-c", (
-                "import grpc\nfrom ostrel.api import ostrel_service_pb2 as O, service_pb2 as S\n"
-                "m = O.DESCRIPTOR.services_by_name['Ostrel'].methods_by_name['pullDataRecords']\n"
-                "c = grpc.insecure_channel('localhost:%s', options=[('grpc.max_receive_message_length', -1)])\n"
-                "f = c.unary_unary('/%%s/%%s' %% (m.containing_service.full_name, m.name), "
-                "request_serializer=S.RecordsRequest.SerializeToString)\n"
-                "a = f(S.RecordsRequest(), timeout=300)\nopen(%r, 'wb').write(a)\nprint(len(a))")
-                % (port, str(answer_file))]))
+            answer = pull_answer(port, answer_file)
             commands = [
                 ("records (summary)", ostrel + ["records"], None),
                 ("records --export", ostrel + ["records", "--export", str(work / "run")], work / "run"),

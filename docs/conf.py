@@ -22,6 +22,8 @@ root_doc = "index"
 exclude_patterns = ["_build"]
 # Links to a heading of another page (server.md#limits) are checked too.
 myst_heading_anchors = 4
+# Text as written: no typographic dashes in "--flag" or quotes in 'NAME: VALUE'.
+smartquotes = False
 html_theme = "furo"
 html_title = "ostrel"
 # Pages whose text the build appends, and the function that makes it.
@@ -35,6 +37,13 @@ def append_generated(app, docname, source):
         source[0] += "\n" + importlib.import_module(GENERATED[docname]).reference() + "\n"
 
 
+def always_read_generated(app, env, added, changed, removed):
+    """The generated pages are read on every build: their source file does not
+    change when the parsers do."""
+    return [name for name in GENERATED if name in env.found_docs]
+
+
 def setup(app):
     app.connect("source-read", append_generated)
+    app.connect("env-get-outdated", always_read_generated)
     return {"parallel_read_safe": True}

@@ -19,7 +19,7 @@ import grpc
 import pytest
 from google.protobuf import json_format
 
-from ostrel import cli, outfile, protojson, wire
+from ostrel import cli, outfile, protojson, terminal, wire
 from ostrel.cli import errors, files
 from ostrel.cli import calls as cli_client
 from ostrel.cli import arguments, commands
@@ -47,7 +47,7 @@ def run_cli(capsys, *argv):
 
 def assert_one_short_error(code, out, err, *fragments):
     assert code == errors.EXIT_ERROR and out == ""
-    assert err.count("\n") == 1 and err.endswith("\n") and len(err) < errors.MAX_ERROR_CHARS + 40, err
+    assert err.count("\n") == 1 and err.endswith("\n") and len(err) < terminal.MAX_ERROR_CHARS + 40, err
     for fragment in fragments:
         assert fragment in err
 
@@ -119,7 +119,7 @@ def test_a_target_the_runtime_refuses_is_one_line_without_runtime_log():
     ("a" * 200 + "b" * 200, "a" * 200 + " ... " + "b" * 95),
 ])
 def test_one_line(text, expected):
-    assert errors.one_line(text, limit=300) == expected
+    assert terminal.one_line(text, limit=300) == expected
 
 
 @pytest.mark.parametrize("message, expected", [
@@ -376,13 +376,6 @@ print(sorted(m for m in {watched!r} if m in sys.modules and m not in before))
 def test_help_argument_faults_and_plain_commands_import_only_what_they_need(fresh, module, argv, watched):
     proc = fresh(IMPORTS_OF.format(argv=argv, module=module, watched=watched))
     assert proc.stdout.splitlines()[-1] == "[]", proc.stdout + proc.stderr
-
-
-def test_the_light_package_states_the_servers_default_message_size():
-    from ostrel import server
-    from ostrel.server import servicer
-
-    assert server.DEFAULT_MAX_MESSAGE_SIZE == servicer.DEFAULT_MAX_MESSAGE_SIZE
 
 
 # Times, exit codes, help pages, completion -------------------------------------

@@ -74,20 +74,6 @@ def test_table_rows_have_two_cells_and_no_unexpanded_defaults(reference):
         assert "%(" not in row, row
 
 
-@pytest.mark.parametrize("flags,options,name", [
-    (("--db",), {}, "--db DB"),
-    (("--out",), {"metavar": "FILE"}, "--out FILE"),
-    (("-H", "--header"), {"metavar": "'NAME: VALUE'"}, "-H, --header 'NAME: VALUE'"),
-    (("--json",), {"action": "store_true"}, "--json"),
-    (("--level",), {"choices": ["A", "B"]}, "--level {A,B}"),
-    (("shell",), {"choices": ["bash", "zsh"]}, "shell"),
-    (("project",), {"metavar": "PROJECT.json"}, "PROJECT.json"),
-])
-def test_option_names_read_as_in_help(tool, flags, options, name):
-    action = argparse.ArgumentParser().add_argument(*flags, **options)
-    assert tool.option_name(action) == name
-
-
 @pytest.mark.parametrize("help_text,expected", [
     ("a | b", "a \\| b"),
     ("two\nlines,   spaced", "two lines, spaced"),

@@ -13,7 +13,6 @@ import os
 import shutil
 import struct
 import subprocess
-import sys
 import zlib
 from pathlib import Path
 
@@ -535,20 +534,6 @@ def spawn(*argv):
     for a full path with close_fds off, runs no fork handlers."""
     return subprocess.run(argv, capture_output=True, timeout=90, close_fds=False)
 
-
-def test_report_without_matplotlib_says_what_to_install():
-    code = """if True:
-        import sys
-        sys.modules["matplotlib"] = None
-        from ostrel import cli
-        sys.exit(cli.main(["--target", "127.0.0.1:9", "report"]))"""
-    proc = spawn(sys.executable, "-c", code)
-    assert proc.returncode == errors.EXIT_ERROR and proc.stdout == b""
-    assert proc.stderr == (b"ostrel: error: the report's plots (ostrel report) need the extra 'report', which is not "
-                           b'installed (no module matplotlib): pip install "ostrel[report]"\n')
-
-
-# Browser -----------------------------------------------------------------------------------
 
 def _chromium():
     for name in ("chromium", "chromium-browser", "google-chrome"):

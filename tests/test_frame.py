@@ -232,10 +232,13 @@ def run_in(kind, code):
             low.run_string(low.create(), code)
         elif kind == "checked":
             import _testcapi
-            _testcapi.run_in_subinterp_with_config(
-                code, use_main_obmalloc=True, allow_fork=True, allow_exec=True,
-                allow_threads=True, allow_daemon_threads=True,
-                check_multi_interp_extensions=True, gil=1)
+            config = dict(use_main_obmalloc=True, allow_fork=True, allow_exec=True,
+                          allow_threads=True, allow_daemon_threads=True,
+                          check_multi_interp_extensions=True)
+            try:  # the shared GIL: gil=1 from 3.12.1 on, own_gil=False in 3.12.0
+                _testcapi.run_in_subinterp_with_config(code, gil=1, **config)
+            except TypeError:
+                _testcapi.run_in_subinterp_with_config(code, own_gil=False, **config)
         else:
             low.run_string(low.create(isolated=kind == "isolated"), code)
         return

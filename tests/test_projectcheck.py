@@ -11,6 +11,7 @@ from ostrel.cli import commands as cli
 from ostrel.api import common_pb2 as C
 from ostrel.api import project_pb2
 from ostrel.api import service_pb2 as S
+from ostrel.protocol import metadata
 from ostrel.protocol import project_names as projectcheck
 from test_server_cli import (CONTROLLER, OPEN, PERCEPTION, SAMPLE, START, Cell, goto, ostrel, sample_project, sequence,
                              with_behavior)
@@ -192,7 +193,7 @@ def test_an_empty_project_is_taken_only_when_asked_for(cell, project):
     status = cell.stub.pushProjectSnapshot(project)
     assert status.code == C.FAILURE and "--allow-empty" in status.message and "empty" in status.message
     assert cell.stub.pullProjectSnapshot(GENERIC) == sample_project()
-    status = cell.stub.pushProjectSnapshot(project, metadata=[(projectcheck.ALLOW_EMPTY_METADATA, "1")])
+    status = cell.stub.pushProjectSnapshot(project, metadata=[(metadata.ALLOW_EMPTY_METADATA, "1")])
     assert status.code == C.SUCCESS, status.message
     assert cell.stub.pullProjectSnapshot(GENERIC) == project
     cell.push(sample_project())

@@ -226,7 +226,16 @@ def test_settings_that_cannot_work_are_refused_before_any_channel(settings, frag
 def test_settings_that_can_work_make_their_metadata(target, settings, metadata):
     checked = connection_settings.check(target, **settings)
     assert list(checked.metadata) == metadata
-    assert TOKEN not in repr(checked) and "x-trace-bin" in repr(checked) or not settings.get("headers")
+    assert all(repr(name) in repr(checked) and repr(value) not in repr(checked) for name, value in metadata)
+
+
+def test_the_settings_show_no_secret(certs):
+    cert, key = certs["client"]
+    checked = connection_settings.check("cell:1", cacert=certs["ca"][0], cert=cert, key=key, token=TOKEN)
+    shown = repr(checked)
+    with open(key) as handle:
+        body = "".join(handle.read().splitlines()[1:-1])
+    assert TOKEN not in shown and body[:16] not in shown and "private_key=<hidden>" in shown
 
 
 @pytest.mark.parametrize("target, loopback", [

@@ -68,7 +68,7 @@ def test_written_fields_parse_as_the_runtime_writes_them():
               + wire.uint_field(fields["start_timestamp_ns"].number, 2**63)
               + wire.uint_field(fields["stop_timestamp_ns"].number, 0)  # left out, as the runtime does
               + wire.string_field(fields["description"].number, "")  # left out too
-              + b"".join(wire.message_pieces(fields["events"].number, [record.events[0].SerializeToString()])))
+              + wire.field(fields["events"].number, record.events[0].SerializeToString()))
     assert joined == record.SerializeToString()
     status = C.Status.DESCRIPTOR.fields_by_name
     written = wire.uint_field(status["code"].number, C.FAILURE) + wire.string_field(status["message"].number, "näh")

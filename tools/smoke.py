@@ -49,7 +49,7 @@ def round_trip() -> None:
     from ostrel.api import project_pb2, service_pb2, service_pb2_grpc
     from ostrel.api import common_pb2
     from ostrel.server import OstrelServer
-    from ostrel.protocol.project_names import ALLOW_EMPTY_METADATA
+    from ostrel.protocol.metadata import ALLOW_EMPTY_METADATA
 
     with tempfile.TemporaryDirectory() as tmp:
         server = OstrelServer(db=os.path.join(tmp, "smoke.sqlite3"), port=0, time_scale=0.0)

@@ -5,12 +5,18 @@ installed raises one ImportError naming it."""
 
 import importlib
 from types import ModuleType
+from typing import Mapping, NamedTuple, Tuple
 
-# Extra -> what needs it, as the error names it.
-EXTRAS = {
-    "mcap": "MCAP files (ostrel records --mcap)",
-    "report": "the report's plots (ostrel report)",
-    "completion": "shell completion scripts (ostrel completion)",
+
+class Extra(NamedTuple):
+    purpose: str  # what needs it, as the error names it
+    modules: Tuple[str, ...]  # the top-level modules it installs that the package imports
+
+
+EXTRAS: Mapping[str, Extra] = {
+    "mcap": Extra("MCAP files (ostrel records --mcap)", ("mcap", "mcap_protobuf", "foxglove_schemas_protobuf")),
+    "report": Extra("the report's plots (ostrel report)", ("matplotlib",)),
+    "completion": Extra("shell completion scripts (ostrel completion)", ("shtab",)),
 }
 
 ERR_MISSING_EXTRA = '%s need the extra %r, which is not installed (no module %s): pip install "ostrel[%s]"'
@@ -26,4 +32,4 @@ def require(module: str, extra: str) -> ModuleType:
         return importlib.import_module(module)
     except ImportError as error:
         missing = error.name or module
-        raise MissingExtra(ERR_MISSING_EXTRA % (EXTRAS[extra], extra, missing, extra), name=missing) from None
+        raise MissingExtra(ERR_MISSING_EXTRA % (EXTRAS[extra].purpose, extra, missing, extra), name=missing) from None

@@ -7,7 +7,7 @@ fields whose payloads are already serialized, so that a message can be
 answered from stored parts.
 """
 
-from typing import Iterator, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Iterator, NamedTuple, Optional, Tuple
 
 _VARINT = 0
 _LENGTH_DELIMITED = 2
@@ -109,8 +109,3 @@ def string_field(number: int, text: str) -> bytes:
     """A string field, left out when empty as a proto3 scalar is."""
     return field(number, text.encode("utf-8")) if text else b""
 
-
-def message_pieces(number: int, pieces: Sequence[bytes]) -> List[bytes]:
-    """A message field whose payload is the concatenation of `pieces`,
-    as pieces, so that the caller joins everything once."""
-    return [field_head(number, sum(len(p) for p in pieces)), *pieces]

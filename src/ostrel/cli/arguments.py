@@ -8,9 +8,9 @@ import os
 import re
 import sys
 import time
-from typing import Any, Dict, NoReturn, Optional, Sequence, Tuple
+from typing import Any, Dict, Optional, Sequence, Tuple
 
-from ostrel.cli.errors import EXIT_ERROR, one_line
+from ostrel.programs import OneLineParser
 from ostrel.connection.sources import connection_options
 
 MIN_SECONDS = 0.01
@@ -91,13 +91,10 @@ class _Formatter(argparse.HelpFormatter):
         super().__init__(prog, indent_increment, max_help_position, _help_width() if width is None else width)
 
 
-class Parser(argparse.ArgumentParser):
+class Parser(OneLineParser):
     def __init__(self, *args: Any, **kwargs: Any) -> None:
         kwargs.setdefault("formatter_class", _Formatter)
         super().__init__(*args, **kwargs)
-
-    def error(self, message: str) -> NoReturn:
-        self.exit(EXIT_ERROR, "%s: error: %s\n" % (self.prog, one_line(message)))
 
 
 Argument = Tuple[Tuple[str, ...], Dict[str, Any]]

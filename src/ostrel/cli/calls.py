@@ -12,7 +12,8 @@ from types import FrameType
 from typing import Any, Callable, Iterator, Optional, Sequence, Tuple
 
 from ostrel import wire
-from ostrel.cli.errors import CliError, StillRunning, shown
+from ostrel.cli.errors import CliError, StillRunning
+from ostrel.terminal import shown
 from ostrel.connection.explain import explain
 from ostrel.connection.settings import Transport
 from ostrel.runtime_logs import quiet_grpc_logs
@@ -54,11 +55,10 @@ class Api:
         found = self.service_descriptor.methods_by_name[method]
         return "/%s/%s" % (self.service_descriptor.full_name, found.name)
 
-    def code_name(self, code: int) -> str:
-        return str(self.common.Code.Name(code)) if code in self.common.Code.values() else str(code)
-
     def status_line(self, status: Any) -> str:
-        return "%s: %s" % (self.code_name(status.code), shown(status.message))
+        from ostrel.protocol.statuses import status_name
+
+        return "%s: %s" % (status_name(status.code), shown(status.message))
 
 
 def _serialize(message: Any) -> bytes:
@@ -180,10 +180,12 @@ class CtrlC:
 def current_status(client: Client, ctrl_c: Optional[CtrlC] = None) -> Any:
     """The status of the system state, without parsing the rest of it (the
     state carries the latest images, which the status line never shows)."""
+    from ostrel.protocol.fields import STATE_STATUS_FIELD
+
     method = "pullSystemState"
     answer = memoryview(client.call_raw(method, client.api.requests.GenericRequest(), ctrl_c))
     try:
-        return client.api.common.Status.FromString(b"".join(wire.field_spans(answer, 1)))
+        return client.api.common.Status.FromString(b"".join(wire.field_spans(answer, STATE_STATUS_FIELD)))
     except Exception as error:  # ValueError from the scan, DecodeError from the runtime
         raise CliError(ERR_MALFORMED % (method, error)) from None
 

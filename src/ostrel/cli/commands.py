@@ -7,10 +7,12 @@ import os
 import sys
 from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence, Tuple
 
+from ostrel.programs import VersionAction
 from ostrel.cli.arguments import Argument, Parser, add_arguments, arg, common_options, parse_seconds, parse_since
 from ostrel.cli.calls import Api, Client, CtrlC, FIRST_POLL_S, wait_for_end
-from ostrel.cli.errors import (EXIT_ERROR, EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, Interrupted,
-                               exit_codes_text, one_line)
+from ostrel.cli.errors import EXIT_FAILURE, EXIT_INTERRUPTED, PROG, CliError, Interrupted, exit_codes_text
+from ostrel.programs import EXIT_ERROR
+from ostrel.terminal import one_line
 from ostrel.connection.settings import Transport
 from ostrel.cli.files import read_project, write_file
 from ostrel.cli.output import describe_project, describe_state
@@ -43,7 +45,7 @@ def cmd_connect(args: argparse.Namespace, client: Client) -> int:
 
 
 def cmd_push(args: argparse.Namespace, client: Client) -> int:
-    from ostrel.protocol.project_names import ALLOW_EMPTY_METADATA
+    from ostrel.protocol.metadata import ALLOW_EMPTY_METADATA
 
     project = read_project(args.project, client.api.project.ProjectSnapshot())
     metadata = [(ALLOW_EMPTY_METADATA, "1")] if args.allow_empty else []
@@ -213,10 +215,8 @@ def build_parser(commands: Sequence[Command] = COMMANDS,
                  completions: Optional[Dict[str, Any]] = None) -> argparse.ArgumentParser:
     """The parser of the command line; `completions` maps metavars to how a
     shell completes them (for the completion scripts only)."""
-    from ostrel import version_action
-
     parser = Parser(prog=PROG, description="Client of the Ostrel work-cell service.", epilog=exit_codes_text())
-    parser.add_argument("--version", action=version_action())
+    parser.add_argument("--version", action=VersionAction)
     add_arguments(parser, common_options())
     # Common options are taken before or after the command: `ostrel --json state` or `ostrel state --json`.
     common = Parser(add_help=False)

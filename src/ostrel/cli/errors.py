@@ -2,9 +2,11 @@
 
 from typing import List, Optional, Tuple
 
+from ostrel.programs import EXIT_ERROR as EXIT_ERROR  # the command line's exit codes, all here
+from ostrel.terminal import one_line
+
 PROG = "ostrel"
 EXIT_FAILURE = 1  # the service answered FAILURE, or a waited program failed
-EXIT_ERROR = 2  # the command could not be carried out (usage, file, connection)
 EXIT_STILL_RUNNING = 3  # run --wait gave up waiting; the program goes on
 EXIT_INTERRUPTED = 130
 # What each exit code means, for --help and the README.
@@ -16,7 +18,6 @@ EXIT_CODES = (
     (EXIT_INTERRUPTED, "interrupted (Ctrl-C); on run --wait that stops the waiting, not the program, and says so"),
 )
 
-MAX_ERROR_CHARS = 400  # an error line longer than this is cut in the middle
 MAX_REASON_CHARS = 200  # the same for the reason of a JSON parse error
 
 
@@ -38,31 +39,6 @@ def exit_codes_text() -> str:
 
 class Interrupted(Exception):
     """Ctrl-C, with what it leaves behind; reported as one line, EXIT_INTERRUPTED."""
-
-
-_CONTROL = {code: "\\x%02x" % code for code in (*range(32), 127)}
-_CONTROL.update({ord("\t"): " ", ord("\n"): " ", ord("\r"): " "})
-
-
-# C0 and C1 control characters, which a terminal would act on.
-_TERMINAL_CONTROL = {code: "\\x%02x" % code for code in (*range(32), *range(127, 160))}
-
-
-def shown(text: str) -> str:
-    """Text that came from the server, for a line of the terminal: control
-    characters escaped, so that it cannot move the cursor or end the line."""
-    return text.translate(_TERMINAL_CONTROL)
-
-
-def one_line(text: str, limit: int = MAX_ERROR_CHARS) -> str:
-    """`text` on one line: control characters escaped, runs of spaces joined,
-    and the middle cut out when it is longer than `limit`."""
-    text = " ".join(text.translate(_CONTROL).split())
-    if len(text) <= limit:
-        return text
-    head = limit * 2 // 3
-    tail = limit - head - 5
-    return text[:head] + " ... " + text[-tail:]
 
 
 _PARSE_PREFIX = "Failed to parse "

@@ -4,14 +4,7 @@ time stamp. Their JSON is written by ostrel.protojson."""
 from typing import Any
 
 from ostrel.cli.calls import Api
-from ostrel.cli.errors import shown
-
-
-def ns_time(ns: int) -> str:
-    """UTC with its zone named, as the report shows times."""
-    from ostrel.records.texts import utc_time
-
-    return utc_time(ns)
+from ostrel.terminal import shown
 
 
 def _joints(vector: Any) -> str:

@@ -12,9 +12,9 @@ import sys
 from typing import Any, Dict, Iterable, Iterator, List, Optional
 
 from ostrel.cli.calls import ERR_MALFORMED, Api, Client
-from ostrel.cli.errors import PROG, CliError, one_line, shown
+from ostrel.cli.errors import PROG, CliError
+from ostrel.terminal import one_line, shown
 from ostrel.cli.files import write_file
-from ostrel.cli.output import ns_time
 
 METHOD = "pullDataRecords"
 
@@ -22,11 +22,12 @@ METHOD = "pullDataRecords"
 def describe_record_set(api: Api, record: Any, kinds: Dict[str, int]) -> str:
     """One line on a record set; `kinds` counts its products by kind."""
     from ostrel.catalog import interruption
+    from ostrel.records.texts import utc_time
 
     failed = sum(1 for e in record.events if e.status and e.status[-1].code == api.common.FAILURE)
     seconds = (record.stop_timestamp_ns - record.start_timestamp_ns) / 1e9
     return "%s  %s  %.3f s  %d events (%d failed)%s  products: %s" % (
-        ns_time(record.start_timestamp_ns), shown(record.description or "(no description)"), seconds,
+        utc_time(record.start_timestamp_ns), shown(record.description or "(no description)"), seconds,
         len(record.events), failed, "  INTERRUPTED" if interruption(record) is not None else "",
         ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items())) or "none")
 
@@ -104,7 +105,9 @@ def cmd_records(args: argparse.Namespace, client: Client) -> int:
         # A summary: read off the wire bytes, neither images nor projects are parsed.
         lines = summary_lines(client.api, _pull(args, client))
         if args.since:
-            print("record sets started at or after %s (--since %d)" % (ns_time(args.since), args.since))
+            from ostrel.records.texts import utc_time
+
+            print("record sets started at or after %s (--since %d)" % (utc_time(args.since), args.since))
         print("\n".join(lines) or "no records")
         return 0
     from ostrel.protojson import RecordsJson

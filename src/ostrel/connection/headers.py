@@ -43,7 +43,7 @@ def parse_header(text: str, where: str = "the header text") -> Header:
 
 def checked_header(name: str, value: Union[str, bytes]) -> Header:
     """The header as gRPC takes it: a `-bin` header's text decoded from base64."""
-    if not isinstance(name, str) or not _HEADER_NAME.match(name) or name.startswith("grpc-"):
+    if not _HEADER_NAME.match(str(name)) or name.startswith("grpc-"):
         raise ValueError(ERR_HEADER_NAME % (name,))
     if name in RESERVED_HEADERS:
         raise ValueError(ERR_HEADER_RESERVED % name)

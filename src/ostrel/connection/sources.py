@@ -83,7 +83,7 @@ def _environment(setting: Setting) -> str:
     return "$%s" % setting.env
 
 
-def gather(args: argparse.Namespace) -> Tuple[Given, List[settings.Header]]:
+def gather(args: argparse.Namespace) -> Tuple[Given, List[headers.Header]]:
     """The settings the command line, the environment and a profile give,
     and the headers of the profile and the command line, in that order."""
     profile_name = getattr(args, "profile", None) or os.environ.get(PROFILE_ENV) or None
@@ -95,7 +95,7 @@ def gather(args: argparse.Namespace) -> Tuple[Given, List[settings.Header]]:
     for setting in SETTINGS:
         if setting.env and setting.name != "target":  # --target's default is its variable
             given.offer(1, setting.name, os.environ.get(setting.env) or None, _environment)
-    found: List[settings.Header] = []
+    found: List[headers.Header] = []
     if profile is not None:
         for name, value in profile.values.items():
             if name != "headers":

@@ -19,11 +19,9 @@ from google.protobuf import descriptor as _descriptor
 from google.protobuf import message as _message
 
 from ostrel.api import execution_pb2, project_pb2
+from ostrel.protocol.metadata import ALLOW_EMPTY_METADATA, ALLOW_EMPTY_VALUES
 from ostrel.protocol.project_limits import check_project as check_limits
 
-# Call metadata with which a client asks the server to take an empty project.
-ALLOW_EMPTY_METADATA = "ostrel-allow-empty"
-ALLOW_EMPTY_VALUES = ("1", "true", "yes")
 MAX_LISTED = 5  # problems a refusal names before it counts the rest
 
 ERR_EMPTY = ("the project is empty (no behaviors and no workspace) and would replace the current one "

@@ -15,13 +15,14 @@ file descriptors (dependencies included) as the channel's schema:
 
 A perception or images product that names no camera or several goes to
 `/ostrel/perception` or `/ostrel/images`. Viewer channels beside them, in the
-well-known visualisation schemas: see `ostrel.records.mcap_viewer`.
+well-known visualisation schemas: the cell's scene (`ostrel.records.scene`).
 
 Log and publish time are the product's `timestamp_ns`, an event's start (its
 log line: its stop), a project's record set start. A missing time stamp
 (0) is replaced by the record set's start, or its first event's start when
-the set has none. Each record set is one metadata record (`ostrel.record_set`)
-and its project one attachment (protobuf JSON).
+the set has none. Each record set is one metadata record, named
+`ostrel.record_set.<index>` (from 1), and its project one attachment
+(protobuf JSON).
 
 The answer is kept as bytes and read one record set and one product at a time
 (`ostrel.records.sets`); the file is written beside its place and moved there
@@ -32,41 +33,36 @@ import heapq
 import os
 from functools import partial
 from importlib import metadata as package_metadata
-from typing import IO, Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Union, cast
+from typing import IO, Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union, cast
 
-from google.protobuf import descriptor_pb2, message_factory
-from google.protobuf.descriptor import Descriptor, FileDescriptor
-from mcap.writer import LIBRARY_IDENTIFIER, CompressionType, Writer
+from google.protobuf import message_factory
 
-from ostrel import protojson, wire
-from ostrel.api import data_pb2, project_pb2
+from ostrel import extras, protojson, wire
+from ostrel.api import data_pb2, perception_pb2, project_pb2
 from ostrel.outfile import OutputFile
 from ostrel.records import MCAP_COMPRESSIONS, export, set_events, texts
 from ostrel.records.mcap_viewer import Viewer, Warn
-from ostrel.records.sets import PROJECT_FIELD, RECORDS_FIELD, LazySet, RawProduct, image_heads, parse, raw_product
+from ostrel.records.scene import MESSAGE_ENCODING, descriptor_set
+from ostrel.records.sets import (PROJECT_FIELD, RECORDS_FIELD, ImageHead, LazySet, RawProduct, image_heads, parse,
+                                 raw_product)
 
 Answer = Union[bytes, str, "os.PathLike[str]"]
 
-COMPRESSIONS = {name: CompressionType[name.upper()] for name in MCAP_COMPRESSIONS}
-MESSAGE_ENCODING = "protobuf"
-SET_METADATA = "ostrel.record_set"
+COMPRESSIONS = MCAP_COMPRESSIONS
+SET_METADATA = "ostrel.record_set"  # each set's metadata record: this name, a dot and the set's index
 
 NO_VIEWER = ("the viewer channels (images, transforms, log, joints) are left out: they need "
              "foxglove-schemas-protobuf (pip install \"ostrel[mcap]\", Python 3.9 and later)")
 ERR_COMPRESSION = "unknown compression %r (one of %s)"
 ERR_NO_PROJECT = "%s: no project was recorded with it; the file holds no project for it"
 ERR_EMPTY_PRODUCT = "%s: a product at %d ns holds nothing; left out"
+ERR_DAMAGED_EVENT = ("%s: event '%s' at %d ns holds a damaged %s that cannot be parsed; its recorded bytes are "
+                     "kept on %s and its log line says the action is unreadable. The "
+                     "recording was damaged where it was stored or sent: pull the records again, and if this "
+                     "stays, check the server's record store")
 
 _EVENTS = data_pb2.RecordSet.DESCRIPTOR.fields_by_name["events"].number
 
-# Lossless topics by product kind: (with its one source, without).
-PRODUCT_TOPICS = {
-    "controller": ("/ostrel/controller/%s", "/ostrel/controller"),
-    "planner": ("/ostrel/planner/%s", "/ostrel/planner"),
-    "simulator": ("/ostrel/simulator/%s", "/ostrel/simulator"),
-    "perception": ("/ostrel/perception/%s", "/ostrel/perception"),
-    "images": ("/ostrel/camera/%s/image", "/ostrel/images"),
-}
 EVENTS_TOPIC = "/ostrel/events"
 PROJECT_TOPIC = "/ostrel/project"
 
@@ -78,24 +74,54 @@ def package_version() -> str:
         return "unknown"
 
 
+def load_writer() -> Any:
+    """The MCAP library's writer module; ImportError naming the extra without it."""
+    return extras.require("mcap.writer", "mcap")
+
+
 def _one_source(names: Iterable[str]) -> str:
     """The one name given, '' when none or several."""
     distinct = set(names) - {""}
     return distinct.pop() if len(distinct) == 1 else ""
 
 
-# The source of a parsed product: robot, camera or nothing.
-SOURCES: Dict[str, Callable[[Any], str]] = {
-    "controller": lambda m: str(m.robot),
-    "planner": lambda m: str(m.robot),
-    "simulator": lambda m: "",
-    "perception": lambda m: _one_source([*(d.camera for d in m.detected_markers), *m.camera_poses]),
+class Kind(NamedTuple):
+    """What the writer does with one kind of product (member of ProductRecord.type)."""
+
+    named: str  # lossless topic of a product with one source (robot or camera)
+    unnamed: str  # and of one with none or several
+    source: Callable[[Any], str]  # the source of the parsed product (images: of their heads)
+    show: Callable[..., None]  # its viewer messages: Viewer, time, message (images: and the set's label)
+
+
+def _robot(products: Any) -> str:
+    return str(products.robot)
+
+
+def _nobody(products: Any) -> str:
+    return ""
+
+
+def _camera(products: perception_pb2.PerceptionProducts) -> str:
+    return _one_source([*(d.camera for d in products.detected_markers), *products.camera_poses])
+
+
+def _images_camera(heads: List[ImageHead]) -> str:
+    return _one_source(head.image.camera for head in heads)
+
+
+KINDS: Dict[str, Kind] = {
+    "controller": Kind("/ostrel/controller/%s", "/ostrel/controller", _robot, Viewer.controller),
+    "planner": Kind("/ostrel/planner/%s", "/ostrel/planner", _robot, Viewer.planner),
+    "simulator": Kind("/ostrel/simulator/%s", "/ostrel/simulator", _nobody, Viewer.simulator),
+    "perception": Kind("/ostrel/perception/%s", "/ostrel/perception", _camera, Viewer.perception),
+    "images": Kind("/ostrel/camera/%s/image", "/ostrel/images", _images_camera, Viewer.images),
 }
 
 
 def product_topic(kind: str, source: str) -> str:
-    named, unnamed = PRODUCT_TOPICS[kind]
-    return named % source if source else unnamed
+    entry = KINDS[kind]
+    return entry.named % source if source else entry.unnamed
 
 
 def product_class(kind: str) -> Any:
@@ -114,26 +140,6 @@ def _buffer(pieces: Sequence[memoryview]) -> bytes:
 
 # Channels -------------------------------------------------------------------------
 
-_SET_FILE = descriptor_pb2.FileDescriptorSet.DESCRIPTOR.fields_by_name["file"].number
-
-
-def descriptor_set(message: Descriptor) -> bytes:
-    """The serialized FileDescriptorSet of a message type: its file and every
-    file that file imports, imports first, each as its pool holds it."""
-    seen: Dict[str, bool] = {}
-    pieces: List[bytes] = []
-
-    def add(file: FileDescriptor) -> None:
-        if file.name not in seen:
-            seen[file.name] = True
-            for dependency in file.dependencies:
-                add(dependency)
-            pieces.append(wire.field(_SET_FILE, file.serialized_pb))
-
-    add(message.file)
-    return b"".join(pieces)
-
-
 class ChannelCount(NamedTuple):
     schema: str
     messages: int
@@ -142,7 +148,7 @@ class ChannelCount(NamedTuple):
 class Channels:
     """Channels registered on first use, each with its schema (once per type)."""
 
-    def __init__(self, writer: Writer) -> None:
+    def __init__(self, writer: Any) -> None:
         self._writer = writer
         self._schemas: Dict[str, int] = {}
         self._ids: Dict[str, int] = {}
@@ -174,7 +180,7 @@ class Item(NamedTuple):
 
 
 class SetWriter:
-    def __init__(self, writer: Writer, channels: Channels, viewer: Optional[Viewer], server: str,
+    def __init__(self, writer: Any, channels: Channels, viewer: Optional[Viewer], server: str,
                  warn: Warn) -> None:
         self.writer = writer
         self.channels = channels
@@ -188,13 +194,16 @@ class SetWriter:
         origin = set_events.set_origin_ns(header)
         label = texts.describe_set(header, index)
         self._write_project(index, header, list(wire.field_spans(data, PROJECT_FIELD, start, end)), origin, label)
-        self.writer.add_metadata(SET_METADATA, {
+        self.writer.add_metadata("%s.%d" % (SET_METADATA, index), {
             "index": str(index), "description": header.description,
             "start_timestamp_ns": str(header.start_timestamp_ns), "stop_timestamp_ns": str(header.stop_timestamp_ns),
             "project_version": header.project.version, "server": self.server, "ostrel_version": package_version(),
             "events": str(len(header.events)), "products": str(len(records.refs)),
         })
         events = set_events.events(header)
+        for event in events:
+            if event.step == set_events.UNREADABLE_STEP:
+                self.warn(ERR_DAMAGED_EVENT % (label, event.name, event.start_ns, event.action_type, EVENTS_TOPIC))
         encoded_events = list(wire.field_spans(data, _EVENTS, start, end))
         streams = [self._events(events, encoded_events, origin), self._products(data, records, origin, label)]
         if self.viewer is not None:
@@ -203,7 +212,7 @@ class SetWriter:
         for item in heapq.merge(*streams, key=lambda item: item.time_ns):
             item.write()
         # The set's last chunk ends here: chunks never span two sets.
-        self.writer.flush()  # type: ignore[no-untyped-call]
+        self.writer.flush()
 
     def _write_project(self, index: int, header: data_pb2.RecordSet, pieces: List[memoryview], origin: int,
                        label: str) -> None:
@@ -216,7 +225,7 @@ class SetWriter:
                                    name="%s/project.json" % export.folder_name(index, header),
                                    data=text.encode("utf-8"))
         if self.viewer is not None:
-            self.viewer.workspace_poses(origin, header.project.workspace.state)
+            self.viewer.start(origin, header.project)
 
     def _events(self, events: List[set_events.Event], encoded: List[memoryview], origin: int) -> Iterator[Item]:
         for event, data in zip(events, encoded):
@@ -235,32 +244,25 @@ class SetWriter:
         for ref in records.refs:
             product = raw_product(data[ref.span[0]:ref.span[1]])
             time_ns = product.timestamp_ns or origin
-            yield Item(time_ns, partial(self._product, product, time_ns, records.header, label))
+            yield Item(time_ns, partial(self._product, product, time_ns, label))
 
-    def _product(self, product: RawProduct, time_ns: int, header: data_pb2.RecordSet, label: str) -> None:
+    def _product(self, product: RawProduct, time_ns: int, label: str) -> None:
         kind = product.kind
         if kind is None:
             self.warn(ERR_EMPTY_PRODUCT % (label, time_ns))
             return
-        message_class = product_class(kind)
-        if kind == "images":
-            heads = list(image_heads(product.pieces))
-            source = _one_source(head.image.camera for head in heads)
-            self.channels.add(product_topic(kind, source), message_class, _buffer(product.pieces), time_ns)
-            if self.viewer is not None:
-                self.viewer.images(time_ns, heads, label)
-            return
-        message = parse(message_class, b"".join(product.pieces))
-        self.channels.add(product_topic(kind, SOURCES[kind](message)), message_class, _buffer(product.pieces),
+        entry = KINDS[kind]
+        shown: Tuple[Any, ...]
+        if kind == "images":  # read without their pixels, which stay views of the answer
+            message: Any = list(image_heads(product.pieces))
+            shown = (self.viewer, time_ns, message, label)
+        else:
+            message = parse(product_class(kind), b"".join(product.pieces))
+            shown = (self.viewer, time_ns, message)
+        self.channels.add(product_topic(kind, entry.source(message)), product_class(kind), _buffer(product.pieces),
                           time_ns)
         if self.viewer is not None:
-            viewer = self.viewer
-            if kind == "perception":
-                viewer.perception(time_ns, message)
-            elif kind == "controller":
-                viewer.controller(time_ns, message, header.project)
-            elif kind == "simulator":
-                viewer.simulator(time_ns, message, header.project)
+            entry.show(*shown)
 
 
 # The file ---------------------------------------------------------------------------
@@ -279,8 +281,9 @@ class Written(NamedTuple):
 def write_stream(answer: bytes, stream: IO[bytes], compression: str = "zstd", server: str = "",
                  warn: Warn = lambda text: None) -> Written:
     """Writes the MCAP file of a serialized DataRecords to a seekable binary stream."""
-    writer = Writer(stream, compression=COMPRESSIONS[compression], enable_data_crcs=True)
-    writer.start(library="ostrel %s, %s" % (package_version(), LIBRARY_IDENTIFIER))
+    library = load_writer()
+    writer = library.Writer(stream, compression=library.CompressionType[compression.upper()], enable_data_crcs=True)
+    writer.start(library="ostrel %s, %s" % (package_version(), library.LIBRARY_IDENTIFIER))
     channels = Channels(writer)
     try:
         viewer: Optional[Viewer] = Viewer(channels.add, warn)
@@ -296,7 +299,7 @@ def write_stream(answer: bytes, stream: IO[bytes], compression: str = "zstd", se
             sets.write(count, data, field.value, field.end)
     if not count:
         warn(export.NO_RECORDS)
-    writer.finish()  # type: ignore[no-untyped-call]
+    writer.finish()
     return Written("", count, channels.counts, 0)
 
 
@@ -315,6 +318,7 @@ def write(answer: Answer, out: str, compression: str = "zstd", server: str = "",
     written; `out` is then left as it was (see ostrel.outfile)."""
     if compression not in COMPRESSIONS:
         raise ValueError(ERR_COMPRESSION % (compression, ", ".join(COMPRESSIONS)))
+    load_writer()  # before anything is read or written
     data = read_answer(answer)
     with OutputFile(out, binary=True) as stream:
         written = write_stream(data, stream, compression, server, warn)

@@ -358,7 +358,3 @@ def render(answer: bytes, title: str, warn: set_events.Warn, figure_class: Optio
             % (_esc(title), STYLE, _esc(title), count, "".join(page.parts),
                _esc(time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime()))))
 
-
-def records_from(message: data_pb2.DataRecords) -> bytes:
-    """The serialized form that `render` and the export read."""
-    return bytes(message.SerializeToString())

@@ -4,6 +4,7 @@ from the set's start."""
 from typing import Callable, List, NamedTuple
 
 from google.protobuf import message_factory
+from google.protobuf.message import DecodeError
 
 from ostrel.api import data_pb2
 from ostrel.protocol.statuses import status_name
@@ -11,6 +12,7 @@ from ostrel.protocol.statuses import status_name
 Warn = Callable[[str], None]
 
 NO_STATUS = "NONE"
+UNREADABLE_STEP = "(unreadable action)"  # the step of an event whose recorded action cannot be parsed
 
 
 class Event(NamedTuple):
@@ -46,12 +48,16 @@ def seconds(ns: int, origin_ns: int) -> float:
 
 
 def _action_step(action_type: str, value: bytes) -> str:
-    """The oneof member set in a packed action, '' when the type is unknown."""
+    """The oneof member set in a packed action, '' when the type is unknown,
+    UNREADABLE_STEP when its bytes are damaged."""
     try:
         descriptor = data_pb2.DESCRIPTOR.pool.FindMessageTypeByName(action_type)
     except KeyError:
         return ""
-    message = message_factory.GetMessageClass(descriptor).FromString(value)
+    try:
+        message = message_factory.GetMessageClass(descriptor).FromString(value)
+    except DecodeError:
+        return UNREADABLE_STEP
     for oneof in descriptor.oneofs:
         case = message.WhichOneof(oneof.name)
         if case:

@@ -15,9 +15,9 @@ from google.protobuf.message import DecodeError, Message
 from ostrel import wire
 from ostrel.api import data_pb2, image_pb2, perception_pb2
 from ostrel.catalog import PRODUCT_KINDS
+from ostrel.protocol.fields import RECORDS_FIELD as RECORDS_FIELD  # read by the MCAP writer from here
 from ostrel.wire import WireError
 
-RECORDS_FIELD = data_pb2.DataRecords.DESCRIPTOR.fields_by_name["records"].number
 PRODUCTS_FIELD = data_pb2.RecordSet.DESCRIPTOR.fields_by_name["products"].number
 PROJECT_FIELD = data_pb2.RecordSet.DESCRIPTOR.fields_by_name["project"].number
 _TIMESTAMP = data_pb2.ProductRecord.DESCRIPTOR.fields_by_name["timestamp_ns"].number

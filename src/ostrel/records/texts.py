@@ -4,6 +4,7 @@ recorded text quoted so that it cannot act on a terminal."""
 import time
 
 from ostrel.api import data_pb2
+from ostrel.terminal import quoted
 from ostrel.catalog import interruption
 
 
@@ -27,12 +28,3 @@ def duration_text(seconds: float) -> str:
 def describe_set(header: data_pb2.RecordSet, index: int) -> str:
     return "record set %d %s%s" % (index, quoted(header.description or "(no description)"),
                                    " (interrupted)" if interruption(header) is not None else "")
-
-
-_CONTROL = {code: "\\x%02x" % code for code in (*range(32), *range(127, 160))}
-
-
-def quoted(text: str) -> str:
-    """Recorded text for a line of output: quoted, with control characters
-    escaped, so that it cannot move the cursor or end the line."""
-    return "'%s'" % text.translate(_CONTROL)

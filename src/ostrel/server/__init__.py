@@ -14,6 +14,10 @@ import os
 from concurrent import futures
 from typing import TYPE_CHECKING, Any, List, Optional
 
+from ostrel import lazy_attributes
+from ostrel.protocol.addresses import DEFAULT_HOST, DEFAULT_PORT
+from ostrel.server.limits import DEFAULT_MAX_MESSAGE_SIZE, MAX_MESSAGE_SIZE
+
 if TYPE_CHECKING:
     from ostrel.server.gate import Gate
     from ostrel.server.security import TlsFiles, TokenFile
@@ -26,9 +30,6 @@ __all__ = ["DEFAULT_MAX_MESSAGE_SIZE", "OstrelServer", "OstrelService", "RecordS
 
 log = logging.getLogger(__name__)
 
-# gRPC's limits are C ints; protobuf parses no message of 2 GiB or more.
-MAX_MESSAGE_SIZE = 2**31 - 1
-DEFAULT_MAX_MESSAGE_SIZE = 1 << 30  # servicer.DEFAULT_MAX_MESSAGE_SIZE, without importing gRPC
 # A factor past this would put simulated times beyond what a timestamp holds.
 MAX_TIME_SCALE = 1e6
 # Seconds an admitted call's request may take to arrive: a caller who sends
@@ -37,7 +38,8 @@ DEFAULT_READ_TIMEOUT = 30.0
 CALLS_PER_WORKER = 4  # service calls in flight (running or waiting) per worker, by default
 
 ERR_MESSAGE_SIZE = "max_message_size must be 1 to %d bytes, got %d"
-ERR_TIME_SCALE = "the time scale must be a number from 0 to %g, got %r"
+ERR_TIME_SCALE = "must be a number from 0 to %g, got %r"
+ERR_TIME_SCALE_VALUE = "time_scale " + ERR_TIME_SCALE
 ERR_DB_EMPTY = "the database path is empty"
 ERR_DB_FOLDER = "the database path %s is a directory; name a file in it"
 ERR_LISTEN = "cannot listen on %s: %s"
@@ -53,12 +55,7 @@ _LAZY = {"OstrelService": "ostrel.server.servicer", "RecordStore": "ostrel.serve
          "default_db_path": "ostrel.server.store", "TlsFiles": "ostrel.server.security"}
 
 
-def __getattr__(name: str) -> Any:
-    if name not in _LAZY:
-        raise AttributeError("module %r has no attribute %r" % (__name__, name))
-    import importlib
-
-    return getattr(importlib.import_module(_LAZY[name]), name)
+__getattr__ = lazy_attributes(__name__, _LAZY)
 
 
 def _bracketed(host: str) -> str:
@@ -67,7 +64,7 @@ def _bracketed(host: str) -> str:
 
 def check_time_scale(value: float) -> float:
     if not (math.isfinite(value) and 0 <= value <= MAX_TIME_SCALE):
-        raise ValueError(ERR_TIME_SCALE % (MAX_TIME_SCALE, value))
+        raise ValueError(ERR_TIME_SCALE_VALUE % (MAX_TIME_SCALE, value))
     return value
 
 
@@ -122,7 +119,7 @@ class OstrelServer:
     database) leaves nothing listening and nothing open.
     """
 
-    def __init__(self, db: Optional[str] = None, host: str = "127.0.0.1", port: int = 50051,
+    def __init__(self, db: Optional[str] = None, host: str = DEFAULT_HOST, port: int = DEFAULT_PORT,
                  time_scale: float = 1.0, seed: Optional[int] = None, max_workers: int = 8,
                  max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE, reflection: bool = True,
                  tls: "Optional[TlsFiles]" = None, token_file: Optional[str] = None,

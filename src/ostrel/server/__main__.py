@@ -7,15 +7,17 @@ import logging
 import signal
 import sys
 from types import FrameType
-from typing import Any, List, NoReturn, Optional
+from typing import Any, List, Optional
 
-from ostrel.server import (DEFAULT_MAX_MESSAGE_SIZE, DEFAULT_READ_TIMEOUT, MAX_TIME_SCALE, check_db_path,
-                           check_time_scale)
+from ostrel.programs import EXIT_ERROR, OneLineParser, VersionAction
+from ostrel.protocol.addresses import DEFAULT_HOST, DEFAULT_PORT
+from ostrel.server import (DEFAULT_MAX_MESSAGE_SIZE, DEFAULT_READ_TIMEOUT, ERR_TIME_SCALE, MAX_TIME_SCALE,
+                           check_db_path, check_time_scale)
+from ostrel.terminal import one_line
 
 log = logging.getLogger("ostrel.server")
 
 PROG = "ostrel-server"
-EXIT_ERROR = 2  # the server could not start: arguments, files, address, database
 
 DB_HELP = ("SQLite file for the project and the records (default: ostrel/server.sqlite3 "
            "in $XDG_DATA_HOME, else in ~/.local/share)")
@@ -24,11 +26,9 @@ HOST_HELP = ("address to listen on, or unix:PATH for a local socket (default: %(
 ERROR_LINE = PROG + ": error: %s"
 ERR_LOAD_FAILED = "cannot load the service modules: %s"
 LISTENING_LINE = "ostrel-server listening on %s (db %s, time scale %g%s)"
-ERR_TIME_SCALE = "must be a number from 0 to %g, got %r"
 ERR_UNIX_AND_HOST = "argument --unix: not allowed with --host"
 ERR_TLS_PAIR = "argument --tls-cert/--tls-key: give both, or neither"
 ERR_CLIENT_CA = "argument --tls-client-ca: needs --tls-cert and --tls-key"
-DEFAULT_HOST = "127.0.0.1"
 
 
 def _time_scale(text: str) -> float:
@@ -88,24 +88,15 @@ def _message_size(text: str) -> int:
     return value
 
 
-class _Parser(argparse.ArgumentParser):
-    """Argument errors as one line, without the usage."""
-
-    def error(self, message: str) -> NoReturn:
-        self.exit(EXIT_ERROR, ERROR_LINE % " ".join(message.split()) + "\n")
-
-
 def build_parser() -> argparse.ArgumentParser:
-    parser = _Parser(
+    parser = OneLineParser(
         prog=PROG,
         description="Serve the Ostrel service with a simulated work cell, for local development.")
-    from ostrel import version_action
-
-    parser.add_argument("--version", action=version_action())
+    parser.add_argument("--version", action=VersionAction)
     parser.add_argument("--host", default=None, help=HOST_HELP.replace("%(default)s", DEFAULT_HOST))
     parser.add_argument("--unix", metavar="PATH", default=None,
                         help="listen on a local socket at PATH (mode 0600) instead of a port")
-    parser.add_argument("--port", type=_port, default=50051,
+    parser.add_argument("--port", type=_port, default=DEFAULT_PORT,
                         help="port to listen on; 0 picks a free one (default: %(default)s)")
     parser.add_argument("--db", type=_db, default=None, help=DB_HELP)
     parser.add_argument("--time-scale", type=_time_scale, default=1.0,
@@ -222,7 +213,7 @@ def main(argv: Optional[List[str]] = None) -> int:
 
 
 def _fail(text: object) -> int:
-    print(ERROR_LINE % " ".join(str(text).split()), file=sys.stderr, flush=True)
+    print(ERROR_LINE % one_line(str(text)), file=sys.stderr, flush=True)
     return EXIT_ERROR
 
 

@@ -21,7 +21,7 @@ if TYPE_CHECKING:
     Handler: TypeAlias = "grpc.RpcMethodHandler[Any, Any]"
 
 from ostrel.protocol.addresses import is_loopback_host
-from ostrel.protocol import tokens as token_syntax
+from ostrel.protocol import tokens
 from ostrel.protocol.metadata import BEARER, TOKEN_HEADER
 
 log = logging.getLogger("ostrel.server")
@@ -31,8 +31,6 @@ ERR_NEEDS_TLS = ("refusing to serve %s without TLS: anyone on the network could 
 ERR_TOKENS_NEED_TLS = ("refusing to take tokens on %s without TLS: they would travel in clear; give "
                         "--tls-cert and --tls-key")
 INSECURE_WARNING = "serving %s without TLS (--insecure): anyone who reaches it may use the service"
-ERR_CERT_WITHOUT_KEY = "--tls-cert and --tls-key go together"
-ERR_CLIENT_CA_WITHOUT_TLS = "--tls-client-ca needs --tls-cert and --tls-key"
 ERR_TOKENS_READ = "cannot read the token file %s: %s"
 TOKENS_RELOADED = "read %d tokens from %s"
 TOKENS_KEPT = "%s; keeping the %d tokens read before"
@@ -104,9 +102,9 @@ def read_tokens(path: str, allow_shared: bool = False) -> Tuple[bytes, ...]:
         raise ValueError(ERR_TOKENS_READ % (path, error.strerror or error)) from None
     except UnicodeDecodeError:
         raise ValueError(ERR_TOKENS_READ % (path, "not UTF-8 text")) from None
-    digests = [_digest(token.encode("ascii")) for _, token in token_syntax.token_lines(text, path)]
+    digests = [_digest(token.encode("ascii")) for _, token in tokens.token_lines(text, path)]
     if not digests:
-        raise ValueError(token_syntax.ERR_NO_TOKEN % ("the token file " + path))
+        raise ValueError(tokens.ERR_NO_TOKEN % ("the token file %s" % path))
     return tuple(digests)
 
 

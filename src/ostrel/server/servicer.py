@@ -21,6 +21,7 @@ from google.protobuf.message import DecodeError
 from ostrel.api import common_pb2, data_pb2, ostrel_service_pb2, project_pb2, service_pb2, service_pb2_grpc, system_pb2
 from ostrel import wire
 from ostrel.protocol import project_names
+from ostrel.server.limits import DEFAULT_MAX_MESSAGE_SIZE
 from ostrel.server.cell import Cell
 from ostrel.protocol.project_limits import check_project
 from ostrel.server.logs import MAX_LINE, clip
@@ -32,7 +33,6 @@ log = logging.getLogger(__name__)
 SERVER_NAME = "ostrel-server"
 SERVICE: ServiceDescriptor = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"]
 SERVICE_NAME = SERVICE.full_name
-DEFAULT_MAX_MESSAGE_SIZE = 1024 * 1024 * 1024
 
 STATE_FIELDS = {name: f.number for name, f in system_pb2.SystemState.DESCRIPTOR.fields_by_name.items()}
 LATEST_KINDS = ("images", "perception", "planner", "controller")

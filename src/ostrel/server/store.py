@@ -22,6 +22,7 @@ from typing import Dict, Iterable, List, Optional, Sequence, Set, Tuple, Union
 from ostrel.api import data_pb2
 from ostrel import wire
 from ostrel.catalog import interrupted_event
+from ostrel.protocol.fields import RECORDS_FIELD
 from ostrel.server import migrate
 from ostrel.server.blobs import BLOB_FILE_MIN, FILE_MODE, FOLDER_MODE, Blob, BlobFiles, ProcessLock, StagedProject
 from ostrel.server.blobs import checksum
@@ -35,7 +36,6 @@ _MAX_SQLITE_INT = 2**63 - 1
 RECORD_SET_FIELDS = {name: f.number for name, f in data_pb2.RecordSet.DESCRIPTOR.fields_by_name.items()}
 EVENT_FIELD = RECORD_SET_FIELDS["events"]
 PRODUCT_FIELD = RECORD_SET_FIELDS["products"]
-RECORDS_FIELD = data_pb2.DataRecords.DESCRIPTOR.fields_by_name["records"].number
 
 OPEN, CLOSED, INTERRUPTED = "open", "closed", "interrupted"
 
