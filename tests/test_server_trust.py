@@ -57,14 +57,14 @@ def serve(tmp_path):
         server.stop(grace=0)
 
 
-def silent_call(channel, metadata, release, body=None, timeout=5):
-    """A push that sends its headers and then `body`, or nothing until released."""
+def silent_call(channel, metadata, release, body=None, timeout=5, method=SERVICE + "pushProjectSnapshot"):
+    """A call that sends its headers and then `body`, or nothing until released."""
     def never():
         release.wait(timeout)
         return
         yield  # a request stream that ends without a message
 
-    push = channel.stream_unary(SERVICE + "pushProjectSnapshot", request_serializer=raw, response_deserializer=raw)
+    push = channel.stream_unary(method, request_serializer=raw, response_deserializer=raw)
     return push.future(iter([body]) if body is not None else never(), metadata=metadata, timeout=timeout)
 
 
@@ -114,6 +114,16 @@ def test_calls_in_flight_are_bounded_and_a_request_that_never_comes_is_given_up(
     connect(channel)
     given_up = [r.getMessage() for r in caplog.records if "did not arrive within 0.5 s" in r.getMessage()]
     assert len(given_up) == 2 and "pushProjectSnapshot from ipv4:127.0.0.1:" in given_up[0]
+
+
+def test_silent_health_checks_starve_neither_health_nor_the_service(serve):
+    server, channel = serve(max_workers=2)
+    silent = [silent_call(channel, (), serve.release, method="/grpc.health.v1.Health/Check") for _ in range(3)]
+    time.sleep(0.2)
+    assert healthy(channel)
+    connect(channel, ())
+    serve.release.set()
+    assert {code_of(call) for call in silent} == {grpc.StatusCode.UNIMPLEMENTED}  # no request came
 
 
 def test_refusals_are_logged_without_the_token_and_a_flood_is_cut_short(serve, tmp_path, caplog):
