@@ -18,7 +18,7 @@ import pytest
 from grpc_health.v1 import health_pb2, health_pb2_grpc
 
 from ostrel.server import OstrelServer
-from ostrel.server.gate import LOG_BURST, RateLimitedLog
+from ostrel.server.gate import LOG_BURST, RateLimitedLog, Watchdog
 
 SERVICE = "/ostrel.api.service.Ostrel/"
 TOKEN = "trust-T0ken-never-logged"
@@ -124,6 +124,16 @@ def test_silent_health_checks_starve_neither_health_nor_the_service(serve):
     connect(channel, ())
     serve.release.set()
     assert {code_of(call) for call in silent} == {grpc.StatusCode.UNIMPLEMENTED}  # no request came
+
+
+def test_the_watchdog_runs_due_actions_in_time_order_and_never_a_disarmed_one():
+    watchdog, ran = Watchdog(), []
+    plan = [(0.3, "late"), (0.1, "early"), (0.2, "disarmed"), (0.1, "early too"), (0.2, "middle")]
+    armed = {name: watchdog.arm(seconds, lambda name=name: ran.append(name)) for seconds, name in plan}
+    watchdog.disarm(armed["disarmed"])
+    time.sleep(0.5)
+    watchdog.stop()
+    assert ran == ["early", "early too", "middle", "late"]
 
 
 def test_refusals_are_logged_without_the_token_and_a_flood_is_cut_short(serve, tmp_path, caplog):

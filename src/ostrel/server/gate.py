@@ -20,13 +20,13 @@ Refusals are logged (peer, method, reason; never a token), at most a burst
 and then a steady few a second, with a count of those left out.
 """
 
-import heapq
 import itertools
 import logging
 import threading
 import time
+from collections import OrderedDict
 from concurrent import futures
-from typing import TYPE_CHECKING, Any, Callable, Iterator, List, Optional
+from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, Optional, Tuple
 
 import grpc
 
@@ -59,38 +59,47 @@ LOG_RATE = 2.0
 
 class Watchdog:
     """Runs an action when its time comes unless disarmed before; one thread
-    for every armed action, started on first use."""
+    for every armed action, started on first use.
+
+    Actions armed for the same number of seconds come due in the order they
+    were armed, so each such group is kept in arming order: arming and
+    disarming take constant time, and only the first of a group is watched."""
 
     def __init__(self) -> None:
-        self._due: "List[List[Any]]" = []  # [time, order, action or None]
-        self._order = itertools.count()
+        self._groups: "Dict[float, OrderedDict[int, Tuple[float, Callable[[], None]]]]" = {}
+        self._keys = itertools.count()
         self._changed = threading.Condition()
         self._thread: Optional[threading.Thread] = None
         self._stopped = False
 
-    def arm(self, seconds: float, action: Callable[[], None]) -> "List[Any]":
-        entry = [time.monotonic() + seconds, next(self._order), action]
+    def arm(self, seconds: float, action: Callable[[], None]) -> Tuple[float, int]:
+        key = next(self._keys)
         with self._changed:
-            heapq.heappush(self._due, entry)
+            group = self._groups.setdefault(seconds, OrderedDict())
+            group[key] = (time.monotonic() + seconds, action)
             if self._thread is None and not self._stopped:
                 self._thread = threading.Thread(target=self._run, name="read-watchdog", daemon=True)
                 self._thread.start()
-            self._changed.notify()
-        return entry
+            if len(group) == 1:  # a new first of its group: the thread may sleep past it
+                self._changed.notify()
+        return seconds, key
 
-    def disarm(self, entry: "List[Any]") -> None:
+    def disarm(self, armed: Tuple[float, int]) -> None:
         with self._changed:
-            entry[2] = None  # left in the heap, skipped when its time comes
+            self._groups[armed[0]].pop(armed[1], None)
 
     def _next_action(self) -> Optional[Callable[[], None]]:
         with self._changed:
             while not self._stopped:
-                while self._due and self._due[0][2] is None:
-                    heapq.heappop(self._due)
-                wait = self._due[0][0] - time.monotonic() if self._due else None
-                if wait is not None and wait <= 0:
-                    action: Callable[[], None] = heapq.heappop(self._due)[2]
-                    return action
+                now, wait = time.monotonic(), None
+                for group in self._groups.values():
+                    if not group:
+                        continue
+                    key, (due, action) = next(iter(group.items()))
+                    if due <= now:
+                        del group[key]
+                        return action
+                    wait = due - now if wait is None else min(wait, due - now)
                 self._changed.wait(wait)
             return None
 
