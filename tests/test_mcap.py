@@ -361,7 +361,12 @@ def test_the_held_part_follows_the_gripper_from_attach_to_detach_and_stays_where
 def test_entities_show_items_regions_markers_and_the_arm_in_frames_of_the_tree(demo):
     _, read, _ = demo
     frames = final_frames(read)
-    entities = {e.id: e for m in read.decoded("/viz/scene") for e in m.entities}
+    updates = read.decoded("/viz/scene")
+    assert len(updates) == len(read.metadata)  # one per record set, each replacing the one before
+    from foxglove_schemas_protobuf.SceneEntityDeletion_pb2 import SceneEntityDeletion
+
+    assert all([d.type for d in m.deletions] == [SceneEntityDeletion.ALL] for m in updates)
+    entities = {e.id: e for m in updates for e in m.entities}
     for name in ("item/desk", "item/part", "region/pick_region", "region/place_region", "marker/marker_0",
                  "robot/ur5e/base_link", "robot/ur5e/wrist_2_link"):
         assert name in entities, name

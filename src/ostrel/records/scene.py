@@ -179,7 +179,9 @@ class Scene:
         return out + self.workspace(t_ns, self.state, None)
 
     def entities(self, t_ns: int) -> Any:
+        """Every entity of the cell, after a deletion of those shown before (another project's)."""
         update = self.s.SceneUpdate()
+        update.deletions.add(timestamp=timestamp(t_ns), type=self.s.SceneEntityDeletion.ALL)
         config = self.config
         for key in sorted(config.items):
             item = config.items[key]

@@ -20,7 +20,8 @@ WORLD_FRAME = "world"
 # The visualisation schemas' package and the message classes the scene uses, each in a module of its name.
 SCHEMA_PACKAGE = "foxglove_schemas_protobuf"
 SCHEMA_CLASSES = ("Color", "CompressedImage", "FrameTransforms", "ImageAnnotations", "Log", "Point2",
-                  "PointsAnnotation", "RawImage", "CameraCalibration", "SceneUpdate", "LinePrimitive")
+                  "PointsAnnotation", "RawImage", "CameraCalibration", "SceneUpdate", "LinePrimitive",
+                  "SceneEntityDeletion")
 
 # Our own joint message, for the schema packages that have none (before 0.4).
 JOINTS_FILE = "ostrel/viewer/joints.proto"
