@@ -173,32 +173,51 @@ def ends_within(proc, seconds):
     return proc.returncode
 
 
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+def wait_listening(proc, port):
+    """Returns the moment `port` takes connections, before the listening line."""
+    deadline = time.monotonic() + 20
+    while True:
+        with socket.socket() as probe:
+            if probe.connect_ex(("127.0.0.1", port)) == 0:
+                return
+        assert proc.poll() is None and time.monotonic() < deadline
+        time.sleep(0.002)
 
 
-def listening(port):
-    with socket.socket() as probe:
-        return probe.connect_ex(("127.0.0.1", port)) == 0
+def to_runtime_thread(proc, signum):
+    """`signum` to one of the server's threads other than the main one."""
+    tgkill = getattr(ctypes.CDLL(None, use_errno=True), "tgkill", None)
+    if tgkill is None or not os.path.isdir("/proc/%d/task" % proc.pid):
+        proc.kill()
+        pytest.skip("no tgkill or /proc here")
+    others = sorted(int(t) for t in os.listdir("/proc/%d/task" % proc.pid) if int(t) != proc.pid)
+    assert tgkill(proc.pid, others[-1], signum) == 0
 
 
+HUP, TERM, INT = signal.SIGHUP, signal.SIGTERM, signal.SIGINT
+# name, options, when they are sent (the listening line, or the moment the port
+# takes connections), to which thread, the signals; a last SIGHUP is followed
+# by a check that the server still runs and a SIGTERM.
 SIGNALS = [
-    ("SIGHUP without a token file", [], [signal.SIGHUP]),
-    ("SIGHUP with a token file", ["--token-file", "{tokens}"], [signal.SIGHUP]),
-    ("SIGHUP then SIGTERM back to back", [], [signal.SIGHUP, signal.SIGTERM]),
-    ("SIGHUP twice then SIGINT", [], [signal.SIGHUP, signal.SIGHUP, signal.SIGINT]),
+    ("SIGHUP without a token file", [], "line", "main", [HUP]),
+    ("SIGHUP with a token file", ["--token-file", "{tokens}"], "line", "main", [HUP]),
+    ("SIGHUP then SIGTERM back to back", [], "line", "main", [HUP, TERM]),
+    ("SIGHUP twice then SIGINT", ["--token-file", "{tokens}"], "line", "main", [HUP, HUP, INT]),
+    ("SIGHUP the moment the port listens", ["--port", "{port}"], "port", "main", [HUP]),
+    ("SIGTERM to a runtime thread", [], "line", "runtime", [TERM]),
 ]
 
 
-@pytest.mark.parametrize("name, argv, signals", SIGNALS, ids=[row[0] for row in SIGNALS])
-def test_sighup_never_kills_and_a_stop_signal_is_acted_on_at_once(tmp_path, name, argv, signals):
-    tokens = private(tmp_path / "tokens", TOKEN + "\n")
-    proc = server_process(tmp_path, "--port", "0", *[a.format(tokens=tokens) for a in argv])
-    assert proc.stdout.readline().startswith("ostrel-server listening")
+@pytest.mark.parametrize("name, argv, when, thread, signals", SIGNALS, ids=[row[0] for row in SIGNALS])
+def test_sighup_never_kills_and_a_stop_signal_is_acted_on_at_once(tmp_path, name, argv, when, thread, signals):
+    names = {"tokens": private(tmp_path / "tokens", TOKEN + "\n"), "port": free_port()}
+    proc = server_process(tmp_path, "--port", "0", *[a.format(**names) for a in argv])
+    if when == "port":
+        wait_listening(proc, names["port"])
+    else:
+        assert proc.stdout.readline().startswith("ostrel-server listening")
     for signum in signals:
-        proc.send_signal(signum)
+        to_runtime_thread(proc, signum) if thread == "runtime" else proc.send_signal(signum)
     if signals[-1] == signal.SIGHUP:
         time.sleep(0.3)
         assert proc.poll() is None
@@ -206,27 +225,7 @@ def test_sighup_never_kills_and_a_stop_signal_is_acted_on_at_once(tmp_path, name
     assert ends_within(proc, 5) == 0
 
 
-def test_a_sighup_the_moment_the_port_listens_is_survived(tmp_path):
-    port = free_port()
-    proc = server_process(tmp_path, "--port", str(port))
-    deadline = time.monotonic() + 20
-    while not listening(port):
-        assert proc.poll() is None and time.monotonic() < deadline
-        time.sleep(0.002)
-    proc.send_signal(signal.SIGHUP)
-    assert proc.stdout.readline().startswith("ostrel-server listening")
-    proc.send_signal(signal.SIGTERM)
-    assert ends_within(proc, 5) == 0
-
-
-@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="threads signalled by tgkill")
-def test_a_sigterm_delivered_to_any_thread_stops_the_server(tmp_path):
-    proc = server_process(tmp_path, "--port", "0")
-    assert proc.stdout.readline().startswith("ostrel-server listening")
-    others = sorted(int(t) for t in os.listdir("/proc/%d/task" % proc.pid) if int(t) != proc.pid)
-    tgkill = getattr(ctypes.CDLL(None, use_errno=True), "tgkill", None)
-    if tgkill is None:
-        proc.kill()
-        pytest.skip("this C library has no tgkill")
-    assert tgkill(proc.pid, others[-1], signal.SIGTERM) == 0  # a runtime thread, not the main one
-    assert ends_within(proc, 5) == 0
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
