@@ -25,9 +25,12 @@ from collections import Counter
 import grpc
 from grpc_health.v1 import health_pb2, health_pb2_grpc
 
+from ostrel.api import ostrel_service_pb2
+
 TOKEN = "bench-token-0123456789"
-PUSH = "/ostrel.api.service.Ostrel/pushProjectSnapshot"
-CONNECT = "/ostrel.api.service.Ostrel/connect"
+SERVICE = ostrel_service_pb2.DESCRIPTOR.services_by_name["Ostrel"]
+PUSH = "/%s/%s" % (SERVICE.full_name, SERVICE.methods_by_name["pushProjectSnapshot"].name)
+CONNECT = "/%s/%s" % (SERVICE.full_name, SERVICE.methods_by_name["connect"].name)
 SILENT_CALLERS = 16
 BIG_PUSHES = 4
 
