@@ -43,27 +43,12 @@ DIGITAL_SIGNATURE = 0x80  # the first bit of the key usage bit string
 EXTENSIONS_TAG = 0xA3  # [3] in TBSCertificate
 
 
-# DER, as much as the extensions need -------------------------------------------
-
-def _element(der: bytes, at: int) -> Tuple[int, int, int]:
-    """(tag, start of contents, end of contents) of the DER element at `at`."""
-    tag, length = der[at], der[at + 1]
-    at += 2
-    if length & 0x80:
-        count = length & 0x7F
-        if not 0 < count <= 4:
-            raise ValueError("unsupported length")
-        length = int.from_bytes(der[at:at + count], "big")
-        at += count
-    if at + length > len(der):
-        raise ValueError("cut short")
-    return tag, at, at + length
-
+# DER, as much as the extensions need (elements read by ostrel.pem) ----------
 
 def _children(der: bytes, start: int, end: int) -> List[Tuple[int, int, int]]:
     found: List[Tuple[int, int, int]] = []
     while start < end:
-        element = _element(der, start)
+        element = pem.der_element(der, start)
         found.append(element)
         start = element[2]
     return found
@@ -73,13 +58,13 @@ def extensions(der: bytes) -> Dict[bytes, bytes]:
     """{DER object identifier: extension value} of a DER certificate;
     ValueError when it cannot be read."""
     try:
-        _, start, end = _element(der, 0)
-        _, start, end = _element(der, start)  # TBSCertificate
+        _, start, end = pem.der_element(der, 0)
+        _, start, end = pem.der_element(der, start)  # TBSCertificate
         found: Dict[bytes, bytes] = {}
         for tag, first, last in _children(der, start, end):
             if tag != EXTENSIONS_TAG:
                 continue
-            _, first, last = _element(der, first)  # SEQUENCE OF Extension
+            _, first, last = pem.der_element(der, first)  # SEQUENCE OF Extension
             for _, at, stop in _children(der, first, last):
                 parts = _children(der, at, stop)
                 identifier, value = parts[0], parts[-1]  # the critical flag, if any, between
@@ -95,13 +80,13 @@ def server_usage_fault(der: bytes, name: str) -> Optional[str]:
     found = extensions(der)
     usage = found.get(KEY_USAGE)
     if usage is not None:
-        _, start, end = _element(usage, 0)  # BIT STRING: unused bits, then the bits
+        _, start, end = pem.der_element(usage, 0)  # BIT STRING: unused bits, then the bits
         bits = usage[start + 1:end]
         if not bits or not bits[0] & DIGITAL_SIGNATURE:
             return ERR_NO_SIGNATURE % name
     extended = found.get(EXTENDED_KEY_USAGE)
     if extended is not None:
-        _, start, end = _element(extended, 0)
+        _, start, end = pem.der_element(extended, 0)
         purposes = {extended[a:b] for _, a, b in _children(extended, start, end)}
         if SERVER_AUTH not in purposes and ANY_EXTENDED_USAGE not in purposes:
             return ERR_NOT_FOR_SERVERS % name
