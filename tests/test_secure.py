@@ -163,15 +163,16 @@ def echo():
 
 
 def test_headers_reach_every_call_sync_and_asyncio(echo):
-    headers = [header_texts.parse_header("X-Site: lab 7"), ("x-run", "42")]
+    headers = [header_texts.parse_header("X-Site: lab 7"), ("x-run", "42"), ("x-trace-bin", "AAEC")]
+    seen = "x-run=42;x-site=lab 7;x-trace-bin=b'\\x00\\x01\\x02'"
     with ostrel.connect(echo, headers=headers) as stub:
-        assert stub.connect(HELLO, timeout=5).message == "x-run=42;x-site=lab 7"
+        assert stub.connect(HELLO, timeout=5).message == seen
 
     async def run():
         async with ostrel.connect(echo, headers=headers, aio=True) as stub:
             return (await stub.connect(HELLO, timeout=5)).message
 
-    assert asyncio.run(run()) == "x-run=42;x-site=lab 7"
+    assert asyncio.run(run()) == seen
 
 
 @pytest.mark.parametrize("text, fragment", [
@@ -230,10 +231,11 @@ def test_settings_that_can_work_make_their_metadata(target, settings, metadata):
 def test_the_settings_show_no_secret(certs):
     cert, key = certs["client"]
     checked = connection_settings.check("cell:1", cacert=certs["ca"][0], cert=cert, key=key, token=TOKEN)
-    shown = repr(checked)
     with open(key) as handle:
         body = "".join(handle.read().splitlines()[1:-1])
-    assert TOKEN not in shown and body[:16] not in shown and "private_key=<hidden>" in shown
+    profile = profiles.Profile("lab", "config.toml", {"token": TOKEN, "key": key, "target": "cell:1"})
+    for shown in (repr(checked), repr(profile)):
+        assert TOKEN not in shown and body[:16] not in shown and "<hidden>" in shown
 
 
 @pytest.mark.parametrize("target, loopback", [

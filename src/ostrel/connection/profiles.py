@@ -12,7 +12,7 @@ import os
 import sys
 from typing import Any, Dict, List, Mapping, NamedTuple, Optional, cast
 
-from ostrel.connection.settings import HEADERS, KINDS, PATH, SETTINGS, Setting
+from ostrel.connection.settings import BY_NAME, HEADERS, KINDS, PATH, SETTINGS, Setting
 
 ERR_CONFIG = "%s: %s"
 ERR_CONFIG_READ = "cannot read %s"
@@ -33,6 +33,11 @@ class Profile(NamedTuple):
     name: str
     path: str  # of the configuration file
     values: Dict[str, Any]  # by setting name
+
+    def __repr__(self) -> str:
+        values = ", ".join("%r: %s" % (name, "<hidden>" if BY_NAME[name].secret else repr(value))
+                           for name, value in self.values.items())
+        return "Profile(name=%r, path=%r, values={%s})" % (self.name, self.path, values)
 
     def spell(self, setting: Setting) -> str:
         """A setting of this profile, as an error names it."""

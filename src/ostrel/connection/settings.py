@@ -179,21 +179,31 @@ def check(target: str, *, cacert: Optional[PathOrData] = None, cert: Optional[Pa
                            authority=authority, plaintext=plaintext))
     metadata: List[Tuple[str, Union[str, bytes]]] = [header_checks.checked_header(name, value)
                                                      for name, value in headers]
-    if token_file is not None:
-        token = header_checks.read_token_file(token_file)
-    elif token is not None:
-        token = header_checks.check_token(token, "token")
+    token_name = "token_file" if token_file is not None else "token"
+    token = _read_token(token, token_file)
     if token is not None:
         if any(name == TOKEN_HEADER for name, _ in metadata):
-            raise SettingError(ERR_HEADER_TOKEN, "token_file" if token_file is not None else "token")
+            raise SettingError(ERR_HEADER_TOKEN, token_name)
         metadata.append((TOKEN_HEADER, BEARER + token))
-    chosen = is_loopback(target) and not any(value is not None for value in (cacert, cert, key, authority))
-    in_clear = chosen if plaintext is None else plaintext
+    in_clear = _speaks_plaintext(target, plaintext, tls_given=any(value is not None
+                                                                  for value in (cacert, cert, key, authority)))
     if in_clear and token is not None and not is_loopback(target) and not plaintext_token:
-        raise SettingError(ERR_TOKEN_IN_CLEAR % _literal(target), "token_file" if token_file is not None
-                           else "token", "plaintext_token")
+        raise SettingError(ERR_TOKEN_IN_CLEAR % _literal(target), token_name, "plaintext_token")
     return Transport(target, in_clear, *_tls_files(cacert, cert, key), authority, tuple(metadata),
                      explicit_plaintext=bool(plaintext))
+
+
+def _read_token(token: Optional[str], token_file: Optional[str]) -> Optional[str]:
+    if token_file is not None:
+        return header_checks.read_token_file(token_file)
+    return None if token is None else header_checks.check_token(token, "token")
+
+
+def _speaks_plaintext(target: str, plaintext: Optional[bool], tls_given: bool) -> bool:
+    """Plaintext as asked for; unasked, only to a target wholly on this machine without TLS settings."""
+    if plaintext is not None:
+        return plaintext
+    return is_loopback(target) and not tls_given
 
 
 def _tls_files(cacert: Optional[PathOrData], cert: Optional[PathOrData], key: Optional[PathOrData]
