@@ -24,6 +24,26 @@ CERTIFICATES = {
     "other": ("ca", (OTHER_NAME,), (-1, 30), False),
     "rogue-ca": (None, (), (-1, 30), True),
     "rogue-client": ("rogue-ca", (), (-1, 30), False),
+    "expired-ca": (None, (), (-10, -1), True),
+    "no-signature": ("ca", LOCAL_NAMES, (-1, 30), False),
+    "client-only": ("ca", LOCAL_NAMES, (-1, 30), False),
+    "server-usage": ("ca", LOCAL_NAMES, (-1, 30), False),
+}
+
+
+def _usage(**allowed):
+    flags = dict.fromkeys(("digital_signature", "content_commitment", "key_encipherment", "data_encipherment",
+                           "key_agreement", "key_cert_sign", "crl_sign", "encipher_only", "decipher_only"), False)
+    return x509.KeyUsage(**dict(flags, **allowed))
+
+
+# name -> extensions beyond the names and the CA flag: key usages a server
+# certificate cannot serve with, and one it can.
+EXTENSIONS = {
+    "no-signature": lambda: [_usage(key_cert_sign=True, crl_sign=True)],
+    "client-only": lambda: [x509.ExtendedKeyUsage([x509.oid.ExtendedKeyUsageOID.CLIENT_AUTH])],
+    "server-usage": lambda: [_usage(digital_signature=True, key_encipherment=True),
+                             x509.ExtendedKeyUsage([x509.oid.ExtendedKeyUsageOID.SERVER_AUTH])],
 }
 
 
@@ -55,10 +75,13 @@ def make(folder):
         if names:
             builder = builder.add_extension(x509.SubjectAlternativeName([_alternative(n) for n in names]),
                                             critical=False)
+        for extension in EXTENSIONS.get(name, list)():
+            builder = builder.add_extension(extension, critical=isinstance(extension, x509.KeyUsage))
         cert = certs[name] = builder.sign(keys[issuer] if issuer else key, hashes.SHA256())
         cert_path, key_path = folder / ("%s.pem" % name), folder / ("%s.key" % name)
         cert_path.write_bytes(cert.public_bytes(serialization.Encoding.PEM))
         key_path.write_bytes(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
                                                serialization.NoEncryption()))
+        key_path.chmod(0o600)  # a server refuses a key others may read
         paths[name] = (str(cert_path), str(key_path))
     return paths

@@ -3,12 +3,14 @@ names the step, and a failure says which step failed and why."""
 
 import math
 import random
+from pathlib import Path
 
 import pytest
+from google.protobuf import json_format
 
 from ostrel import kinematics
 from ostrel.api import common_pb2, data_pb2, execution_pb2, math_pb2, project_pb2
-from ostrel.server import steps
+from ostrel.server import runner, steps
 from ostrel.server.cell import Cell, StepFailed
 from ostrel.server.runner import ProgramRun
 from ostrel.server.store import RecordStore
@@ -135,8 +137,8 @@ def simulated(products, item):
     return kinematics.from_pose3(state.items[item].base_pose)
 
 
-def assert_at(pose, expected):
-    assert pose.p == pytest.approx(expected.p, abs=1e-9) and pose.q == pytest.approx(expected.q, abs=1e-9)
+def assert_at(pose, expected, abs=1e-9):
+    assert pose.p == pytest.approx(expected.p, abs=abs) and pose.q == pytest.approx(expected.q, abs=abs)
 
 
 def test_a_held_item_follows_the_tool_from_attach_to_detach():
@@ -272,3 +274,55 @@ def test_status_codes_of_the_records_are_named_from_the_schema():
     from ostrel.protocol import statuses as view
 
     assert [view.status_name(c) for c in (common_pb2.RUNNING, common_pb2.FAILURE, 9)] == ["RUNNING", "FAILURE", "9"]
+
+
+# The demo project, run in the cell --------------------------------------------------
+
+DEMO = Path(__file__).resolve().parents[1] / "examples" / "pick_and_place.json"
+
+
+def in_region(config, region, point, slack=1e-4):
+    """Whether a world point lies in the task region's box (within slack metres)."""
+    box = config.task_regions[region]
+    local = kinematics.apply(kinematics.inverse(kinematics.from_pose3(box.pose)), point)
+    low, high = box.min.linear, box.max.linear
+    return all(lo - slack <= v <= hi + slack for v, lo, hi in zip(local, (low.x, low.y, low.z), (high.x, high.y, high.z)))
+
+
+@pytest.mark.parametrize("weights", [[1.0, 0.0], [0.0, 1.0], [0.7, 0.3]], ids=["left", "right", "either"])
+@pytest.mark.parametrize("seed", [1, 2])
+def test_the_demo_takes_the_part_where_it_lies_and_puts_it_in_the_place_region(monkeypatch, tmp_path, weights, seed):
+    demo = json_format.Parse(DEMO.read_text(), project_pb2.ProjectSnapshot())
+    demo.variables.target_generators["place"].mixture_target.weights[:] = weights
+    config, cell = demo.workspace.config, Cell(demo)
+    robot = config.robots["ur5e"]
+    home = demo.variables.target_generators["home"].joint_position_target.joint_positions.deterministic.data
+    assert list(demo.workspace.state.robots["ur5e"].joint_positions.data) == list(home)
+    assert_at(kinematics.from_pose3(demo.workspace.state.effectors[robot.effector].base_pose),
+              kinematics.tool_pose(robot, home, ""), abs=1e-6)  # the gripper starts on home's flange
+
+    def part():
+        return kinematics.from_pose3(cell.state.items["part"].base_pose).p
+
+    assert in_region(config, "pick_region", part())
+    held = []  # (step, the part's position before it, after it)
+
+    def watched(cell, case, step, rng):
+        before = part()
+        done = steps.execute(cell, case, step, rng)
+        held.append((case, before, part()))
+        return done
+
+    monkeypatch.setattr(runner, "execute", watched)
+    store = RecordStore(tmp_path / "records.sqlite3")
+    status = ProgramRun(cell, "pick_and_place", demo.behaviors["pick_and_place"], store, time_scale=0.0, seed=seed).run()
+    store.close()
+    assert status.code == common_pb2.SUCCESS, status.message
+    attaches = [(before, after) for case, before, after in held if case == "attach_item_to_tool"]
+    detached = [after for case, _, after in held if case == "detach_item_from_tool"]
+    assert attaches and len(detached) == len(attaches)
+    for before, after in attaches:
+        assert math.dist(before, after) < 1e-3, (before, after)
+    for point in detached:
+        assert in_region(config, "place_region", point), point
+    assert in_region(config, "place_region", part()) and "part" not in cell.linkages.grasped_items

@@ -146,6 +146,7 @@ def secure_servers(tmp_path_factory, certs):
     """A TLS server, and a TLS server that asks for a token."""
     folder = tmp_path_factory.mktemp("secure")
     (folder / "tokens").write_text("# the client's\n%s\n" % TOKEN)
+    (folder / "tokens").chmod(0o600)  # the server refuses a token file others may read
     settings = {"tls": {}, "tokens": {"token_file": str(folder / "tokens")}}
     started = {kind: OstrelServer(db=str(folder / ("%s.sqlite3" % kind)), port=0, time_scale=0,
                                   tls=TlsFiles(*certs["server"]), **extra).start()

@@ -441,7 +441,7 @@ def test_commands_export_and_report_the_servers_records(cell, records, capsys, t
     code = cli.main(["--target", cell.target, "records", "--export", str(tmp_path / "run"),
                      "--description", "pick_and_place"])
     out, err = capsys.readouterr()
-    assert (code, err) == (0, "") and "30 events, 18 controller rows, 4 simulator rows, 2 images" in out
+    assert (code, err) == (0, "") and "21 events, 11 controller rows, 2 simulator rows, 2 images" in out
     code = cli.main(["--target", cell.target, "report", "--out", str(tmp_path / "run.html")])
     out, err = capsys.readouterr()
     assert (code, err) == (0, "") and "written to" in out

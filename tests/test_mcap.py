@@ -6,6 +6,7 @@ metadata and attachments; bad answers leave no file; the reduced file without
 the visualisation schemas; the command line."""
 
 import io
+import math
 import os
 import sys
 import zlib
@@ -324,7 +325,8 @@ def test_robot_links_hang_under_world_and_move_over_the_run(demo):
             except KeyError:  # not reaching world before the first moving transforms
                 pass
     assert set(places) == set(links)
-    assert len(places["ur5e/base_link"]) == 1 and all(len(places[f]) > 5 for f in links[1:])
+    # home, over the part, at the part, lifted, over the place region
+    assert len(places["ur5e/base_link"]) == 1 and all(len(places[f]) >= 5 for f in links[1:])
     every = final_frames(read)
     for frame in every:  # every frame reaches world
         tree.world(frame)
@@ -346,6 +348,8 @@ def test_the_held_part_follows_the_gripper_from_attach_to_detach_and_stays_where
             changes.append(parent)
             if parent == "world":
                 assert close(now, before[1]), "the part jumps when let go"
+            else:  # taken where it lies: the tool's centre point is on it
+                assert math.dist(now[0], before[1][0]) < 1e-3, "the part jumps when taken"
         if parent == "gripper":
             held_places.add(tuple(round(v, 6) for v in now[0]))
             (tx, ty, tz), tq = tree.world("ur5e/tool/gripper_tcp")
@@ -354,7 +358,7 @@ def test_the_held_part_follows_the_gripper_from_attach_to_detach_and_stays_where
             grips.add(tuple(round(v, 6) for v in (*grip[0], *grip[1])))
         before = (parent, now)
     assert changes == ["gripper", "world"] * (len(changes) // 2) and changes
-    assert len(held_places) > 3 and len(grips) == 1  # it moves, held the same way by the tool
+    assert len(held_places) >= 3 and len(grips) == 1  # taken, lifted, put down; held the same way by the tool
 
 
 @needs_viewer
@@ -542,7 +546,7 @@ def test_command_writes_the_servers_records_with_the_chosen_compression(cell, re
     stdout, err = capsys.readouterr()
     mcap_line, export_line = stdout.splitlines()  # both from one answer
     assert (code, err) == (0, "") and mcap_line.startswith("1 record sets written to %s: " % out)
-    assert mcap_line.endswith("bytes (lz4)") and "30 events, 18 controller rows" in export_line
+    assert mcap_line.endswith("bytes (lz4)") and "21 events, 11 controller rows" in export_line
     read = Read(out, decode=False)
     assert {c.compression for c in read.summary.chunk_indexes} == {"lz4"}
     [metadata] = read.metadata

@@ -38,6 +38,7 @@ def servers(tmp_path_factory, request):
     folder = tmp_path_factory.mktemp("servers")
     tokens = folder / "tokens"
     tokens.write_text("# operators\n\nfirst-token\n%s\n" % TOKEN)
+    tokens.chmod(0o600)  # a secret: its owner's only
     settings = {
         "plain": {},
         "tls": {"tls": TlsFiles(*paths["server"])},
@@ -123,6 +124,7 @@ def test_handshakes_and_tokens_answer_or_explain_in_one_line(servers, certs, nam
 def test_tokens_are_read_again_and_a_bad_file_keeps_the_old_ones(tmp_path, certs, caplog):
     tokens = tmp_path / "tokens"
     tokens.write_text("old\n")
+    tokens.chmod(0o600)
     server = OstrelServer(db=str(tmp_path / "db"), port=0, time_scale=0, token_file=str(tokens)).start()
     target = "127.0.0.1:%d" % server.port
     try:
@@ -305,6 +307,7 @@ def test_unix_socket_is_for_its_user_only_and_removed_at_stop(tmp_path):
 def test_sighup_reloads_the_token_file_with_one_log_line(tmp_path, certs):
     tokens = tmp_path / "tokens"
     tokens.write_text("%s\n" % TOKEN)
+    tokens.chmod(0o600)
     proc = server_process("--port", "0", "--db", str(tmp_path / "db"), "--tls-cert", certs["server"][0],
                           "--tls-key", certs["server"][1], "--token-file", str(tokens))
     try:
@@ -353,7 +356,9 @@ def test_server_start_faults_are_one_line_exit_2_and_leave_nothing(tmp_path, cer
     folder = tmp_path / "run"
     folder.mkdir()
     (folder / "tokens").write_text("%s\n" % TOKEN)
+    (folder / "tokens").chmod(0o600)
     (folder / "empty").write_text("# none yet\n")
+    (folder / "empty").chmod(0o600)
     names = {"tmp": str(folder), "tokens": str(folder / "tokens"), "busy": str(servers["plain"].port)}
     for name, (cert, key) in certs.items():
         names.update({name + "_pem": cert, name + "_key": key})

@@ -103,9 +103,9 @@ def check_pair(cert: bytes, key: bytes, cert_name: str, key_name: str) -> None:
             raise PemError(ERR_UNUSABLE % (cert_name, key_name, error.reason or error)) from None
 
 
-# DER, as much as the validity period needs ----------------------------------
+# DER, as much as certificate checks need --------------------------------------
 
-def _element(der: bytes, at: int) -> Tuple[int, int, int]:
+def der_element(der: bytes, at: int) -> Tuple[int, int, int]:
     """(tag, start of contents, end of contents) of the DER element at `at`."""
     tag, length = der[at], der[at + 1]
     at += 2
@@ -134,15 +134,15 @@ def _time(tag: int, text: bytes) -> datetime.datetime:
 def validity(der: bytes) -> Tuple[datetime.datetime, datetime.datetime]:
     """(not before, not after) of a DER certificate; ValueError if unreadable."""
     try:
-        _, start, _ = _element(der, 0)  # Certificate
-        _, at, _ = _element(der, start)  # TBSCertificate
+        _, start, _ = der_element(der, 0)  # Certificate
+        _, at, _ = der_element(der, start)  # TBSCertificate
         if der[at] == 0xA0:  # [0] version
-            at = _element(der, at)[2]
+            at = der_element(der, at)[2]
         for _ in range(3):  # serialNumber, signature, issuer
-            at = _element(der, at)[2]
-        _, at, _ = _element(der, at)  # validity
-        first, first_start, first_end = _element(der, at)
-        second, second_start, second_end = _element(der, first_end)
+            at = der_element(der, at)[2]
+        _, at, _ = der_element(der, at)  # validity
+        first, first_start, first_end = der_element(der, at)
+        second, second_start, second_end = der_element(der, first_end)
         return (_time(first, der[first_start:first_end]), _time(second, der[second_start:second_end]))
     except (IndexError, ValueError, UnicodeDecodeError) as error:
         raise ValueError(str(error)) from None

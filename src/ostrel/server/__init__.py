@@ -19,7 +19,9 @@ from ostrel.protocol.addresses import DEFAULT_HOST, DEFAULT_PORT
 from ostrel.server.limits import DEFAULT_MAX_MESSAGE_SIZE, MAX_MESSAGE_SIZE
 
 if TYPE_CHECKING:
+    from ostrel.server.gate import Gate
     from ostrel.server.security import TlsFiles, TokenFile
+    from ostrel.server.tls import ServerTls
     from ostrel.server.servicer import OstrelService
     from ostrel.server.store import RecordStore, default_db_path
 
@@ -30,6 +32,10 @@ log = logging.getLogger(__name__)
 
 # A factor past this would put simulated times beyond what a timestamp holds.
 MAX_TIME_SCALE = 1e6
+# Seconds an admitted call's request may take to arrive: a caller who sends
+# headers and then nothing holds a worker this long at most.
+DEFAULT_READ_TIMEOUT = 30.0
+CALLS_PER_WORKER = 4  # service calls in flight (running or waiting) per worker, by default
 
 ERR_MESSAGE_SIZE = "max_message_size must be 1 to %d bytes, got %d"
 ERR_TIME_SCALE = "must be a number from 0 to %g, got %r"
@@ -37,7 +43,11 @@ ERR_TIME_SCALE_VALUE = "time_scale " + ERR_TIME_SCALE
 ERR_DB_EMPTY = "the database path is empty"
 ERR_DB_FOLDER = "the database path %s is a directory; name a file in it"
 ERR_LISTEN = "cannot listen on %s: %s"
+ERR_MAX_CALLS = "max_calls must be at least 1, got %d"
+ERR_READ_TIMEOUT = "read_timeout must be a positive number of seconds, got %r"
+NOTHING_TO_RELOAD = "SIGHUP: this server reads no token or TLS file; nothing to read again"
 UNIX_MODE = 0o600  # a local socket: for this user only
+SOCKET_PATH_MAX = 107  # bytes in a socket address's path, as Linux and macOS allow at least
 
 # gRPC and the API modules are imported on first use, so that `ostrel-server
 # --help` (which imports this package before its __main__) starts fast.
@@ -93,10 +103,16 @@ class OstrelServer:
     used). `port` 0 binds a free port; `port` tells which after `start`.
     `max_message_size` bounds every request and answer, in bytes.
     `tls` serves TLS (with a client CA: mutual TLS); `token_file` requires a
-    bearer token of that file on every call but health checks
-    (`tokens.reload()` reads it again). Serving a non-loopback address
-    without TLS is refused unless `insecure` is set. The standard health
-    service is always offered; server reflection unless `reflection` is false.
+    bearer token of that file on every call but health checks, checked from
+    the call's headers before its body is read; `reload()` reads the token
+    and TLS files again. A token file or key that others may read is refused
+    unless `allow_shared_secret_files`. Serving a non-loopback address
+    without TLS is refused unless `insecure` is set. At most `max_calls`
+    service calls are in flight (default: 4 per worker), more are answered
+    RESOURCE_EXHAUSTED; a request that takes longer than `read_timeout`
+    seconds to arrive is given up. The standard health service is always
+    offered, on threads of its own; server reflection unless `reflection`
+    is false.
 
     The address is bound before the database is opened, and every fault
     (ValueError for settings and files, OSError for the address and the
@@ -107,21 +123,31 @@ class OstrelServer:
                  time_scale: float = 1.0, seed: Optional[int] = None, max_workers: int = 8,
                  max_message_size: int = DEFAULT_MAX_MESSAGE_SIZE, reflection: bool = True,
                  tls: "Optional[TlsFiles]" = None, token_file: Optional[str] = None,
-                 insecure: bool = False) -> None:
+                 insecure: bool = False, max_calls: Optional[int] = None,
+                 read_timeout: float = DEFAULT_READ_TIMEOUT, allow_shared_secret_files: bool = False) -> None:
         from ostrel.runtime_logs import quiet_grpc_logs
 
         quiet_grpc_logs()
         import grpc
 
         from ostrel.server import security
+        from ostrel.server.gate import Gate
         from ostrel.server.store import default_db_path
+        from ostrel.server.tls import ServerTls
 
         if not 0 < max_message_size <= MAX_MESSAGE_SIZE:
             raise ValueError(ERR_MESSAGE_SIZE % (MAX_MESSAGE_SIZE, max_message_size))
+        max_calls = CALLS_PER_WORKER * max_workers if max_calls is None else max_calls
+        if max_calls < 1:
+            raise ValueError(ERR_MAX_CALLS % max_calls)
+        if not (math.isfinite(read_timeout) and read_timeout > 0):
+            raise ValueError(ERR_READ_TIMEOUT % read_timeout)
         check_time_scale(time_scale)
         db_path = check_db_path(db if db is not None else default_db_path())
-        credentials = security.server_credentials(tls) if tls is not None else None
-        self.tokens: "Optional[TokenFile]" = security.TokenFile(token_file) if token_file is not None else None
+        self.tls: "Optional[ServerTls]" = ServerTls(tls, allow_shared_secret_files) if tls is not None else None
+        credentials = self.tls.credentials if self.tls is not None else None
+        self.tokens: "Optional[TokenFile]" = (security.TokenFile(token_file, allow_shared_secret_files)
+                                              if token_file is not None else None)
         self.exposed = security.check_exposure(host, credentials is not None, self.tokens is not None, insecure)
         self.host = host
         self.socket_path = security.socket_path(host)
@@ -130,8 +156,8 @@ class OstrelServer:
             ("grpc.max_receive_message_length", max_message_size),
             ("grpc.max_send_message_length", max_message_size),
         ]
-        interceptors: "Optional[List[grpc.ServerInterceptor]]" = (
-            [security.TokenCheck(self.tokens)] if self.tokens is not None else None)
+        self.gate: "Gate" = Gate(self.tokens, max_calls, read_timeout)
+        interceptors: "List[grpc.ServerInterceptor]" = [self.gate]
         self._server = grpc.server(futures.ThreadPoolExecutor(max_workers=max_workers), options=options,
                                    interceptors=interceptors)
         self.port = self._bind(port, credentials)
@@ -143,31 +169,59 @@ class OstrelServer:
 
     def _bind(self, port: int, credentials: Any) -> int:
         """Binds the address (no one is served before `start`)."""
-        from ostrel.server import security
-
         if self.socket_path is not None:
-            security.prepare_socket(self.socket_path)
-            address = self.host
-        else:
-            address = "%s:%d" % (_bracketed(self.host), port)
+            return self._bind_socket(credentials)
+        address = "%s:%d" % (_bracketed(self.host), port)
+        bound = self._add_port(address, credentials)
+        if bound == 0:
+            self._release()
+            raise OSError(ERR_LISTEN % (address, _bind_failure(self.host, port)))
+        return bound
+
+    def _add_port(self, address: str, credentials: Any, private_umask: bool = False) -> int:
+        # The umask is the process's: changed only for a socket's bind, and only for a moment.
+        previous = os.umask(0o177) if private_umask else None
         try:
             if credentials is None:
-                bound = self._server.add_insecure_port(address)
-            else:
-                bound = self._server.add_secure_port(address, credentials)
+                return self._server.add_insecure_port(address)
+            return self._server.add_secure_port(address, credentials)
         except RuntimeError:  # grpc raises this when it cannot bind
-            bound = 0
-        if bound == 0:
-            reason = "the path cannot be bound" if self.socket_path else _bind_failure(self.host, port)
-            self._release()
-            raise OSError(ERR_LISTEN % (address, reason))
-        if self.socket_path is not None:
-            # Bound but not yet listening: no one can connect before the mode is set.
+            return 0
+        finally:
+            if previous is not None:
+                os.umask(previous)
+
+    def _bind_socket(self, credentials: Any) -> int:
+        """Binds the socket in a folder of this user's only, sets its mode and
+        only then moves it to its path: no one else can reach it at any moment."""
+        import shutil
+        import tempfile
+
+        from ostrel.server import security
+
+        assert self.socket_path is not None
+        security.prepare_socket(self.socket_path)
+        try:
+            folder = tempfile.mkdtemp(prefix=".o", dir=os.path.dirname(os.path.abspath(self.socket_path)))
+        except OSError as error:
+            raise OSError(ERR_LISTEN % (self.host, error.strerror or error)) from None
+        private = os.path.join(folder, "s")
+        try:
+            if len(os.fsencode(private)) > SOCKET_PATH_MAX:
+                private = self.socket_path  # no room for the folder: bound in place, private from the start
+            bound = self._add_port("unix:" + private, credentials, private_umask=private == self.socket_path)
+            if bound == 0:
+                raise OSError(ERR_LISTEN % (self.host, "the path cannot be bound"))
             try:
-                os.chmod(self.socket_path, UNIX_MODE)
+                os.chmod(private, UNIX_MODE)
+                os.replace(private, self.socket_path)
             except OSError as error:
-                self._release()
-                raise OSError(ERR_LISTEN % (address, error.strerror or error)) from None
+                raise OSError(ERR_LISTEN % (self.host, error.strerror or error)) from None
+        except OSError:
+            self._release()
+            raise
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
         return bound
 
     def _open(self, db_path: str, time_scale: float, seed: Optional[int], max_message_size: int,
@@ -191,6 +245,7 @@ class OstrelServer:
     def _release(self) -> None:
         """Frees the address and the socket file of a server that never started."""
         self._server.stop(None)
+        self.gate.stop()
         self._remove_socket()
 
     def _remove_socket(self) -> None:
@@ -231,9 +286,19 @@ class OstrelServer:
         self.health.stop()
         self.service.shutdown()
         self._server.stop(grace).wait()
+        self.gate.stop()
         self.store.close()
         self._remove_socket()
         log.info("stopped")
+
+    def reload(self) -> bool:
+        """Reads the token file and the TLS files again (as on SIGHUP); a
+        file that cannot be used keeps what was read before. False when
+        anything was kept, or there is nothing to read."""
+        done = [part.reload() for part in (self.tokens, self.tls) if part is not None]
+        if not done:
+            log.info(NOTHING_TO_RELOAD)
+        return bool(done) and all(done)
 
     def __enter__(self) -> "OstrelServer":
         return self.start()

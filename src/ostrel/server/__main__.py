@@ -6,13 +6,13 @@ import argparse
 import logging
 import signal
 import sys
-import threading
 from types import FrameType
-from typing import List, Optional
+from typing import Any, List, Optional
 
 from ostrel.programs import EXIT_ERROR, OneLineParser, VersionAction
 from ostrel.protocol.addresses import DEFAULT_HOST, DEFAULT_PORT
-from ostrel.server import DEFAULT_MAX_MESSAGE_SIZE, ERR_TIME_SCALE, MAX_TIME_SCALE, check_db_path, check_time_scale
+from ostrel.server import (DEFAULT_MAX_MESSAGE_SIZE, DEFAULT_READ_TIMEOUT, ERR_TIME_SCALE, MAX_TIME_SCALE,
+                           check_db_path, check_time_scale)
 from ostrel.terminal import one_line
 
 log = logging.getLogger("ostrel.server")
@@ -49,6 +49,26 @@ def _port(text: str) -> int:
     value = int(text)
     if not 0 <= value <= 65535:
         raise argparse.ArgumentTypeError("must be 0 to 65535, got %s" % text)
+    return value
+
+
+def _positive_int(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 1:
+        raise argparse.ArgumentTypeError("must be a whole number from 1, got %r" % text)
+    return value
+
+
+def _seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = 0.0
+    if not 0 < value < 1e6:
+        raise argparse.ArgumentTypeError("must be a number of seconds above 0, got %r" % text)
     return value
 
 
@@ -91,7 +111,9 @@ def build_parser() -> argparse.ArgumentParser:
                              "the service without its schema files)")
     parser.add_argument("--log-level", default="INFO", choices=["DEBUG", "INFO", "WARNING", "ERROR"])
     security = parser.add_argument_group("security")
-    security.add_argument("--tls-cert", metavar="FILE", help="serve TLS with this PEM certificate (chain)")
+    security.add_argument("--tls-cert", metavar="FILE",
+                          help="serve TLS with this PEM certificate (chain); read again on SIGHUP, with the key "
+                               "and the client CA")
     security.add_argument("--tls-key", metavar="FILE", help="the PEM private key of --tls-cert")
     security.add_argument("--tls-client-ca", metavar="FILE",
                           help="require a client certificate signed by one of these PEM CA certificates")
@@ -100,6 +122,13 @@ def build_parser() -> argparse.ArgumentParser:
                                "read again on SIGHUP")
     security.add_argument("--insecure", action="store_true",
                           help="allow serving a non-loopback address without TLS")
+    security.add_argument("--allow-shared-secret-files", action="store_true",
+                          help="accept a token file or key that its group or others may read (refused "
+                               "by default)")
+    security.add_argument("--max-calls", metavar="N", type=_positive_int, default=None,
+                          help="service calls in flight, more are refused as busy (default: 4 per worker, 32)")
+    security.add_argument("--read-timeout", metavar="SECONDS", type=_seconds, default=DEFAULT_READ_TIMEOUT,
+                          help="seconds a call's request may take to arrive (default: %(default)g)")
     return parser
 
 
@@ -115,6 +144,57 @@ def _check(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
         parser.error(ERR_TLS_PAIR)
     if args.tls_client_ca is not None and args.tls_cert is None:
         parser.error(ERR_CLIENT_CA)
+
+
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
+HANGUP: Optional[int] = getattr(signal, "SIGHUP", None)  # none on Windows
+WAKE_INTERVAL_S = 1.0
+
+
+class SignalWaker:
+    """SIGINT, SIGTERM and SIGHUP, taken from the moment it is made and
+    handed to the main loop through a socket: the runtime writes the signal's
+    number there from whatever thread the kernel interrupted, so the loop
+    wakes at once, and no handler takes a lock that the interrupted code
+    may hold."""
+
+    def __init__(self) -> None:
+        import socket
+
+        self._reader, self._writer = socket.socketpair()
+        for end in (self._reader, self._writer):
+            end.setblocking(False)
+        self._pending: List[int] = []
+        self._previous_fd = signal.set_wakeup_fd(self._writer.fileno())
+        self._previous = {signum: signal.signal(signum, self._ignore) for signum in self.signals()}
+
+    @staticmethod
+    def signals() -> List[int]:
+        return list(STOP_SIGNALS) + ([HANGUP] if HANGUP is not None else [])
+
+    @staticmethod
+    def _ignore(signum: int, frame: Optional[FrameType]) -> None:
+        """The Python-level handler does nothing: the number came through the socket."""
+
+    def wait(self, timeout: float) -> Optional[int]:
+        """The next signal received, or None after `timeout` seconds."""
+        import select
+
+        if not self._pending:
+            if select.select([self._reader], [], [], timeout)[0]:
+                try:
+                    self._pending += list(self._reader.recv(256))
+                except (BlockingIOError, InterruptedError):
+                    pass
+        return self._pending.pop(0) if self._pending else None
+
+    def close(self) -> None:
+        signal.set_wakeup_fd(self._previous_fd)
+        previous: Any
+        for signum, previous in self._previous.items():
+            signal.signal(signum, previous)
+        self._reader.close()
+        self._writer.close()
 
 
 def main(argv: Optional[List[str]] = None) -> int:
@@ -138,6 +218,15 @@ def _fail(text: object) -> int:
 
 
 def _serve(args: argparse.Namespace) -> int:
+    # Before anything listens: a signal from then on is acted on, never fatal.
+    signals = SignalWaker()
+    try:
+        return _run(args, signals)
+    finally:
+        signals.close()
+
+
+def _run(args: argparse.Namespace, signals: SignalWaker) -> int:
     try:
         from ostrel.server import OstrelServer, TlsFiles
 
@@ -145,28 +234,13 @@ def _serve(args: argparse.Namespace) -> int:
         server = OstrelServer(db=args.db, host=args.host, port=args.port, time_scale=args.time_scale,
                               seed=args.seed, max_message_size=args.max_message_size,
                               reflection=args.reflection, tls=tls, token_file=args.token_file,
-                              insecure=args.insecure)
+                              insecure=args.insecure, max_calls=args.max_calls, read_timeout=args.read_timeout,
+                              allow_shared_secret_files=args.allow_shared_secret_files)
     except ImportError as error:
         return _fail(ERR_LOAD_FAILED % error)
     except (OSError, ValueError) as error:  # files, address in use, database in use, ...
         return _fail(error)
 
-    # Signal handlers only set flags; the main thread acts on them, woken at once.
-    stopping, reloading, wake = threading.Event(), threading.Event(), threading.Event()
-
-    def on_signal(signum: int, frame: Optional[FrameType]) -> None:
-        log.info("received %s, stopping", signal.Signals(signum).name)
-        stopping.set()
-        wake.set()
-
-    def on_hangup(signum: int, frame: Optional[FrameType]) -> None:
-        reloading.set()
-        wake.set()
-
-    signal.signal(signal.SIGINT, on_signal)
-    signal.signal(signal.SIGTERM, on_signal)
-    if server.tokens is not None and hasattr(signal, "SIGHUP"):
-        signal.signal(signal.SIGHUP, on_hangup)
     server.start()
     security = ", TLS" if args.tls_cert else ""
     security += ", client certificates" if args.tls_client_ca else ""
@@ -174,12 +248,13 @@ def _serve(args: argparse.Namespace) -> int:
     # One write: a log line from another thread cannot land inside it.
     sys.stdout.write(LISTENING_LINE % (server.address, server.store.path, args.time_scale, security) + "\n")
     sys.stdout.flush()
-    while not stopping.is_set():
-        wake.wait()
-        wake.clear()
-        if reloading.is_set() and server.tokens is not None:
-            reloading.clear()
-            server.tokens.reload()
+    while True:
+        signum = signals.wait(WAKE_INTERVAL_S)
+        if signum in STOP_SIGNALS:
+            log.info("received %s, stopping", signal.Signals(signum).name)
+            break
+        if signum == HANGUP:
+            server.reload()
     server.stop()
     return 0
 

@@ -22,6 +22,10 @@ from typing import Optional, Set, Tuple
 log = logging.getLogger(__name__)
 
 BLOB_FILE_MIN = 256 * 1024
+# The store (database, its journal, the lock, payload files) is its owner's
+# only: recordings and projects may hold what others must not read.
+FILE_MODE = 0o600
+FOLDER_MODE = 0o700
 
 ERR_IN_USE = "the database %s is in use by another ostrel-server (pid %s); stop that server or give another --db"
 IN_FILE = "the file %s"
@@ -61,7 +65,7 @@ class ProcessLock:
     """An exclusive lock on `path` that names its holder's pid in the file."""
 
     def __init__(self, path: str, db: str) -> None:
-        self._fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o644)
+        self._fd = os.open(path, os.O_RDWR | os.O_CREAT, FILE_MODE)
         try:
             fcntl.flock(self._fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except OSError as error:
@@ -96,10 +100,11 @@ class BlobFiles:
             return data, None
         name = name or new_key()
         path = self.path(name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
+        for folder in (self.directory, os.path.dirname(path)):  # makedirs gives a mode to the last only
+            os.makedirs(folder, FOLDER_MODE, exist_ok=True)
         temporary = path + ".tmp"
         try:
-            with open(temporary, "wb") as out:
+            with open(os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, FILE_MODE), "wb") as out:
                 out.write(data)
             os.replace(temporary, path)  # a reader never sees half a file
         except BaseException:  # a full disk, say: leave no partial file to fill it further

@@ -17,6 +17,24 @@ from typing import IO, Optional
 
 QUEUE_SIZE = 10000
 FORMAT = "%(asctime)s %(levelname)s %(name)s: %(message)s"
+# Text a caller chose (a name, a peer) is cut to this in a log line, and no
+# line is longer than MAX_LINE: a flood of huge names cannot fill the disk.
+MAX_TEXT = 200
+MAX_LINE = 4096
+CUT = "... (%d characters in all)"
+
+
+def clip(text: str, limit: int = MAX_TEXT) -> str:
+    """`text` cut to about `limit` characters, its control characters escaped
+    so that it cannot forge a line of its own."""
+    cut = text if len(text) <= limit else text[:limit]
+    if not cut.isprintable():
+        cut = "".join(c if c.isprintable() else repr(c)[1:-1] for c in cut)
+    return cut if len(text) <= limit else cut + CUT % len(text)
+
+
+def _bounded(line: str) -> str:
+    return line if len(line) <= MAX_LINE else line[:MAX_LINE] + CUT % len(line)
 
 
 class DroppingQueueHandler(QueueHandler):
@@ -57,7 +75,7 @@ class QueuedLogging:
             record = self._records.get()
             if record is None:
                 return
-            self._write(self._formatter.format(record) + "\n")
+            self._write(_bounded(self._formatter.format(record)) + "\n")
 
     def _write(self, text: str) -> None:
         try:

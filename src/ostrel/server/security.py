@@ -10,7 +10,7 @@ import hashlib
 import hmac
 import logging
 import os
-from typing import TYPE_CHECKING, Any, Callable, List, NamedTuple, Optional, Tuple
+from typing import TYPE_CHECKING, Any, NamedTuple, Optional, Tuple
 
 
 import grpc
@@ -20,7 +20,6 @@ if TYPE_CHECKING:
 
     Handler: TypeAlias = "grpc.RpcMethodHandler[Any, Any]"
 
-from ostrel import pem
 from ostrel.protocol.addresses import is_loopback_host
 from ostrel.protocol import tokens
 from ostrel.protocol.metadata import BEARER, TOKEN_HEADER
@@ -35,8 +34,8 @@ INSECURE_WARNING = "serving %s without TLS (--insecure): anyone who reaches it m
 ERR_TOKENS_READ = "cannot read the token file %s: %s"
 TOKENS_RELOADED = "read %d tokens from %s"
 TOKENS_KEPT = "%s; keeping the %d tokens read before"
-TOKEN_NEEDED = "this server needs a bearer token in the authorization header"
-TOKEN_REFUSED = "the bearer token was not accepted"
+ERR_SHARED_SECRET = ("the %s file %s may be read by others (mode %04o): make it its owner's only (chmod 600), "
+                     "or give --allow-shared-secret-files")
 ERR_SOCKET = "cannot listen on unix:%s: %s"
 ERR_SOCKET_TAKEN = "another server is listening there"
 ERR_SOCKET_NOT_SOCKET = "the path exists and is not a socket"
@@ -69,18 +68,20 @@ class TlsFiles(NamedTuple):
     client_ca: Optional[str] = None
 
 
-def server_credentials(files: TlsFiles) -> grpc.ServerCredentials:
-    """Credentials from checked files: each PEM, the key the certificate's,
-    the certificate within its validity period."""
-    chain, ders = pem.certificates(files.cert, "certificate")
-    pem.check_current(ders[0], files.cert, "certificate")
-    key = pem.private_key(files.key, "key")
-    pem.check_pair(chain, key, files.cert, files.key)
-    roots = None
-    if files.client_ca is not None:
-        roots = pem.certificates(files.client_ca, "client CA")[0]
-    return grpc.ssl_server_credentials([(key, chain)], root_certificates=roots,
-                                       require_client_auth=roots is not None)
+# Secrets ----------------------------------------------------------------------
+
+def check_private(path: str, role: str, allow_shared: bool = False) -> None:
+    """ValueError when the secret file `path` may be read or written by its
+    group or others, as ssh refuses such a key, unless `allow_shared`.
+    A file that cannot be read is left to the reading to report."""
+    if allow_shared or os.name == "nt":  # Windows keeps access rights apart from the mode
+        return
+    try:
+        mode = os.stat(path).st_mode & 0o777
+    except OSError:
+        return
+    if mode & 0o077:
+        raise ValueError(ERR_SHARED_SECRET % (role, path, mode))
 
 
 # Tokens -----------------------------------------------------------------------
@@ -90,9 +91,10 @@ def _digest(token: bytes) -> bytes:
     return hashlib.sha256(token).digest()
 
 
-def read_tokens(path: str) -> Tuple[bytes, ...]:
+def read_tokens(path: str, allow_shared: bool = False) -> Tuple[bytes, ...]:
     """The digests of the tokens of `path`: one a line, blank lines and `#`
     comments skipped; ValueError naming the file (never a token)."""
+    check_private(path, "token", allow_shared)
     try:
         with open(path, encoding="utf-8") as handle:
             text = handle.read()
@@ -109,9 +111,10 @@ def read_tokens(path: str) -> Tuple[bytes, ...]:
 class TokenFile:
     """The tokens of a file, read again by `reload` (on SIGHUP)."""
 
-    def __init__(self, path: str) -> None:
+    def __init__(self, path: str, allow_shared: bool = False) -> None:
         self.path = path
-        self._digests = read_tokens(path)
+        self.allow_shared = allow_shared
+        self._digests = read_tokens(path, allow_shared)
 
     @property
     def count(self) -> int:
@@ -121,7 +124,7 @@ class TokenFile:
         """Reads the file again; when it cannot be used, keeps the tokens
         read before and logs one line."""
         try:
-            digests = read_tokens(self.path)
+            digests = read_tokens(self.path, self.allow_shared)
         except ValueError as error:
             log.error(TOKENS_KEPT, error, len(self._digests))
             return False
@@ -149,46 +152,9 @@ def bearer_token(metadata: Any) -> Optional[bytes]:
     return None
 
 
-def _refusal(handler: "Handler", message: str) -> "Handler":
-    """A handler of the same kind as `handler` that answers UNAUTHENTICATED."""
-
-    def refuse(request: Any, context: grpc.ServicerContext) -> Any:
-        context.abort(grpc.StatusCode.UNAUTHENTICATED, message)
-
-    kinds: "List[Tuple[bool, bool, Callable[..., Handler]]]" = [
-        (False, False, grpc.unary_unary_rpc_method_handler),
-        (False, True, grpc.unary_stream_rpc_method_handler),
-        (True, False, grpc.stream_unary_rpc_method_handler),
-        (True, True, grpc.stream_stream_rpc_method_handler),
-    ]
-    for request_streaming, response_streaming, make in kinds:
-        if (handler.request_streaming, handler.response_streaming) == (request_streaming, response_streaming):
-            return make(refuse)
-    raise AssertionError("every kind of handler is listed")
-
-
 # Health probes (load balancers, orchestrators) carry no token; they learn
 # only whether the server is serving.
 OPEN_METHODS = ("/grpc.health.v1.Health/",)
-
-
-class TokenCheck(grpc.ServerInterceptor):
-    """Lets through only the calls that carry a token of the file, and health checks."""
-
-    def __init__(self, tokens: TokenFile) -> None:
-        self.tokens = tokens
-
-    def intercept_service(self, continuation: "Callable[[grpc.HandlerCallDetails], Optional[Handler]]",
-                          handler_call_details: grpc.HandlerCallDetails) -> "Optional[Handler]":
-        handler = continuation(handler_call_details)
-        if handler is None or handler_call_details.method.startswith(OPEN_METHODS):
-            return handler
-        token = bearer_token(handler_call_details.invocation_metadata)
-        if token is None:
-            return _refusal(handler, TOKEN_NEEDED)
-        if not self.tokens.accepts(token):
-            return _refusal(handler, TOKEN_REFUSED)
-        return handler
 
 
 def socket_path(host: str) -> Optional[str]:

@@ -24,6 +24,7 @@ from ostrel.protocol import project_names
 from ostrel.server.limits import DEFAULT_MAX_MESSAGE_SIZE
 from ostrel.server.cell import Cell
 from ostrel.protocol.project_limits import check_project
+from ostrel.server.logs import MAX_LINE, clip
 from ostrel.server.runner import ProgramRun, now_ns
 from ostrel.server.store import DamagedRecords, RecordStore, StoreError, TooLarge
 
@@ -203,7 +204,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
         return _status(common_pb2.SUCCESS, summary)
 
     def _refused_push(self, text: str) -> common_pb2.Status:
-        log.info("refused a project: %s", text)
+        log.info("refused a project: %s", clip(text, MAX_LINE))
         return _status(common_pb2.FAILURE, text)
 
     def pull_project(self, request: Any = None, context: Any = None) -> bytes:
@@ -234,7 +235,7 @@ class OstrelService(service_pb2_grpc.OstrelServicer):
 
     @staticmethod
     def _abort(context: Any, code: grpc.StatusCode, text: str) -> NoReturn:
-        log.warning("%s", text)
+        log.warning("%s", clip(text, MAX_LINE))
         if context is None:
             raise RuntimeError(text)
         context.abort(code, text)

@@ -24,7 +24,8 @@ from ostrel import wire
 from ostrel.catalog import interrupted_event
 from ostrel.protocol.fields import RECORDS_FIELD
 from ostrel.server import migrate
-from ostrel.server.blobs import BLOB_FILE_MIN, Blob, BlobFiles, ProcessLock, StagedProject, checksum
+from ostrel.server.blobs import BLOB_FILE_MIN, FILE_MODE, FOLDER_MODE, Blob, BlobFiles, ProcessLock, StagedProject
+from ostrel.server.blobs import checksum
 from ostrel.server.blobs import Damaged as Damaged, StoreError as StoreError  # raised from here to callers
 
 log = logging.getLogger(__name__)
@@ -97,9 +98,10 @@ class RecordStore:
                 self._temp_dir = tempfile.mkdtemp(prefix="ostrel-store-")
                 file = os.path.join(self._temp_dir, "server.sqlite3")
             else:
-                Path(self.path).parent.mkdir(parents=True, exist_ok=True)
+                Path(self.path).parent.mkdir(FOLDER_MODE, parents=True, exist_ok=True)
                 file = self.path
                 self._lock = ProcessLock(self.path + ".lock", self.path)
+                os.close(os.open(file, os.O_RDWR | os.O_CREAT, FILE_MODE))  # SQLite's -wal, -shm take its mode
             self._uri = Path(os.path.abspath(file)).as_uri()
             self.blob_dir = file + ".blobs"
             self._files = BlobFiles(self.blob_dir, self.path)
