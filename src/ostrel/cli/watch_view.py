@@ -38,7 +38,7 @@ def changed_rows(last: Dict[str, str], rows: Rows) -> List[Tuple[str, str]]:
 
 def pipe_watcher(out: IO[str]) -> Optional[Any]:
     """A poll object on `out` when it can tell that the reader of a pipe has
-    gone (POLLERR on the write end), None where it cannot."""
+    gone (POLLERR or POLLHUP on the write end), None where it cannot."""
     try:
         poller = select.poll()
         poller.register(out.fileno(), select.POLLOUT)
@@ -64,7 +64,7 @@ class Lines:
         pass
 
     def show(self, rows: Rows) -> None:
-        if self.pipe is not None and any(event & select.POLLERR for _, event in self.pipe.poll(0)):
+        if self.pipe is not None and any(event & (select.POLLERR | select.POLLHUP) for _, event in self.pipe.poll(0)):
             raise BrokenPipeError
         now = clock()
         lines = ["%s %s: %s\n" % (now, key, text) for key, text in changed_rows(self.last, rows)]
