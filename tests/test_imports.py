@@ -15,6 +15,8 @@ import ostrel
 from ostrel import extras
 
 ROOT = pathlib.Path(ostrel.__file__).parent
+# The checkout these tests belong to (the package may be installed elsewhere).
+CHECKOUT = pathlib.Path(__file__).resolve().parent.parent
 # Package of a module -> its floor; the API and the modules directly in
 # ostrel are the bottom.
 FLOORS = {"ostrel": 1, "ostrel.protocol": 2, "ostrel.records": 3, "ostrel.server": 3, "ostrel.connection": 3,
@@ -162,7 +164,7 @@ def test_every_module_imports_in_a_fresh_interpreter_in_dependency_order_without
 
 
 def test_the_extras_are_those_of_the_distribution():
-    with open(ROOT.parent.parent / "pyproject.toml", encoding="utf-8") as handle:
+    with open(CHECKOUT / "pyproject.toml", encoding="utf-8") as handle:
         text = handle.read()
     declared = text.split("[project.optional-dependencies]")[1].split("\n[")[0]
     for extra in extras.EXTRAS:
