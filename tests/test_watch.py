@@ -334,7 +334,7 @@ def test_a_viewer_decodes_every_channel_of_a_run_and_one_that_comes_mid_run_gets
         while not any(m.startswith("RUNNING") for m in first.logged()) and not whole.done():
             await asyncio.sleep(0.05)
         await asyncio.sleep(0.3)
-        came = await late.collect(lambda c: all(topic in c.messages for topic in STATIC), 1.5)
+        came = await late.collect(lambda c: all(topic in c.messages for topic in STATIC), 4)
         return came, await whole
 
     try:
