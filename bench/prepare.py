@@ -22,7 +22,6 @@ and ostrel_service.proto itself is left out. Nothing here is ever committed.
 import compileall
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 

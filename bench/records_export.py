@@ -15,7 +15,6 @@ MCAP libraries (`pip install ".[mcap]"`) those rows are left out.
 
 import argparse
 import json
-import os
 import re
 import subprocess
 import sys
