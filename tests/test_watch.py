@@ -399,16 +399,24 @@ class FakeScene:
         return []
 
 
+def built(rows):
+    """(topic, message) pairs from (topic, arguments of its maker) rows, made
+    when the test runs: the schema package may be missing at collection."""
+    makers = {"/image": image, "/tf": transforms, "/unknown": transforms}
+    return [(topic, makers[topic](*arguments)) for topic, arguments in rows]
+
+
 @needs_viewer
 @pytest.mark.parametrize("first, second, sent", [
-    ([("/image", image(1))], [("/image", image(2))], 0),  # only the stamp moved
-    ([("/image", image(1))], [("/image", image(1, b"\x09" * 12))], 1),
-    ([("/tf", transforms(1, 0.5))], [("/tf", transforms(1, 0.6))], 1),
-    ([("/tf", transforms(1, 0.5))], [("/tf", transforms(2, 0.5))], 1),  # stamps of the parts: sent again
-    ([("/image", image(1)), ("/tf", transforms(1, 0.5))], [("/image", image(1)), ("/tf", transforms(1, 0.7))], 1),
-    ([("/tf", transforms(1, 0.5))], [("/unknown", transforms(1, 0.5))], 0),
+    ([("/image", (1,))], [("/image", (2,))], 0),  # only the stamp moved
+    ([("/image", (1,))], [("/image", (1, b"\x09" * 12))], 1),
+    ([("/tf", (1, 0.5))], [("/tf", (1, 0.6))], 1),
+    ([("/tf", (1, 0.5))], [("/tf", (2, 0.5))], 1),  # stamps of the parts: sent again
+    ([("/image", (1,)), ("/tf", (1, 0.5))], [("/image", (1,)), ("/tf", (1, 0.7))], 1),
+    ([("/tf", (1, 0.5))], [("/unknown", (1, 0.5))], 0),
 ])
 def test_a_channel_is_published_again_only_when_its_messages_changed(first, second, sent):
+    first, second = built(first), built(second)
     served = viewer.LiveViewer("127.0.0.1", 0, FakeScene(), 0)
     try:
         assert served.topics() == ["/image", "/tf"]
