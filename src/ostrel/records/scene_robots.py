@@ -28,6 +28,8 @@ class Arm(NamedTuple):
     flange: str  # the frame the tools and the mounted effector hang under
     roots: List[str]  # bodies that are no joint's child
     links: List[Tuple[str, str]]  # (parent body, child body) of each joint, in chain order
+    plan: Optional[kinematics.Plan]  # the chain laid out once for placing; None when it cannot be
+    plan_error: str  # why it cannot be, said when the arm is placed
 
 
 def _arm(key: str, config: robot_pb2.RobotConfig) -> Optional[Arm]:
@@ -37,8 +39,14 @@ def _arm(key: str, config: robot_pb2.RobotConfig) -> Optional[Arm]:
     children = {joint.child for joint in chain.joints}
     roots = [body.name for body in chain.bodies if body.name not in children]
     flange = kinematics.flange_body(config) or (roots[0] if roots else "")
+    plan: Optional[kinematics.Plan] = None
+    plan_error = ""
+    try:
+        plan = kinematics.plan_chain(chain)
+    except ValueError as error:
+        plan_error = str(error)
     return Arm(key, config, chain, parts.link_frame(key, flange), roots,
-               [(joint.parent, joint.child) for joint in chain.joints])
+               [(joint.parent, joint.child) for joint in chain.joints], plan, plan_error)
 
 
 def _state_pose(states: Any, key: str) -> Pose:
@@ -91,7 +99,9 @@ class Robots:
         """The arm's bodies in its base frame at the joint positions; None (said once) when they do not fit."""
         arm = self.arms[key]
         try:
-            poses = kinematics.forward(arm.chain, list(positions))
+            if arm.plan is None:
+                raise ValueError(arm.plan_error)
+            poses = kinematics.placed(arm.plan, list(positions))
         except ValueError as error:
             text = str(error)
             if self._bad.get(key) != text:
