@@ -74,13 +74,19 @@ class Robots:
         self.holders: Dict[str, str] = {}  # item -> effector
         self.links: Dict[str, Dict[str, Pose]] = {}  # robot -> its bodies' poses in its base frame, last placed
         self._bad: Dict[str, str] = {}  # robot -> the last error reported, so that each is said once
+        self._joint_names: Dict[Tuple[str, int], List[str]] = {}  # (owner, count) -> names, from the project
 
     def joint_owners(self) -> List[Tuple[str, Sequence[str]]]:
         owners: List[Tuple[str, Sequence[str]]] = [(key, ROBOT_SIDES) for key in sorted(self.config.robots)]
         return owners + [(key, EFFECTOR_SIDES) for key in sorted(self.config.effectors)]
 
     def joint_names(self, owner: str, count: int) -> List[str]:
-        return joint_rows.joint_names(self.project, owner, count)
+        """The owner's first `count` joint names, looked up in the project once per owner and count."""
+        key = (owner, count)
+        names = self._joint_names.get(key)
+        if names is None:
+            names = self._joint_names[key] = joint_rows.joint_names(self.project, owner, count)
+        return names
 
     # Frames ---------------------------------------------------------------------------
 
