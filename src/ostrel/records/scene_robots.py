@@ -72,7 +72,6 @@ class Robots:
         self.mounts = {arm.config.effector: arm for arm in self.arms.values() if arm.config.effector}
         self.held: Dict[str, Pose] = {}  # item -> its pose in the frame of the effector holding it
         self.holders: Dict[str, str] = {}  # item -> effector
-        self.links: Dict[str, Dict[str, Pose]] = {}  # robot -> its bodies' poses in its base frame, last placed
         self._bad: Dict[str, str] = {}  # robot -> the last error reported, so that each is said once
         self._joint_names: Dict[Tuple[str, int], List[str]] = {}  # (owner, count) -> names, from the project
 
@@ -114,7 +113,6 @@ class Robots:
                 self._bad[key] = text
                 self.warn(ERR_POSITIONS % (key, text))
             return None
-        self.links[key] = poses
         return poses
 
     def robot_frames(self, key: str, state: Any) -> List[Frame]:
