@@ -102,7 +102,9 @@ class _Link(NamedTuple):
     slot: int  # index into the positions; -1 for a fixed joint
 
 
-class _Plan(NamedTuple):
+class Plan(NamedTuple):
+    """A chain checked and laid out once, to be placed at any joint positions."""
+
     bodies: Tuple[str, ...]
     links: Tuple[_Link, ...]  # each after the link that places its parent
     movable: int
@@ -144,7 +146,7 @@ def _order(chain: dynamics_pb2.Chain) -> List[int]:
     return order
 
 
-def _plan(chain: dynamics_pb2.Chain) -> _Plan:
+def plan_chain(chain: dynamics_pb2.Chain) -> Plan:
     """The chain checked and laid out in the order its bodies are placed."""
     index: Dict[int, int] = {}
     for i, joint in enumerate(chain.joints):
@@ -157,10 +159,11 @@ def _plan(chain: dynamics_pb2.Chain) -> _Plan:
         joint = chain.joints[i]
         axis = _axis(joint) if i in index else (0.0, 0.0, 0.0)
         links.append(_Link(joint.parent, joint.child, from_pose3(joint.pose), joint.dof, axis, index.get(i, -1)))
-    return _Plan(tuple(body.name for body in chain.bodies), tuple(links), len(index))
+    return Plan(tuple(body.name for body in chain.bodies), tuple(links), len(index))
 
 
-def _placed(plan: _Plan, positions: Sequence[float]) -> Dict[str, Pose]:
+def placed(plan: Plan, positions: Sequence[float]) -> Dict[str, Pose]:
+    """Every body of a planned chain in its root frame, the movable joints at `positions`."""
     if plan.movable != len(positions):
         raise ValueError(ERR_POSITIONS % (plan.movable, len(positions)))
     poses = {name: IDENTITY for name in plan.bodies}
@@ -181,7 +184,7 @@ def _placed(plan: _Plan, positions: Sequence[float]) -> Dict[str, Pose]:
 def forward(chain: dynamics_pb2.Chain, positions: Sequence[float]) -> Dict[str, Pose]:
     """Every body's pose in the chain's root frame, the movable joints at
     `positions` (in the order the joints appear in the chain)."""
-    return _placed(_plan(chain), positions)
+    return placed(plan_chain(chain), positions)
 
 
 @functools.lru_cache(maxsize=None)
@@ -228,15 +231,15 @@ def flange_body(config: robot_pb2.RobotConfig) -> str:
 
 
 @functools.lru_cache(maxsize=None)
-def _model_plan(model: str) -> _Plan:
-    return _plan(_model_chain(model))
+def _model_plan(model: str) -> Plan:
+    return plan_chain(_model_chain(model))
 
 
 def link_poses(config: robot_pb2.RobotConfig, positions: Sequence[float]) -> Dict[str, Pose]:
     """Every body of the robot in its base frame; empty for a robot without a model."""
     model = config.WhichOneof("type")
     if model in ROBOT_MODELS:
-        return _placed(_model_plan(model), positions)
+        return placed(_model_plan(model), positions)
     chain = _chain(config)
     return {} if chain is None else forward(chain, positions)
 

@@ -252,14 +252,15 @@ class SetWriter:
             self.warn(ERR_EMPTY_PRODUCT % (label, time_ns))
             return
         entry = KINDS[kind]
+        message_class = product_class(kind)
         shown: Tuple[Any, ...]
         if kind == "images":  # read without their pixels, which stay views of the answer
             message: Any = list(image_heads(product.pieces))
             shown = (self.viewer, time_ns, message, label)
         else:
-            message = parse(product_class(kind), b"".join(product.pieces))
+            message = parse(message_class, b"".join(product.pieces))
             shown = (self.viewer, time_ns, message)
-        self.channels.add(product_topic(kind, entry.source(message)), product_class(kind), _buffer(product.pieces),
+        self.channels.add(product_topic(kind, entry.source(message)), message_class, _buffer(product.pieces),
                           time_ns)
         if self.viewer is not None:
             entry.show(*shown)

@@ -131,6 +131,9 @@ class Scene:
         self.robots = Robots(project, warn)
         self.cameras = {key: parts.camera_pinhole(config.cameras[key].intrinsics) for key in sorted(config.cameras)}
         self.previews = {key: preview_size(config.cameras[key].intrinsics) for key in self.cameras}
+        # Each camera's own channel at its preview size, with the pinhole scaled to it.
+        self.preview_routes = {key: self._camera_route(key, pinhole.scaled(*self.previews[key]))
+                               for key, pinhole in self.cameras.items() if pinhole is not None}
         self.crops = self._crop_routes(project)
         self.state = workspace_pb2.WorkspaceState()
         self.state.CopyFrom(project.workspace.state)
@@ -169,11 +172,7 @@ class Scene:
         frames += self.crop_frames
         out.append((TF_STATIC_TOPIC, self.transforms(t_ns, frames)))
         out.append((SCENE_TOPIC, self.entities(t_ns)))
-        for camera, pinhole in self.cameras.items():
-            if pinhole is not None:
-                out.append((camera_topic(camera, "calibration"),
-                            parts.calibration(pinhole.scaled(*self.previews[camera]), camera, t_ns)))
-        for route in sorted(set(self.crops.values())):
+        for route in [*self.preview_routes.values(), *sorted(set(self.crops.values()))]:
             if route.pinhole is not None:
                 out.append((route.calibration_topic, parts.calibration(route.pinhole, route.frame, t_ns)))
         return out + self.workspace(t_ns, self.state, None)
@@ -339,15 +338,19 @@ class Scene:
         for its preview size (or any size of a camera without intrinsics), a
         crop channel otherwise."""
         pinhole = self.cameras.get(camera)
-        if pinhole is None or (width, height) == self.previews.get(camera):
-            return ImageRoute(camera_topic(camera, "image"), camera,
-                              None if pinhole is None else pinhole.scaled(width, height),
-                              camera_topic(camera, "calibration"))
+        if pinhole is None:
+            return self._camera_route(camera, None)
+        if (width, height) == self.previews[camera]:
+            return self.preview_routes[camera]
         found = self.crops.get((camera, width, height))
         if found is not None:
             return found
         name = "%dx%d" % (width, height)
         return ImageRoute(camera_topic(camera, "crop/" + name), parts.crop_frame(camera, name), None, "")
+
+    @staticmethod
+    def _camera_route(camera: str, pinhole: Optional[parts.Pinhole]) -> ImageRoute:
+        return ImageRoute(camera_topic(camera, "image"), camera, pinhole, camera_topic(camera, "calibration"))
 
     def _preview_scale(self, camera: str) -> Tuple[float, float]:
         pinhole = self.cameras.get(camera)

@@ -28,6 +28,8 @@ class Arm(NamedTuple):
     flange: str  # the frame the tools and the mounted effector hang under
     roots: List[str]  # bodies that are no joint's child
     links: List[Tuple[str, str]]  # (parent body, child body) of each joint, in chain order
+    plan: Optional[kinematics.Plan]  # the chain laid out once for placing; None when it cannot be
+    plan_error: str  # why it cannot be, said when the arm is placed
 
 
 def _arm(key: str, config: robot_pb2.RobotConfig) -> Optional[Arm]:
@@ -37,8 +39,14 @@ def _arm(key: str, config: robot_pb2.RobotConfig) -> Optional[Arm]:
     children = {joint.child for joint in chain.joints}
     roots = [body.name for body in chain.bodies if body.name not in children]
     flange = kinematics.flange_body(config) or (roots[0] if roots else "")
+    plan: Optional[kinematics.Plan] = None
+    plan_error = ""
+    try:
+        plan = kinematics.plan_chain(chain)
+    except ValueError as error:
+        plan_error = str(error)
     return Arm(key, config, chain, parts.link_frame(key, flange), roots,
-               [(joint.parent, joint.child) for joint in chain.joints])
+               [(joint.parent, joint.child) for joint in chain.joints], plan, plan_error)
 
 
 def _state_pose(states: Any, key: str) -> Pose:
@@ -64,15 +72,20 @@ class Robots:
         self.mounts = {arm.config.effector: arm for arm in self.arms.values() if arm.config.effector}
         self.held: Dict[str, Pose] = {}  # item -> its pose in the frame of the effector holding it
         self.holders: Dict[str, str] = {}  # item -> effector
-        self.links: Dict[str, Dict[str, Pose]] = {}  # robot -> its bodies' poses in its base frame, last placed
         self._bad: Dict[str, str] = {}  # robot -> the last error reported, so that each is said once
+        self._joint_names: Dict[Tuple[str, int], List[str]] = {}  # (owner, count) -> names, from the project
 
     def joint_owners(self) -> List[Tuple[str, Sequence[str]]]:
         owners: List[Tuple[str, Sequence[str]]] = [(key, ROBOT_SIDES) for key in sorted(self.config.robots)]
         return owners + [(key, EFFECTOR_SIDES) for key in sorted(self.config.effectors)]
 
     def joint_names(self, owner: str, count: int) -> List[str]:
-        return joint_rows.joint_names(self.project, owner, count)
+        """The owner's first `count` joint names, looked up in the project once per owner and count."""
+        key = (owner, count)
+        names = self._joint_names.get(key)
+        if names is None:
+            names = self._joint_names[key] = joint_rows.joint_names(self.project, owner, count)
+        return names
 
     # Frames ---------------------------------------------------------------------------
 
@@ -91,14 +104,15 @@ class Robots:
         """The arm's bodies in its base frame at the joint positions; None (said once) when they do not fit."""
         arm = self.arms[key]
         try:
-            poses = kinematics.forward(arm.chain, list(positions))
+            if arm.plan is None:
+                raise ValueError(arm.plan_error)
+            poses = kinematics.placed(arm.plan, list(positions))
         except ValueError as error:
             text = str(error)
             if self._bad.get(key) != text:
                 self._bad[key] = text
                 self.warn(ERR_POSITIONS % (key, text))
             return None
-        self.links[key] = poses
         return poses
 
     def robot_frames(self, key: str, state: Any) -> List[Frame]:
