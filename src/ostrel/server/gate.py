@@ -187,6 +187,10 @@ class Gate(grpc.ServerInterceptor):
         health_pool = futures.ThreadPoolExecutor(HEALTH_WORKERS, thread_name_prefix="health")
         self.service = Lane("service", None, max_calls, read_timeout)
         self.health = Lane("health", health_pool, HEALTH_CALLS, min(read_timeout, HEALTH_READ_TIMEOUT))
+        # The handlers given out, made once for each method (and refusal):
+        # what they do depends on nothing of a single call.
+        self._admitting: "Dict[str, Tuple[Handler, Handler]]" = {}
+        self._refusing: "Dict[Tuple[grpc.StatusCode, str, str], Handler]" = {}
 
     def intercept_service(self, continuation: "Callable[[grpc.HandlerCallDetails], Optional[Handler]]",
                           handler_call_details: grpc.HandlerCallDetails) -> "Optional[Handler]":
@@ -203,9 +207,20 @@ class Gate(grpc.ServerInterceptor):
         lane = self.health if is_open else self.service
         if not lane.enter():
             return self._refusal(grpc.StatusCode.RESOURCE_EXHAUSTED, ERR_BUSY % (lane.limit, lane.name), method)
-        return self._admitted(handler, lane, method)
+        made = self._admitting.get(method)
+        if made is None or made[0] is not handler:
+            made = self._admitting[method] = (handler, self._admitted(handler, lane, method))
+        return made[1]
 
     def _refusal(self, code: grpc.StatusCode, reason: str, method: str) -> "Handler":
+        """The refusal handler of `code`, `reason` and `method`, made on first use."""
+        key = (code, reason, method)
+        made = self._refusing.get(key)
+        if made is None:
+            made = self._refusing[key] = self._refuse(code, reason, method)
+        return made
+
+    def _refuse(self, code: grpc.StatusCode, reason: str, method: str) -> "Handler":
         """A handler that answers `code` at once: requests taken as a stream
         and never read, on the refusal pool."""
 

@@ -55,8 +55,8 @@ class ProgramRun:
     Each leaf step leaves an event in the open recording, if there is one,
     and its products are kept as the agents' latest; both are stored as the
     step ends. A step that fails leaves a failed event, whether the program
-    asked for something the cell cannot do or the server broke down. A recording that is still open when the program ends is
-    closed then.
+    asked for something the cell cannot do or the server broke down. A
+    recording that is still open when the program ends is closed then.
     """
 
     def __init__(self, cell: Cell, behavior: str, tree: execution_pb2.Behavior, store: RecordStore,

@@ -95,16 +95,15 @@ def server_usage_fault(der: bytes, name: str) -> Optional[str]:
 
 # The files ----------------------------------------------------------------------
 
-def _every_block_decodes(data: bytes, name: str, role: str) -> None:
-    marked = len(_BEGIN.findall(data))
-    decoded = [label for label, _ in pem.blocks(data) if label == pem.CERTIFICATE]
-    if len(decoded) < marked:
-        raise pem.PemError(ERR_DAMAGED_BLOCK % (role, name, len(decoded) + 1))
+def _every_block_decodes(data: bytes, ders: List[bytes], name: str, role: str) -> None:
+    """`ders`: the certificates `pem.certificates` decoded from `data`."""
+    if len(ders) < len(_BEGIN.findall(data)):
+        raise pem.PemError(ERR_DAMAGED_BLOCK % (role, name, len(ders) + 1))
 
 
 def _client_ca(path: str) -> bytes:
     data, ders = pem.certificates(path, "client CA")
-    _every_block_decodes(data, path, "client CA")
+    _every_block_decodes(data, ders, path, "client CA")
     for number, der in enumerate(ders, 1):
         try:
             pem.check_current(der, path, "client CA")
@@ -129,7 +128,7 @@ def read_files(files: TlsFiles, allow_shared: bool = False) -> Tuple[bytes, byte
     """(key, certificate chain, client CA or None) of checked files;
     PemError or ValueError naming the file and the fault."""
     chain, ders = pem.certificates(files.cert, "certificate")
-    _every_block_decodes(chain, files.cert, "certificate")
+    _every_block_decodes(chain, ders, files.cert, "certificate")
     pem.check_current(ders[0], files.cert, "certificate")
     try:
         fault = server_usage_fault(ders[0], files.cert)
