@@ -32,11 +32,11 @@ when complete.
 import heapq
 import os
 from functools import partial
-from importlib import metadata as package_metadata
 from typing import IO, Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union, cast
 
 from google.protobuf import message_factory
 
+import ostrel
 from ostrel import extras, protojson, wire
 from ostrel.api import data_pb2, perception_pb2, project_pb2
 from ostrel.outfile import OutputFile
@@ -68,10 +68,8 @@ PROJECT_TOPIC = "/ostrel/project"
 
 
 def package_version() -> str:
-    try:
-        return package_metadata.version("ostrel")
-    except package_metadata.PackageNotFoundError:
-        return "unknown"
+    """The version of this package, as the file's metadata names its writer."""
+    return ostrel.__version__
 
 
 def load_writer() -> Any:
