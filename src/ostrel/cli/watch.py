@@ -13,7 +13,7 @@ import time
 from typing import Any, Callable, NamedTuple, Optional, Tuple
 
 from ostrel.cli.arguments import Argument, arg, bounded_number
-from ostrel.cli.calls import Client, CtrlC
+from ostrel.cli.calls import ERR_MALFORMED, Client, CtrlC
 from ostrel.cli.errors import CliError, Interrupted, Unreachable
 from ostrel.cli.output import state_rows
 from ostrel.terminal import one_line
@@ -29,10 +29,10 @@ ERR_HZ = "must be a number of polls per second from %g to %g, got %r"
 ERR_PORT = "must be a port number from 0 to 65535, got %r"
 ERR_GONE = "lost the server: %s"
 ERR_STOPPED = "stopped watching"
-ERR_MALFORMED = "pullSystemState answered with malformed data: %s"
 WAITING = "waiting for the server (--wait-for-server): %s"
 BACK = "the server answers again"
 LOG_NAME = "status"
+STATE_METHOD = "pullSystemState"
 STATUS_LOG_LEVELS = {"FAILURE": "ERROR"}  # others: INFO
 
 
@@ -116,11 +116,11 @@ class Watch:
 
     def poll(self) -> Any:
         """The state, parsed."""
-        answer = self.call("pullSystemState")
+        answer = self.call(STATE_METHOD)
         try:
             return self.parse(answer)
         except Exception as error:  # DecodeError of the runtime
-            raise CliError(ERR_MALFORMED % error) from None
+            raise CliError(ERR_MALFORMED % (STATE_METHOD, error)) from None
 
     def call(self, method: str) -> bytes:
         """The answer of `method` (which takes the empty request); while

@@ -65,11 +65,6 @@ def _padded(text: str) -> str:
     return text + "=" * (-len(text) % 4)
 
 
-def check_token(text: str, where: str) -> str:
-    """The token, checked without ever putting it into an error text."""
-    return tokens.check_token(text, where)
-
-
 def read_token_file(path: str) -> str:
     """The one token of a token file (blank lines and `#` comments skipped)."""
     where = "the token file %s" % path

@@ -22,6 +22,7 @@ from ostrel import pem
 from ostrel.connection import headers as header_checks
 from ostrel.connection.headers import Header
 from ostrel.connection.targets import check_target, is_loopback
+from ostrel.protocol import tokens
 from ostrel.protocol.metadata import BEARER, TOKEN_HEADER
 
 PathOrData = pem.PathOrData
@@ -196,7 +197,7 @@ def check(target: str, *, cacert: Optional[PathOrData] = None, cert: Optional[Pa
 def _read_token(token: Optional[str], token_file: Optional[str]) -> Optional[str]:
     if token_file is not None:
         return header_checks.read_token_file(token_file)
-    return None if token is None else header_checks.check_token(token, "token")
+    return None if token is None else tokens.check_token(token, "token")
 
 
 def _speaks_plaintext(target: str, plaintext: Optional[bool], tls_given: bool) -> bool:

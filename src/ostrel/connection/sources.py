@@ -14,6 +14,7 @@ from typing import Any, Callable, Dict, List, Optional, Tuple
 
 from ostrel.connection import headers, profiles, settings, targets
 from ostrel.connection.settings import EXCLUSIVE, HEADERS, PATH, SETTINGS, SWITCH, Setting, Transport
+from ostrel.protocol import tokens
 from ostrel.protocol.addresses import DEFAULT_TARGET
 
 PROFILE_ENV = "OSTREL_PROFILE"
@@ -116,7 +117,7 @@ def command_line_transport(args: argparse.Namespace) -> Transport:
     token_where: Optional[str] = None
     if "token" in values:
         token_where = given.spell(settings.BY_NAME["token"])
-        values["token"] = headers.check_token(values["token"], token_where)
+        values["token"] = tokens.check_token(values["token"], token_where)
     try:
         return settings.check(target, headers=found, **values)
     except settings.SettingError as error:
