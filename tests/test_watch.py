@@ -424,3 +424,12 @@ def test_a_channel_is_published_again_only_when_its_messages_changed(first, seco
         assert served.publish(second, 2) == sent
     finally:
         served.close()
+
+
+@pytest.mark.parametrize("method, parse", [("pullSystemState", S.GenericRequest.FromString),
+                                           ("pullProjectSnapshot", project_pb2.ProjectSnapshot.FromString)])
+def test_a_malformed_answer_is_one_error_naming_its_method(method, parse):
+    from ostrel.cli import watch
+
+    with pytest.raises(errors.CliError, match="^%s answered with malformed data" % method):
+        watch.parsed(method, parse, b"\x0a\xff")

@@ -33,6 +33,7 @@ WAITING = "waiting for the server (--wait-for-server): %s"
 BACK = "the server answers again"
 LOG_NAME = "status"
 STATE_METHOD = "pullSystemState"
+PROJECT_METHOD = "pullProjectSnapshot"
 STATUS_LOG_LEVELS = {"FAILURE": "ERROR"}  # others: INFO
 
 
@@ -75,6 +76,13 @@ def check_watch(args: argparse.Namespace) -> None:
         raise CliError(str(error)) from None
 
 
+def parsed(method: str, parse: Callable[[bytes], Any], answer: bytes) -> Any:
+    """`answer` of `method`, parsed; a CliError when it is malformed."""
+    try:
+        return parse(answer)
+    except Exception as error:  # DecodeError of the runtime
+        raise CliError(ERR_MALFORMED % (method, error)) from None
+
 class ViewerSettings(NamedTuple):
     host: str
     port: int
@@ -116,11 +124,7 @@ class Watch:
 
     def poll(self) -> Any:
         """The state, parsed."""
-        answer = self.call(STATE_METHOD)
-        try:
-            return self.parse(answer)
-        except Exception as error:  # DecodeError of the runtime
-            raise CliError(ERR_MALFORMED % (STATE_METHOD, error)) from None
+        return parsed(STATE_METHOD, self.parse, self.call(STATE_METHOD))
 
     def call(self, method: str) -> bytes:
         """The answer of `method` (which takes the empty request); while
@@ -166,12 +170,12 @@ class Watch:
         self.status = status
 
     def _update_scene(self) -> None:
-        project = self.call("pullProjectSnapshot")
+        project = self.call(PROJECT_METHOD)
         if self.scene is not None and project == self.project:
             return
         from ostrel.records.scene import Scene
 
-        self.scene = Scene(self.client.api.project.ProjectSnapshot.FromString(project))
+        self.scene = Scene(parsed(PROJECT_METHOD, self.client.api.project.ProjectSnapshot.FromString, project))
         self.project = project
         if self.viewer is not None:
             self.viewer.set_scene(self.scene, time.time_ns())
